@@ -1,0 +1,20 @@
+// The two things a user does with a module: export its text and import a
+// translation into a new module.
+#pragma once
+
+#include <string>
+
+#include "core/languages.h"
+#include "core/reporter.h"
+
+namespace modtext {
+
+// A path counts as given when it holds at least two bytes.
+bool path_given(const std::string& path);
+
+// Exports the text of the source module to text_path. Tells the user the
+// outcome through the reporter's boxes; returns whether it succeeded.
+bool export_module(const std::string& source_path, const std::string& text_path,
+                   const SelectionState& selection, Reporter& reporter);
+
+}  // namespace modtext

@@ -1,0 +1,48 @@
+// What the actions tell the user: the two message boxes, the diagnostic
+// reporter and the echo of kept texts. The window program shows boxes, the
+// command-line tool prints; the actions do not know which.
+#pragma once
+
+#include <string_view>
+
+namespace modtext {
+
+// Diagnostics are progress lines, warnings about the input, or errors that
+// end or skip a piece of work. The window shows them all alike; the
+// command-line tool prints warnings and errors always, progress on request.
+enum class Severity { progress, warning, error };
+
+class Reporter {
+public:
+    virtual ~Reporter() = default;
+
+    // Whether a diagnostic of this severity is shown at all; when not, it is
+    // not even formatted.
+    virtual bool wants(Severity severity) const = 0;
+    virtual void diagnostic(Severity severity, std::string_view text) = 0;
+
+    virtual void error_box(std::string_view text) = 0;
+    virtual void info_box(std::string_view text) = 0;
+
+    // Each text the import keeps, as the translator wrote it.
+    virtual void kept_text(std::string_view text) = 0;
+};
+
+// Longest diagnostic, in bytes; longer ones are cut.
+inline constexpr std::size_t report_buffer_size = 1024;
+
+// printf-style diagnostic through the reporter.
+void report(Reporter& reporter, Severity severity, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// A reporter that keeps nothing and shows nothing.
+class SilentReporter final : public Reporter {
+public:
+    bool wants(Severity) const override { return false; }
+    void diagnostic(Severity, std::string_view) override {}
+    void error_box(std::string_view) override {}
+    void info_box(std::string_view) override {}
+    void kept_text(std::string_view) override {}
+};
+
+}  // namespace modtext

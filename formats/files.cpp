@@ -1,0 +1,121 @@
+#include "formats/files.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace modtext {
+namespace {
+
+// Large stdio buffers: a module is read once and written once, in big pieces.
+constexpr std::size_t io_buffer_size = 1 << 20;
+
+bool seek_file(std::FILE* file, std::uint64_t offset) {
+#ifdef _WIN32
+    return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
+#else
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+std::int64_t tell_file(std::FILE* file) {
+#ifdef _WIN32
+    return _ftelli64(file);
+#else
+    return static_cast<std::int64_t>(ftello(file));
+#endif
+}
+
+}  // namespace
+
+bool InputFile::open(const std::string& path) {
+    close();
+    file_ = std::fopen(path.c_str(), "rb");
+    if (!file_) return false;
+    std::setvbuf(file_, nullptr, _IOFBF, io_buffer_size);
+    std::int64_t end = -1;
+    if (std::fseek(file_, 0, SEEK_END) == 0) end = tell_file(file_);
+    if (end < 0 || !seek_file(file_, 0)) {
+        close();
+        return false;
+    }
+    size_ = static_cast<std::uint64_t>(end);
+    return true;
+}
+
+void InputFile::close() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    size_ = 0;
+}
+
+bool InputFile::read_at(std::uint64_t offset, std::uint64_t count, Bytes& out) {
+    if (!file_ || !extent_within(offset, count, size_)) return false;
+    out.resize(static_cast<std::size_t>(count));
+    if (count == 0) return true;
+    if (!seek_file(file_, offset)) return false;
+    return std::fread(out.data(), 1, out.size(), file_) == out.size();
+}
+
+bool StagedOutput::create(const std::string& target_path) {
+    discard();
+    target_ = target_path;
+    temp_ = target_path + ".modtext-part";
+    position_ = 0;
+    failed_ = false;
+    file_ = std::fopen(temp_.c_str(), "wb");
+    if (!file_) return false;
+    std::setvbuf(file_, nullptr, _IOFBF, io_buffer_size);
+    return true;
+}
+
+void StagedOutput::write(ByteView bytes) {
+    if (!file_ || failed_ || bytes.empty()) return;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) failed_ = true;
+    position_ += bytes.size();
+}
+
+void StagedOutput::write(std::string_view text) {
+    write(ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+void StagedOutput::write_at(std::uint64_t position, ByteView bytes) {
+    if (!file_ || failed_) return;
+    const std::uint64_t end = position_;
+    if (!seek_file(file_, position)) {
+        failed_ = true;
+        return;
+    }
+    position_ = position;
+    write(bytes);
+    if (!failed_ && !seek_file(file_, end)) failed_ = true;
+    position_ = end;
+}
+
+bool StagedOutput::commit() {
+    if (!file_) return false;
+    const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_);
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (failed_ || !flushed || !closed) {
+        failed_ = true;
+        discard();
+        return false;
+    }
+    std::error_code error;
+    std::filesystem::rename(temp_, target_, error);
+    if (error) {
+        discard();
+        return false;
+    }
+    temp_.clear();
+    return true;
+}
+
+void StagedOutput::discard() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    if (!temp_.empty()) std::remove(temp_.c_str());
+    temp_.clear();
+}
+
+}  // namespace modtext

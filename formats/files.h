@@ -1,0 +1,73 @@
+// Raw byte files: a source read by offset, and an output that replaces its
+// target only once it is complete.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "formats/byte_reader.h"
+
+namespace modtext {
+
+class InputFile {
+public:
+    InputFile() = default;
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    ~InputFile() { close(); }
+
+    // Opens for raw reading and learns the file's size.
+    [[nodiscard]] bool open(const std::string& path);
+    void close();
+    std::uint64_t size() const { return size_; }
+
+    // Reads exactly count bytes at offset into out (resized to count); a
+    // short read fails, so no missing byte is ever handed on.
+    [[nodiscard]] bool read_at(std::uint64_t offset, std::uint64_t count, Bytes& out);
+
+    // Reads the whole file.
+    [[nodiscard]] bool read_all(Bytes& out) { return read_at(0, size_, out); }
+
+private:
+    std::FILE* file_ = nullptr;
+    std::uint64_t size_ = 0;
+};
+
+// Writes to a temporary file beside the target; commit() flushes, closes and
+// renames it over the target. Destroyed without a successful commit, it
+// removes the temporary file, so a failed action leaves no partial output and
+// an existing target untouched.
+class StagedOutput {
+public:
+    StagedOutput() = default;
+    StagedOutput(const StagedOutput&) = delete;
+    StagedOutput& operator=(const StagedOutput&) = delete;
+    ~StagedOutput() { discard(); }
+
+    [[nodiscard]] bool create(const std::string& target_path);
+
+    // Writes are buffered; any failure is remembered and makes commit fail.
+    void write(ByteView bytes);
+    void write(std::string_view text);
+    // Overwrites bytes already written, at an absolute position.
+    void write_at(std::uint64_t position, ByteView bytes);
+    std::uint64_t position() const { return position_; }
+    bool failed() const { return failed_; }
+
+    [[nodiscard]] bool commit();
+    void discard();
+
+    const std::string& target_path() const { return target_; }
+    const std::string& temp_path() const { return temp_; }
+
+private:
+    std::FILE* file_ = nullptr;
+    std::string target_;
+    std::string temp_;
+    std::uint64_t position_ = 0;
+    bool failed_ = false;
+};
+
+}  // namespace modtext

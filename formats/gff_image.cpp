@@ -1,0 +1,82 @@
+#include "formats/gff_image.h"
+
+#include <cstring>
+
+namespace modtext {
+
+std::string_view GffImage::label_of(const GffField& field) const {
+    const std::uint64_t start = std::uint64_t{field.label_index} * gff_label_size;
+    if (!extent_within(start, gff_label_size, labels.size())) return {};
+    const auto* begin = reinterpret_cast<const char*>(labels.data() + start);
+    const auto* end = static_cast<const char*>(std::memchr(begin, 0, gff_label_size));
+    return std::string_view(begin, end ? static_cast<std::size_t>(end - begin) : gff_label_size);
+}
+
+namespace {
+
+bool load_section(ByteReader& reader, const char* name, std::uint32_t offset, std::uint64_t size,
+                  Bytes& out, std::string& why) {
+    if (!reader.seek(offset) || size > reader.remaining()) {
+        why = std::string(name) + " out of bounds";
+        return false;
+    }
+    out.resize(static_cast<std::size_t>(size));
+    return reader.read_bytes(out);
+}
+
+}  // namespace
+
+bool load_gff(GffImage& image, ByteReader& reader, std::string& why) {
+    release_gff(image);
+    if (!reader.seek(0) || !reader.read_bytes(image.header.raw)) {
+        why = "header cut short";
+        return false;
+    }
+    const GffHeader& h = image.header;
+    Bytes fields;
+    const bool ok =
+        load_section(reader, "struct array", h.struct_offset(),
+                     std::uint64_t{h.struct_count()} * gff_struct_size, image.structs, why) &&
+        load_section(reader, "field array", h.field_offset(),
+                     std::uint64_t{h.field_count()} * gff_field_size, fields, why) &&
+        load_section(reader, "label array", h.label_offset(),
+                     std::uint64_t{h.label_count()} * gff_label_size, image.labels, why) &&
+        load_section(reader, "field data", h.field_data_offset(), h.field_data_size(),
+                     image.field_data, why) &&
+        load_section(reader, "field indices", h.field_indices_offset(), h.field_indices_size(),
+                     image.field_indices, why) &&
+        load_section(reader, "list indices", h.list_indices_offset(), h.list_indices_size(),
+                     image.list_indices, why);
+    if (!ok) {
+        release_gff(image);
+        return false;
+    }
+    image.fields.resize(h.field_count());
+    for (std::size_t i = 0; i < image.fields.size(); ++i) {
+        const std::uint8_t* record = &fields[i * gff_field_size];
+        image.fields[i] = {load_u32(record), load_u32(record + 4), load_u32(record + 8)};
+    }
+    return true;
+}
+
+void release_gff(GffImage& image) {
+    image.structs = {};
+    image.fields = {};
+    image.labels = {};
+    image.field_data = {};
+    image.field_indices = {};
+    image.list_indices = {};
+}
+
+Bytes field_array_bytes(const std::vector<GffField>& fields) {
+    Bytes out;
+    out.reserve(fields.size() * gff_field_size);
+    for (const GffField& field : fields) {
+        append_u32(out, field.type);
+        append_u32(out, field.label_index);
+        append_u32(out, field.data);
+    }
+    return out;
+}
+
+}  // namespace modtext

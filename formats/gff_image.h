@@ -1,0 +1,89 @@
+// A GFF resource taken apart: its 56-byte header and six sections, each in
+// a buffer of its own, checked to lie within the resource's bytes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "formats/byte_reader.h"
+
+namespace modtext {
+
+inline constexpr std::size_t gff_header_size = 56;
+inline constexpr std::size_t gff_struct_size = 12;
+inline constexpr std::size_t gff_field_size = 12;
+inline constexpr std::size_t gff_label_size = 16;
+
+struct GffHeader {
+    std::array<std::uint8_t, gff_header_size> raw{};
+
+    // Words of the header by their byte offset (8 to 52).
+    std::uint32_t word(std::size_t offset) const { return load_u32(&raw[offset]); }
+    void set_word(std::size_t offset, std::uint32_t v) { store_u32(&raw[offset], v); }
+
+    std::string_view type_letters() const {
+        return std::string_view(reinterpret_cast<const char*>(raw.data()), 3);
+    }
+    std::uint32_t struct_offset() const { return word(8); }
+    std::uint32_t struct_count() const { return word(12); }
+    std::uint32_t field_offset() const { return word(16); }
+    std::uint32_t field_count() const { return word(20); }
+    std::uint32_t label_offset() const { return word(24); }
+    std::uint32_t label_count() const { return word(28); }
+    std::uint32_t field_data_offset() const { return word(32); }
+    std::uint32_t field_data_size() const { return word(36); }
+    std::uint32_t field_indices_offset() const { return word(40); }
+    std::uint32_t field_indices_size() const { return word(44); }
+    std::uint32_t list_indices_offset() const { return word(48); }
+    std::uint32_t list_indices_size() const { return word(52); }
+};
+
+struct GffField {
+    std::uint32_t type = 0;
+    std::uint32_t label_index = 0;
+    std::uint32_t data = 0;  // an offset into the field data for the complex types
+};
+
+namespace gff_type {
+inline constexpr std::uint32_t exo_string = 10;
+inline constexpr std::uint32_t loc_string = 12;
+}  // namespace gff_type
+
+// Field types whose third word is an offset into the field data block.
+constexpr bool has_data_offset(std::uint32_t type) {
+    return type == 6 || type == 7 || type == 9 || type == 10 || type == 11 || type == 12 ||
+           type == 13;
+}
+
+struct GffImage {
+    GffHeader header;
+    Bytes structs;
+    std::vector<GffField> fields;
+    Bytes labels;
+    Bytes field_data;
+    Bytes field_indices;
+    Bytes list_indices;
+
+    // The label of a field up to its first zero byte, at most 16 bytes; empty
+    // when the label index names no label.
+    std::string_view label_of(const GffField& field) const;
+    bool has_label(const GffField& field) const {
+        return field.label_index < labels.size() / gff_label_size;
+    }
+};
+
+// Loads the image from the resource's bytes through the reader, whose cursor
+// it moves. Fails, with the reason in `why`, when the header or a section
+// does not lie within the bytes; the image is then left empty.
+bool load_gff(GffImage& image, ByteReader& reader, std::string& why);
+
+// Empties every buffer; the header keeps its values.
+void release_gff(GffImage& image);
+
+// The field array as 12-byte little-endian records.
+Bytes field_array_bytes(const std::vector<GffField>& fields);
+
+}  // namespace modtext

@@ -1,0 +1,111 @@
+#include "formats/module_archive.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace modtext {
+
+std::string_view ArchiveHeader::version() const {
+    return std::string_view(reinterpret_cast<const char*>(&raw[4]), 4);
+}
+
+std::string KeyEntry::name() const {
+    const auto* begin = reinterpret_cast<const char*>(raw.data());
+    const auto* end = static_cast<const char*>(std::memchr(begin, 0, 16));
+    return std::string(begin, end ? end : begin + 16);
+}
+
+namespace {
+
+bool read_table(InputFile& file, const std::string& path, const char* what,
+                std::uint64_t offset, std::uint64_t size, Bytes& out, Reporter& reporter) {
+    if (!extent_within(offset, size, file.size())) {
+        report(reporter, Severity::error, "Error: the %s of %s lies outside the file!\n", what,
+               path.c_str());
+        return false;
+    }
+    if (!file.read_at(offset, size, out)) {
+        report(reporter, Severity::error, "Error reading file: %s\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool open_module(ModuleArchive& archive, const std::string& path, Reporter& reporter) {
+    InputFile file;
+    if (!file.open(path)) {
+        report(reporter, Severity::error, "Error opening file: %s\n", path.c_str());
+        return false;
+    }
+    if (file.size() < archive_header_size) {
+        report(reporter, Severity::error, "Error: %s is too short to be a MOD file!\n",
+               path.c_str());
+        return false;
+    }
+    ModuleArchive loaded;
+    loaded.source_path = path;
+    Bytes header;
+    if (!file.read_at(0, archive_header_size, header)) {
+        report(reporter, Severity::error, "Error reading file: %s\n", path.c_str());
+        return false;
+    }
+    std::copy(header.begin(), header.end(), loaded.header.raw.begin());
+    if (loaded.header.version() != "V1.0") {
+        const std::string version(loaded.header.version());
+        report(reporter, Severity::error,
+               "Error: %s is a MOD file of version \"%s\"; only V1.0 can be read!\n",
+               path.c_str(), version.c_str());
+        return false;
+    }
+
+    const std::int32_t signed_count = loaded.header.entry_count();
+    const std::uint64_t count = signed_count > 0 ? static_cast<std::uint64_t>(signed_count) : 0;
+    report(reporter, Severity::progress, "MOD Info:\n");
+    report(reporter, Severity::progress, "# resources: %d\n", signed_count);
+
+    const ArchiveHeader& h = loaded.header;
+    Bytes keys, resources;
+    if (!read_table(file, path, "localized-string block", h.locstring_block_offset(),
+                    h.locstring_block_size(), loaded.locstring_block, reporter) ||
+        !read_table(file, path, "key list", h.key_list_offset(), count * key_entry_size, keys,
+                    reporter) ||
+        !read_table(file, path, "gap block", std::uint64_t{h.key_list_offset()} + keys.size(),
+                    count * resource_entry_size, loaded.gap_block, reporter) ||
+        !read_table(file, path, "resource list", h.resource_list_offset(),
+                    count * resource_entry_size, resources, reporter)) {
+        return false;
+    }
+
+    loaded.keys.resize(count);
+    loaded.resources.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::memcpy(loaded.keys[i].raw.data(), &keys[i * key_entry_size], key_entry_size);
+        loaded.resources[i] = {load_u32(&resources[i * resource_entry_size]),
+                               load_u32(&resources[i * resource_entry_size + 4])};
+    }
+    loaded.loaded = true;
+    archive = std::move(loaded);
+    return true;
+}
+
+bool read_resource(InputFile& source, const ModuleArchive& archive, std::size_t index,
+                   Bytes& out, Reporter& reporter) {
+    const ResourceEntry& entry = archive.resources[index];
+    const std::string name = archive.keys[index].name();
+    if (!extent_within(entry.offset, entry.size, source.size())) {
+        report(reporter, Severity::error,
+               "Error: resource %zu (%s) lies outside the MOD file (offset %u, size %u)!\n", index,
+               name.c_str(), entry.offset, entry.size);
+        return false;
+    }
+    if (!source.read_at(entry.offset, entry.size, out)) {
+        report(reporter, Severity::error, "Error reading resource %zu (%s) from %s\n", index,
+               name.c_str(), archive.source_path.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace modtext

@@ -1,0 +1,76 @@
+#include "formats/files.h"
+#include "translation/exporters.h"
+
+namespace modtext {
+
+ExportRoute export_route(std::uint16_t type, std::int32_t filter) {
+    const auto when = [filter](std::int32_t row) {
+        return filter == 0 || filter == row ? ExportRoute::gff : ExportRoute::skip;
+    };
+    switch (type) {
+        case resource_type::script:
+            return filter == 0 || filter == 6 ? ExportRoute::script : ExportRoute::skip;
+        case resource_type::area: return when(1);
+        case resource_type::conversation: return when(2);
+        case resource_type::game_instance: return when(3);
+        case resource_type::module_info: return when(4);
+        case resource_type::journal: return when(5);
+        case resource_type::always_a:
+        case resource_type::always_b: return ExportRoute::gff;
+        case 2010: case 2025: case 2027: case 2030: case 2044: case 2046: case 2058:
+            return ExportRoute::skip;
+        default: return ExportRoute::unknown;
+    }
+}
+
+bool export_text(const ModuleArchive& archive, const std::string& text_path,
+                 const SelectionState& selection, Reporter& reporter) {
+    if (!archive.loaded) {
+        report(reporter, Severity::error, "Error: MOD file not properly read!\n");
+        return false;
+    }
+    InputFile source;
+    if (!source.open(archive.source_path)) {
+        report(reporter, Severity::error, "Error opening file: %s\n", archive.source_path.c_str());
+        return false;
+    }
+    StagedOutput text;
+    if (!text.create(text_path)) {
+        report(reporter, Severity::error, "Error opening file: %s\n", text_path.c_str());
+        return false;
+    }
+
+    Bytes bytes;
+    GffImage image;
+    std::string block;
+    for (std::size_t i = 0; i < archive.count(); ++i) {
+        const KeyEntry& key = archive.keys[i];
+        const ExportRoute route = export_route(key.type(), selection.filter);
+        if (route == ExportRoute::unknown) {
+            report(reporter, Severity::warning, "ResID %d NYI\n", key.type());
+            continue;
+        }
+        // Skipped types are never read at all.
+        if (route == ExportRoute::skip) continue;
+        if (!read_resource(source, archive, i, bytes, reporter)) continue;
+
+        const std::string name = key.name();
+        const ResourceView resource{i, name, key.type(), bytes};
+        block.clear();
+        if (route == ExportRoute::script) {
+            export_script(block, resource, reporter);
+        } else if (!export_gff_strings(block, resource, image, selection, reporter)) {
+            block.clear();
+        }
+        release_gff(image);
+        text.write(block);
+    }
+    source.close();
+    if (!text.commit()) {
+        report(reporter, Severity::error, "Error writing file: %s\n", text_path.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace modtext

@@ -1,0 +1,50 @@
+// The writers of the translation text: one block per resource that has
+// something to export, walked by the export driver.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/languages.h"
+#include "core/reporter.h"
+#include "formats/byte_reader.h"
+#include "formats/gff_image.h"
+#include "formats/module_archive.h"
+
+namespace modtext {
+
+// The resource being exported: its key-list position, name and bytes.
+struct ResourceView {
+    std::size_t index = 0;
+    std::string_view name;
+    std::uint16_t type = 0;
+    ByteView bytes;
+};
+
+// The line at the cursor, without its line end; the cursor moves to the start
+// of the next line. Export and import number script lines through this one
+// reader, so both count them alike.
+inline ByteView read_script_line(ByteReader& cursor) { return cursor.read_line(); }
+
+// Appends the script block of every line that calls a speech function, or
+// nothing when no line does.
+void export_script(std::string& out, const ResourceView& resource, Reporter& reporter);
+
+// Appends the GFF block of every localized substring of the from_mask
+// languages, with template lines for the to_mask languages. Returns false,
+// having reported why, when the resource is malformed; what it appended must
+// then be dropped.
+bool export_gff_strings(std::string& out, const ResourceView& resource, GffImage& image,
+                        const SelectionState& selection, Reporter& reporter);
+
+// How the export driver treats a resource type under a filter.
+enum class ExportRoute { script, gff, skip, unknown };
+ExportRoute export_route(std::uint16_t type, std::int32_t filter);
+
+// Writes the translation text of the loaded module to text_path. The file
+// replaces an existing one only when the whole export succeeded.
+bool export_text(const ModuleArchive& archive, const std::string& text_path,
+                 const SelectionState& selection, Reporter& reporter);
+
+}  // namespace modtext

@@ -1,0 +1,204 @@
+#include "app/cli.h"
+#include "core/actions.h"
+#include "test_support.h"
+
+#include <sstream>
+
+using namespace modtext;
+using namespace modtext::build;
+using modtext::testing::read_text;
+using modtext::testing::RecordingReporter;
+using modtext::testing::write_text;
+
+namespace {
+
+using F = build::GffField;
+
+Bytes named_gff(const std::string& text, std::string_view letters) {
+    return gff_bytes(GffStruct{0, {F::loc_string("Name", 1, {{0, text}})}}, letters);
+}
+
+// One resource of every class, each with one English text naming its type.
+std::vector<ModuleResource> one_of_each() {
+    return {{"scr", restype::script, to_bytes("SpeakString(\"nss\");\r\n"), 0, 0},
+            {"are", restype::area, named_gff("are", "ARE V3.2"), 0, 0},
+            {"dlg", restype::conversation, named_gff("dlg", "DLG V3.2"), 0, 0},
+            {"git", restype::game_instance, named_gff("git", "GIT V3.2"), 0, 0},
+            {"ifo", restype::module_info, named_gff("ifo", "IFO V3.2"), 0, 0},
+            {"jrl", restype::journal, named_gff("jrl", "JRL V3.2"), 0, 0},
+            {"uti", restype::item_template, named_gff("uti", "UTI V3.2"), 0, 0},
+            {"utc", restype::creature_template, named_gff("utc", "UTC V3.2"), 0, 0},
+            {"what", restype::unknown, named_gff("unknown", "XXX V3.2"), 0, 0},
+            {"ncs", restype::compiled_script, to_bytes("SpeakString"), 0, 0}};
+}
+
+// The names of the blocks a text holds, in order.
+std::string block_names(const std::string& text) {
+    std::string names;
+    for (std::size_t at = text.find("#File:"); at != std::string::npos;
+         at = text.find("#File:", at + 1)) {
+        names += text.substr(at + 6, text.find('.', at) - at - 6) + ' ';
+    }
+    return names;
+}
+
+}  // namespace
+
+TEST(ExportAction, PathsAreCheckedFirstAndNothingIsOpened) {
+    const auto dir = modtext::testing::scratch_dir();
+    const std::string text = (dir / "t.txt").string();
+    RecordingReporter reporter;
+    EXPECT_FALSE(export_module("", "", {1, 0, 0}, reporter));
+    EXPECT_FALSE(export_module("m", text, {1, 0, 0}, reporter));
+    EXPECT_FALSE(export_module((dir / "m.mod").string(), "t", {1, 0, 0}, reporter));
+    EXPECT_EQ(reporter.error_boxes,
+              (std::vector<std::string>{"Please give a source MOD file.", "Please give a source MOD file.",
+                                        "Please give a text file to export to."}));
+    EXPECT_EQ(reporter.problems, "");
+    EXPECT_TRUE(modtext::testing::files_in(dir).empty());
+
+    // A source that does not exist: no box, no text file.
+    EXPECT_FALSE(export_module((dir / "none.mod").string(), text, {1, 0, 0}, reporter));
+    EXPECT_EQ(reporter.error_boxes.size(), 3u);
+    EXPECT_TRUE(reporter.info_boxes.empty());
+    EXPECT_EQ(reporter.problems, "Error opening file: " + (dir / "none.mod").string() + "\n");
+    EXPECT_TRUE(modtext::testing::files_in(dir).empty());
+}
+
+TEST(ExportAction, FilterSelectsClassesAndUnknownTypesAreReported) {
+    const auto dir = modtext::testing::scratch_dir();
+    modtext::testing::write_module(dir / "m.mod", one_of_each());
+    const std::string source = (dir / "m.mod").string(), text = (dir / "t.txt").string();
+    const std::vector<std::string> expected{
+        "scr are dlg git ifo jrl uti utc ",  // 0: everything
+        "are uti utc ", "dlg uti utc ", "git uti utc ", "ifo uti utc ", "jrl uti utc ",
+        "scr uti utc ",
+    };
+    for (std::int32_t filter = -1; filter <= 6; ++filter) {
+        RecordingReporter reporter;
+        ASSERT_TRUE(export_module(source, text, {1, 0, filter}, reporter));
+        EXPECT_EQ(reporter.info_boxes, std::vector<std::string>{"Export complete!"});
+        EXPECT_EQ(reporter.problems, "ResID 2017 NYI\n");
+        EXPECT_EQ(block_names(read_text(text)),
+                  filter < 0 ? "uti utc " : expected[static_cast<std::size_t>(filter)])
+            << "filter " << filter;
+    }
+    // The same export twice writes the same text.
+    RecordingReporter reporter;
+    ASSERT_TRUE(export_module(source, text, {0x3FF, 0x3FF, 0}, reporter));
+    const std::string first = read_text(text);
+    ASSERT_TRUE(export_module(source, text, {0x3FF, 0x3FF, 0}, reporter));
+    EXPECT_EQ(read_text(text), first);
+    EXPECT_EQ(modtext::testing::files_in(dir), (std::vector<std::string>{"m.mod", "t.txt"}));
+}
+
+TEST(ExportAction, EmptyModuleGivesEmptyTextAndBadResourcesAreSkipped) {
+    const auto dir = modtext::testing::scratch_dir();
+    modtext::testing::write_module(dir / "empty.mod", {});
+    RecordingReporter reporter;
+    write_text(dir / "t.txt", "old content");
+    ASSERT_TRUE(export_module((dir / "empty.mod").string(), (dir / "t.txt").string(), {1, 0, 0}, reporter));
+    EXPECT_EQ(read_text(dir / "t.txt"), "");
+
+    // A malformed GFF and a resource past the end of the file are reported and
+    // skipped; the resources after them are still exported.
+    auto resources = one_of_each();
+    resources[2].bytes.resize(20);  // dlg: header cut short
+    Bytes file = module_bytes(resources);
+    const std::uint32_t list = get_u32(file, 28);
+    const std::uint32_t big = 0x7FFFFFF0u;
+    for (int i = 0; i < 4; ++i) file[list + 3 * 8 + 4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(big >> (8 * i));  // git's size
+    write_file((dir / "m.mod").string(), file);
+    RecordingReporter r;
+    ASSERT_TRUE(export_module((dir / "m.mod").string(), (dir / "t.txt").string(), {1, 0, 0}, r));
+    EXPECT_EQ(block_names(read_text(dir / "t.txt")), "scr are ifo jrl uti utc ");
+    EXPECT_NE(r.problems.find("Error: resource 2 (dlg) is not a well-formed GFF (header cut short), skipped!\n"), std::string::npos);
+    EXPECT_NE(r.problems.find("Error: resource 3 (git) lies outside the MOD file"), std::string::npos);
+}
+
+TEST(ExportAction, AFailedExportLeavesAnExistingTextUntouched) {
+    const auto dir = modtext::testing::scratch_dir();
+    modtext::testing::write_module(dir / "m.mod", one_of_each());
+    // The target is a directory: the text cannot replace it.
+    std::filesystem::create_directory(dir / "t.txt");
+    RecordingReporter reporter;
+    EXPECT_FALSE(export_module((dir / "m.mod").string(), (dir / "t.txt").string(), {1, 0, 0}, reporter));
+    EXPECT_TRUE(reporter.info_boxes.empty());
+    EXPECT_EQ(reporter.problems, "ResID 2017 NYI\nError writing file: " + (dir / "t.txt").string() + "\n");
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "t.txt"));
+    EXPECT_EQ(modtext::testing::files_in(dir), (std::vector<std::string>{"m.mod", "t.txt"}));
+
+    // A text path in a directory that does not exist cannot be created.
+    RecordingReporter r;
+    const std::string nowhere = (dir / "no" / "t.txt").string();
+    EXPECT_FALSE(export_module((dir / "m.mod").string(), nowhere, {1, 0, 0}, r));
+    EXPECT_EQ(r.problems, "Error opening file: " + nowhere + "\n");
+}
+
+TEST(Cli, ExportPrintsOutcomesAndExitsWithStatus) {
+    const auto dir = modtext::testing::scratch_dir();
+    modtext::testing::write_module(dir / "m.mod", one_of_each());
+    const std::string source = (dir / "m.mod").string(), text = (dir / "t.txt").string();
+    const auto run = [](std::vector<std::string> args, std::string& out, std::string& err) {
+        std::ostringstream o, e;
+        const int status = run_cli(args, o, e);
+        out = o.str();
+        err = e.str();
+        return status;
+    };
+    std::string out, err;
+    EXPECT_EQ(run({"export", "--from", "english,french", "--to=korean", "--filter", "nss", source, text}, out, err), 0);
+    EXPECT_EQ(out, "Export complete!\n");
+    EXPECT_EQ(err, "ResID 2017 NYI\n");
+    EXPECT_EQ(read_text(text),
+              "#File:scr.NSS,0\n\n#0->SpeakString(\"nss\");\n\n////////////////////////////////\n\n"
+              "#File:uti.UTI,6\n\n#0,english,male->uti\n#0,korean,male->\n#0,korean,female->\n\n"
+              "////////////////////////////////\n\n"
+              "#File:utc.UTC,7\n\n#0,english,male->utc\n#0,korean,male->\n#0,korean,female->\n\n"
+              "////////////////////////////////\n\n");
+
+    EXPECT_EQ(run({"export", "-v", "--filter", "5", "--to", "english", source, text}, out, err), 0);
+    EXPECT_EQ(read_text(text),
+              "#File:jrl.JRL,5\n\n#0,english,male->jrl\n#0,english,male->\n\n////////////////////////////////\n\n"
+              "#File:uti.UTI,6\n\n#0,english,male->uti\n#0,english,male->\n\n////////////////////////////////\n\n"
+              "#File:utc.UTC,7\n\n#0,english,male->utc\n#0,english,male->\n\n////////////////////////////////\n\n");
+    EXPECT_EQ(err,
+              "MOD Info:\n# resources: 10\n"
+              "Exporting general GFF file: jrl.....complete!\n"
+              "Exporting general GFF file: uti.....complete!\n"
+              "Exporting general GFF file: utc.....complete!\n"
+              "ResID 2017 NYI\n");
+
+    EXPECT_EQ(run({"export", "", text}, out, err), 1);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, "Please give a source MOD file.\n");
+    EXPECT_EQ(run({"export", (dir / "none").string(), text}, out, err), 1);
+    EXPECT_EQ(err, "Error opening file: " + (dir / "none").string() + "\n");
+
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{}, {"export"}, {"export", source}, {"export", source, text, "x"},
+          {"export", "--from", "English", source, text}, {"export", "--to", source, text},
+          {"export", "--filter", "7", source, text}, {"export", "--bogus", source, text},
+          {"frobnicate"}}) {
+        EXPECT_EQ(run(bad, out, err), 2);
+        EXPECT_NE(err.find("Usage:"), std::string::npos);
+    }
+    EXPECT_EQ(run({"--version"}, out, err), 0);
+    EXPECT_EQ(out, std::string("modtext ") + MODTEXT_VERSION + "\n");
+    EXPECT_EQ(run({"export", "--help"}, out, err), 0);
+    EXPECT_NE(out.find("modtext export"), std::string::npos);
+}
+
+TEST(Cli, LanguageListsAndFilters) {
+    EXPECT_EQ(parse_language_list("all"), 0x3FF);
+    EXPECT_EQ(parse_language_list("none"), 0);
+    EXPECT_EQ(parse_language_list("english"), 0x001);
+    EXPECT_EQ(parse_language_list("polish,english,japanese"), 0x221);
+    for (std::string_view bad : {"", "english,", ",english", "English", "all,english", "klingon"}) {
+        EXPECT_FALSE(parse_language_list(bad)) << bad;
+    }
+    EXPECT_EQ(parse_filter("all"), 0);
+    EXPECT_EQ(parse_filter("jrl"), 5);
+    EXPECT_EQ(parse_filter("6"), 6);
+    for (std::string_view bad : {"", "7", "-1", "DLG", "06"}) EXPECT_FALSE(parse_filter(bad)) << bad;
+}

@@ -45,25 +45,32 @@ namespace {
 constexpr std::string_view usage_text =
     "Usage:\n"
     "  modtext export [--from LANGS] [--to LANGS] [--filter F] [-v|--verbose] SOURCE.mod TEXT.txt\n"
+    "  modtext import [--from LANGS] [-v|--verbose] SOURCE.mod TEXT.txt OUTPUT.mod\n"
     "  modtext --help | --version\n"
     "\n"
-    "Export writes every localized string of the --from languages, and every\n"
+    "export writes every localized string of the --from languages, and every\n"
     "script line that speaks, into TEXT.txt, with empty template lines for the\n"
     "--to languages.\n"
+    "import writes OUTPUT.mod: SOURCE.mod with the texts of TEXT.txt rebuilt,\n"
+    "keeping in each rebuilt string only the --from languages (and texts of\n"
+    "no table language); every other resource is copied byte for byte.\n"
     "\n"
     "LANGS  comma-separated language keys (english, french, german, italian,\n"
     "       spanish, polish, korean, chintrad, chinsimpl, japanese), all or none;\n"
     "       --from defaults to english, --to to none\n"
-    "F      all, are, dlg, git, ifo, jrl, nss, or the row number 0 to 6 (default all)\n";
+    "F      all, are, dlg, git, ifo, jrl, nss, or the row number 0 to 6 (default all)\n"
+    "-v     also print progress, and on import every text kept\n";
 
 int usage_error(std::ostream& err, std::string_view problem) {
     err << "modtext: " << problem << "\n\n" << usage_text;
     return 2;
 }
 
-struct ExportOptions {
+struct Options {
+    // As the window starts: English to translate from, nothing to, all files.
     SelectionState selection{0x001, 0, 0};
     bool verbose = false;
+    bool help = false;
     std::vector<std::string> paths;
 };
 
@@ -85,47 +92,42 @@ std::optional<std::string> option_value(const std::vector<std::string>& args, st
     return std::nullopt;
 }
 
-int run_export(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    ExportOptions options;
+// Parses a subcommand's arguments; `exporting` allows --to and --filter.
+// Returns a problem to report as a usage error, or none.
+std::optional<std::string> parse_options(const std::vector<std::string>& args, bool exporting,
+                                         Options& options) {
     bool options_end = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (options_end || arg.empty() || arg[0] != '-' || arg == "-") {
             options.paths.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
+        } else if (arg == "--") {
             options_end = true;
-            continue;
-        }
-        if (arg == "-v" || arg == "--verbose") {
+        } else if (arg == "-v" || arg == "--verbose") {
             options.verbose = true;
-            continue;
-        }
-        if (arg == "-h" || arg == "--help") {
-            out << usage_text;
-            return 0;
-        }
-        bool matched = false;
-        if (auto value = option_value(args, i, "--from", matched); matched) {
-            const auto mask = value ? parse_language_list(*value) : std::nullopt;
-            if (!mask) return usage_error(err, "--from needs a language list");
-            options.selection.from_mask = *mask;
-        } else if (auto to = option_value(args, i, "--to", matched); matched) {
-            const auto mask = to ? parse_language_list(*to) : std::nullopt;
-            if (!mask) return usage_error(err, "--to needs a language list");
-            options.selection.to_mask = *mask;
-        } else if (auto filter = option_value(args, i, "--filter", matched); matched) {
-            const auto row = filter ? parse_filter(*filter) : std::nullopt;
-            if (!row) return usage_error(err, "--filter needs all, are, dlg, git, ifo, jrl, nss or 0 to 6");
-            options.selection.filter = *row;
+        } else if (arg == "-h" || arg == "--help") {
+            options.help = true;
         } else {
-            return usage_error(err, "unknown option " + arg);
+            bool matched = false;
+            if (auto from = option_value(args, i, "--from", matched); matched) {
+                const auto mask = from ? parse_language_list(*from) : std::nullopt;
+                if (!mask) return "--from needs a language list";
+                options.selection.from_mask = *mask;
+            } else if (auto to = option_value(args, i, "--to", matched); matched && exporting) {
+                const auto mask = to ? parse_language_list(*to) : std::nullopt;
+                if (!mask) return "--to needs a language list";
+                options.selection.to_mask = *mask;
+            } else if (auto filter = option_value(args, i, "--filter", matched);
+                       matched && exporting) {
+                const auto row = filter ? parse_filter(*filter) : std::nullopt;
+                if (!row) return "--filter needs all, are, dlg, git, ifo, jrl, nss or 0 to 6";
+                options.selection.filter = *row;
+            } else {
+                return "unknown option " + arg;
+            }
         }
     }
-    if (options.paths.size() != 2) return usage_error(err, "export needs SOURCE.mod and TEXT.txt");
-    ConsoleReporter reporter(out, err, options.verbose);
-    return export_module(options.paths[0], options.paths[1], options.selection, reporter) ? 0 : 1;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -141,8 +143,28 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         out << "modtext " << MODTEXT_VERSION << '\n';
         return 0;
     }
-    if (command == "export") return run_export(args, out, err);
-    return usage_error(err, "unknown command " + command);
+    const bool exporting = command == "export";
+    if (!exporting && command != "import") return usage_error(err, "unknown command " + command);
+
+    Options options;
+    if (const auto problem = parse_options(args, exporting, options)) {
+        return usage_error(err, *problem);
+    }
+    if (options.help) {
+        out << usage_text;
+        return 0;
+    }
+    const std::size_t wanted = exporting ? 2 : 3;
+    if (options.paths.size() != wanted) {
+        return usage_error(err, exporting ? "export needs SOURCE.mod and TEXT.txt"
+                                          : "import needs SOURCE.mod, TEXT.txt and OUTPUT.mod");
+    }
+    ConsoleReporter reporter(out, err, options.verbose);
+    const auto& p = options.paths;
+    const bool done =
+        exporting ? export_module(p[0], p[1], options.selection, reporter)
+                  : import_module(p[0], p[1], p[2], options.selection, reporter);
+    return done ? 0 : 1;
 }
 
 }  // namespace modtext

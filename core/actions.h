@@ -17,4 +17,10 @@ bool path_given(const std::string& path);
 bool export_module(const std::string& source_path, const std::string& text_path,
                    const SelectionState& selection, Reporter& reporter);
 
+// Writes a new module from the source module and the translation text at
+// text_path to output_path.
+bool import_module(const std::string& source_path, const std::string& text_path,
+                   const std::string& output_path, const SelectionState& selection,
+                   Reporter& reporter);
+
 }  // namespace modtext

@@ -79,4 +79,20 @@ Bytes field_array_bytes(const std::vector<GffField>& fields) {
     return out;
 }
 
+std::uint64_t lay_out_gff(GffImage& image) {
+    GffHeader& h = image.header;
+    std::uint64_t at = gff_header_size;
+    const auto place = [&](std::size_t offset_word, std::size_t size) {
+        h.set_word(offset_word, static_cast<std::uint32_t>(at));
+        at += size;
+    };
+    place(8, image.structs.size());
+    place(16, image.fields.size() * gff_field_size);
+    place(24, image.labels.size());
+    place(32, image.field_data.size());
+    place(40, image.field_indices.size());
+    place(48, image.list_indices.size());
+    return at;
+}
+
 }  // namespace modtext

@@ -86,4 +86,21 @@ void release_gff(GffImage& image);
 // The field array as 12-byte little-endian records.
 Bytes field_array_bytes(const std::vector<GffField>& fields);
 
+// Sets every section offset of the header to where the section is written:
+// after the header, back to back, in the order structs, fields, labels, field
+// data, field indices, list indices. Returns the resource's total size.
+std::uint64_t lay_out_gff(GffImage& image);
+
+// The header and sections, as laid out, one after another.
+template <typename Sink>
+void write_gff(const GffImage& image, Sink&& write) {
+    write(ByteView(image.header.raw));
+    write(ByteView(image.structs));
+    write(ByteView(field_array_bytes(image.fields)));
+    write(ByteView(image.labels));
+    write(ByteView(image.field_data));
+    write(ByteView(image.field_indices));
+    write(ByteView(image.list_indices));
+}
+
 }  // namespace modtext

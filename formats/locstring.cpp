@@ -27,3 +27,96 @@ bool read_locstring(ByteView field_data, std::uint32_t offset, LocString& out, s
 }
 
 }  // namespace modtext
+
+#include <algorithm>
+#include <limits>
+
+#include "formats/gff_image.h"
+
+namespace modtext {
+
+Bytes encode_locstring(const std::vector<NewSubstring>& substrings) {
+    std::size_t length = locstring_head_size;
+    for (const NewSubstring& sub : substrings) length += 8 + sub.text.size() + 1;
+    Bytes record;
+    record.reserve(length);
+    append_u32(record, static_cast<std::uint32_t>(length - 4));
+    append_u32(record, 0xFFFFFFFFu);
+    append_u32(record, static_cast<std::uint32_t>(substrings.size()));
+    for (const NewSubstring& sub : substrings) {
+        append_u32(record, static_cast<std::uint32_t>(sub.string_id));
+        append_u32(record, static_cast<std::uint32_t>(sub.text.size() + 1));
+        record.insert(record.end(), sub.text.begin(), sub.text.end());
+        record.push_back(0);
+    }
+    return record;
+}
+
+bool locstring_extent(ByteView field_data, std::uint32_t offset, std::uint64_t& length) {
+    if (!extent_within(offset, locstring_head_size, field_data.size())) return false;
+    length = std::uint64_t{load_u32(field_data.data() + offset)} + 4;
+    return extent_within(offset, length, field_data.size());
+}
+
+bool splice_field_data(GffImage& image, const std::vector<FieldSplice>& splices) {
+    if (splices.empty()) return true;
+    std::vector<std::uint32_t> offsets;
+    for (const GffField& field : image.fields) {
+        if (has_data_offset(field.type)) offsets.push_back(field.data);
+    }
+    std::sort(offsets.begin(), offsets.end());
+    const auto shared = [&offsets](const FieldSplice& s) {
+        const auto first = std::lower_bound(offsets.begin(), offsets.end(), s.position);
+        const auto last = std::lower_bound(
+            first, offsets.end(), std::uint64_t{s.position} + s.old_length,
+            [](std::uint32_t offset, std::uint64_t end) { return offset < end; });
+        return last - first > 1;  // the field's own offset is one of them
+    };
+
+    std::vector<const FieldSplice*> in_place, appended;
+    for (const FieldSplice& s : splices) (shared(s) ? appended : in_place).push_back(&s);
+    std::stable_sort(in_place.begin(), in_place.end(),
+                     [](const FieldSplice* a, const FieldSplice* b) { return a->position < b->position; });
+
+    const Bytes& old = image.field_data;
+    std::uint64_t new_size = old.size();
+    for (const FieldSplice* s : in_place) new_size = new_size + s->record.size() - s->old_length;
+    const std::uint64_t in_place_size = new_size;
+    for (const FieldSplice* s : appended) new_size += s->record.size();
+    if (new_size > std::numeric_limits<std::uint32_t>::max()) return false;
+
+    Bytes block;
+    block.reserve(static_cast<std::size_t>(new_size));
+    std::size_t cursor = 0;
+    std::vector<std::uint32_t> positions;
+    std::vector<std::uint32_t> shifts;  // running shift behind each position
+    std::uint32_t shift = 0;
+    for (const FieldSplice* s : in_place) {
+        block.insert(block.end(), old.begin() + static_cast<std::ptrdiff_t>(cursor),
+                     old.begin() + s->position);
+        block.insert(block.end(), s->record.begin(), s->record.end());
+        cursor = std::size_t{s->position} + s->old_length;
+        shift += static_cast<std::uint32_t>(s->record.size()) - s->old_length;  // modulo 2^32
+        positions.push_back(s->position);
+        shifts.push_back(shift);
+    }
+    block.insert(block.end(), old.begin() + static_cast<std::ptrdiff_t>(cursor), old.end());
+
+    // Every offset strictly behind a spliced position moves by the splices before it.
+    for (GffField& field : image.fields) {
+        if (!has_data_offset(field.type)) continue;
+        const auto before = std::lower_bound(positions.begin(), positions.end(), field.data);
+        if (before != positions.begin()) field.data += shifts[static_cast<std::size_t>(before - positions.begin()) - 1];
+    }
+    std::uint64_t end = in_place_size;
+    for (const FieldSplice* s : appended) {
+        block.insert(block.end(), s->record.begin(), s->record.end());
+        image.fields[s->field].data = static_cast<std::uint32_t>(end);
+        end += s->record.size();
+    }
+    image.field_data = std::move(block);
+    image.header.set_word(36, static_cast<std::uint32_t>(new_size));
+    return true;
+}
+
+}  // namespace modtext

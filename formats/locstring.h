@@ -28,3 +28,37 @@ struct LocString {
 bool read_locstring(ByteView field_data, std::uint32_t offset, LocString& out, std::string& why);
 
 }  // namespace modtext
+
+namespace modtext {
+
+struct GffImage;
+
+// A record from scratch: string reference 0xFFFFFFFF, then each text with its
+// string id, stored with one zero byte after it.
+struct NewSubstring {
+    std::int32_t string_id;
+    std::string_view text;
+};
+Bytes encode_locstring(const std::vector<NewSubstring>& substrings);
+
+// The length of the record at offset (its total size + 4), when its head and
+// its whole length lie within the field data block.
+bool locstring_extent(ByteView field_data, std::uint32_t offset, std::uint64_t& length);
+
+// One rebuilt field: the new record for the old one at position.
+struct FieldSplice {
+    std::size_t field = 0;
+    std::uint32_t position = 0;
+    std::uint32_t old_length = 0;
+    Bytes record;
+};
+
+// Puts every new record into the image's field data block in one pass, the
+// splices given in ascending field order with the offsets as loaded. Each
+// record replaces its old one in place, and every data offset behind it moves
+// by the difference in length; but a record whose old bytes another field
+// also points into is appended at the end of the block instead, leaving the
+// old bytes to the others. Fails when the block would outgrow 32 bits.
+bool splice_field_data(GffImage& image, const std::vector<FieldSplice>& splices);
+
+}  // namespace modtext

@@ -1,0 +1,175 @@
+#include <limits>
+
+#include "translation/exporters.h"
+#include "translation/rebuild.h"
+
+namespace modtext {
+
+Bytes rebuild_locstring(const FieldEntry& entry, std::uint16_t from_mask, Reporter& reporter) {
+    std::vector<NewSubstring> kept;
+    std::string_view fallback;
+    for (const TextVariant& variant : entry.variants) {
+        const std::string_view text = variant.text;
+        // A skipped variant still supplies the fallback.
+        if (text.size() >= 2) fallback = text;
+        if (!id_passes_mask(variant.string_id, from_mask)) continue;
+        reporter.kept_text(text);
+        kept.push_back({variant.string_id, text.size() < 2 ? fallback : text});
+    }
+    return encode_locstring(kept);
+}
+
+Bytes rebuild_script(ByteView bytes, const FileRecord& record) {
+    Bytes out;
+    out.reserve(bytes.size());
+    ByteReader cursor(bytes);
+    for (TextNumber line_number = 0; !cursor.at_end(); ++line_number) {
+        const ByteView line = read_script_line(cursor);
+        if (const FieldEntry* entry = find_field_entry(record, line_number)) {
+            const std::string& text = entry->variants.front().text;
+            out.insert(out.end(), text.begin(), text.end());
+            // A replacement without a line end must not join the next line.
+            if (text.empty() || text.back() != '\n') out.push_back('\n');
+        } else {
+            out.insert(out.end(), line.begin(), line.end());
+            out.push_back('\n');
+        }
+    }
+    return out;
+}
+
+bool rebuild_gff_strings(GffImage& image, const FileRecord& record, std::uint16_t from_mask,
+                         Reporter& reporter, std::string& why) {
+    std::vector<FieldSplice> splices;
+    for (std::size_t j = 0; j < image.fields.size(); ++j) {
+        const GffField& field = image.fields[j];
+        if (field.type != gff_type::loc_string) continue;
+        const FieldEntry* entry = find_field_entry(record, static_cast<TextNumber>(j));
+        if (!entry) continue;
+        std::uint64_t old_length = 0;
+        if (!locstring_extent(image.field_data, field.data, old_length)) {
+            why = "localized string out of bounds in field " + std::to_string(j);
+            return false;
+        }
+        splices.push_back({j, field.data, static_cast<std::uint32_t>(old_length),
+                           rebuild_locstring(*entry, from_mask, reporter)});
+    }
+    if (!splice_field_data(image, splices)) {
+        why = "field data would exceed 4 GB";
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+bool fits_offsets(std::uint64_t end) { return end <= std::numeric_limits<std::uint32_t>::max(); }
+
+}  // namespace
+
+bool rebuild_resource(StagedOutput& output, ByteView bytes, std::size_t index,
+                      ModuleArchive& archive, OutputCursor& cursor,
+                      const TranslationTable& table, const SelectionState& selection,
+                      Reporter& reporter) {
+    const FileRecord* record = find_file_record(table, static_cast<TextNumber>(index));
+    std::uint64_t size = bytes.size();
+    const std::string name = archive.keys[index].name();
+    if (!record) {
+        output.write(bytes);
+    } else if (archive.keys[index].type() == resource_type::script) {
+        const Bytes script = rebuild_script(bytes, *record);
+        size = script.size();
+        output.write(script);
+    } else {
+        GffImage image;
+        ByteReader reader(bytes);
+        std::string why;
+        if (!load_gff(image, reader, why) ||
+            !rebuild_gff_strings(image, *record, selection.from_mask, reporter, why)) {
+            report(reporter, Severity::error,
+                   "Error: resource %zu (%s) is not a well-formed GFF (%s); nothing was written!\n",
+                   index, name.c_str(), why.c_str());
+            return false;
+        }
+        size = lay_out_gff(image);
+        if (fits_offsets(size)) write_gff(image, [&output](ByteView part) { output.write(part); });
+    }
+    if (!fits_offsets(size) || !fits_offsets(cursor.offset + size)) {
+        report(reporter, Severity::error,
+               "Error: the output MOD would exceed 4 GB at resource %zu (%s); nothing was written!\n",
+               index, name.c_str());
+        return false;
+    }
+    archive.resources[index] = {static_cast<std::uint32_t>(cursor.offset),
+                                static_cast<std::uint32_t>(size)};
+    cursor.offset += size;
+    return true;
+}
+
+bool write_module(ModuleArchive& archive, const std::string& text_path,
+                  const std::string& output_path, const SelectionState& selection,
+                  Reporter& reporter) {
+    if (!archive.loaded) {
+        report(reporter, Severity::error, "Error: MOD file not properly read!\n");
+        return false;
+    }
+    InputFile source;
+    if (!source.open(archive.source_path)) {
+        report(reporter, Severity::error, "Error opening file: %s\n", archive.source_path.c_str());
+        return false;
+    }
+    StagedOutput output;
+    if (!output.create(output_path)) {
+        report(reporter, Severity::error, "Error opening file: %s\n", output_path.c_str());
+        return false;
+    }
+    TranslationTable table;
+    if (!parse_translation_text(table, text_path, reporter)) return false;
+
+    const std::uint64_t count = archive.count();
+    const std::uint64_t block = archive.locstring_block.size();
+    const std::uint64_t list_offset = archive_header_size + block + 32 * count;
+    const std::uint64_t data_offset = list_offset + resource_entry_size * count;
+    if (!fits_offsets(data_offset)) {
+        report(reporter, Severity::error, "Error: the output MOD would exceed 4 GB!\n");
+        return false;
+    }
+    archive.header.set_locstring_block_offset(static_cast<std::uint32_t>(archive_header_size));
+    archive.header.set_key_list_offset(static_cast<std::uint32_t>(archive_header_size + block));
+    archive.header.set_resource_list_offset(static_cast<std::uint32_t>(list_offset));
+
+    Bytes list;
+    const auto resource_list = [&archive, &list]() -> ByteView {
+        list.clear();
+        for (const ResourceEntry& entry : archive.resources) {
+            append_u32(list, entry.offset);
+            append_u32(list, entry.size);
+        }
+        return list;
+    };
+    output.write(ByteView(archive.header.raw));
+    output.write(archive.locstring_block);
+    for (const KeyEntry& key : archive.keys) output.write(ByteView(key.raw));
+    output.write(archive.gap_block);
+    output.write(resource_list());
+
+    OutputCursor cursor{data_offset};
+    Bytes bytes;
+    for (std::size_t i = 0; i < archive.count(); ++i) {
+        // Entry i is still the source's here: it is rewritten once written.
+        if (!read_resource(source, archive, i, bytes, reporter) ||
+            !rebuild_resource(output, bytes, i, archive, cursor, table, selection, reporter)) {
+            return false;
+        }
+    }
+    output.write_at(list_offset, resource_list());
+    // The source must be closed before the output may replace it.
+    source.close();
+    if (!output.commit()) {
+        report(reporter, Severity::error, "Error writing file: %s\n", output_path.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace modtext

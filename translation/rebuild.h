@@ -1,0 +1,51 @@
+// The import: a new module in which the texts the translation names are
+// rebuilt and every other resource is carried over byte for byte.
+#pragma once
+
+#include <string>
+
+#include "core/languages.h"
+#include "core/reporter.h"
+#include "formats/files.h"
+#include "formats/gff_image.h"
+#include "formats/locstring.h"
+#include "formats/module_archive.h"
+#include "translation/translation_table.h"
+
+namespace modtext {
+
+// The new record of one localized-string field: the variants whose language
+// from_mask keeps (and those of no table language), in text order. A variant
+// of fewer than two bytes takes the last text of two or more bytes met before
+// it in the entry. Each kept variant's own text goes to the reporter's echo.
+Bytes rebuild_locstring(const FieldEntry& entry, std::uint16_t from_mask, Reporter& reporter);
+
+// Rebuilds a named script: every line through the script line reader, with
+// the lines the record names replaced by their first variant's text.
+Bytes rebuild_script(ByteView bytes, const FileRecord& record);
+
+// Rebuilds a named GFF resource's localized strings in the loaded image.
+// Fails, with the reason in `why`, when a named string lies outside its block.
+bool rebuild_gff_strings(GffImage& image, const FileRecord& record, std::uint16_t from_mask,
+                         Reporter& reporter, std::string& why);
+
+// The output module's position of the next resource, and where each went.
+struct OutputCursor {
+    std::uint64_t offset = 0;  // the running output offset
+};
+
+// Writes resource index's new bytes at the end of the output and records
+// them in the archive's resource list. Fails, reported, on a malformed named
+// resource or an output beyond 32-bit offsets.
+bool rebuild_resource(StagedOutput& output, ByteView bytes, std::size_t index,
+                      ModuleArchive& archive, OutputCursor& cursor,
+                      const TranslationTable& table, const SelectionState& selection,
+                      Reporter& reporter);
+
+// Parses the translation text and writes the output module. The output
+// replaces its target only when every resource was written.
+bool write_module(ModuleArchive& archive, const std::string& text_path,
+                  const std::string& output_path, const SelectionState& selection,
+                  Reporter& reporter);
+
+}  // namespace modtext

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -125,7 +124,7 @@ TEST(GffBuilder, FieldDataPayloads) {
                          GffField::void_data("v", std::string("\0\1", 2)),
                          GffField::dword64("d", 0x0102030405060708ull),
                          GffField::float32("f", 1.0f),
-                         GffField::raw_bytes("bad", GffType::LocString, "\x50\0\0\0")}};
+                         GffField::raw_bytes("bad", GffType::LocString, std::string("\x50\0\0\0", 4))}};
     const GffSections s = gff_sections(top);
     EXPECT_EQ(s.field_data, (B{2, 0, 0, 0, 'a', 'b',                     // at 0
                                 3, 'x', 'y', 'z',                         // at 6
@@ -180,7 +179,7 @@ TEST(ModuleBuilder, StandardLayoutIsByteExact) {
     expected.resize(160, 0);
     const B tail = {9, 8, 7, 6,
                     's', 'i', 'x', 't', 'e', 'e', 'n', '_', 'b', 'y', 't', 'e', 's', '_', 'x', 'x',
-                    7, 0, 0, 0, 0xDD, 0x07, 0x02, 0x01,  // id 7, type 2029, spare
+                    7, 0, 0, 0, 0xED, 0x07, 0x02, 0x01,  // id 7, type 2029, spare
                     's', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                     0, 0, 0, 0, 0xD9, 0x07, 0, 0,        // id 0, type 2009
                     228, 0, 0, 0, 3, 0, 0, 0,            // first resource at 212 + 16
@@ -234,11 +233,13 @@ std::vector<Entry> entries_of(const B& mod) {
     std::vector<Entry> out;
     for (std::uint32_t i = 0; i < n; ++i) {
         const std::size_t k = keys + 24u * i;
-        const auto* name = reinterpret_cast<const char*>(mod.data() + k);
+        const auto name_end = std::find(mod.begin() + static_cast<std::ptrdiff_t>(k),
+                                        mod.begin() + static_cast<std::ptrdiff_t>(k + 16), 0);
         const std::uint32_t at = rd32(mod, list + 8u * i);
         const std::uint32_t size = rd32(mod, list + 8u * i + 4);
         EXPECT_LE(std::size_t{at} + size, mod.size());
-        out.push_back({std::string(name, strnlen(name, 16)), rd16(mod, k + 20),
+        out.push_back({std::string(mod.begin() + static_cast<std::ptrdiff_t>(k), name_end),
+                       rd16(mod, k + 20),
                        slice(mod, at, size)});
     }
     return out;

@@ -1,0 +1,320 @@
+#include "app/cli.h"
+#include "core/actions.h"
+#include "formats/gff_image.h"
+#include "test_support.h"
+#include "translation/exporters.h"
+#include "translation/rebuild.h"
+
+#include <sstream>
+
+using namespace modtext;
+using namespace modtext::build;
+using modtext::testing::read_text;
+using modtext::testing::RecordingReporter;
+using modtext::testing::write_text;
+
+namespace {
+
+using F = build::GffField;
+namespace fs = std::filesystem;
+
+Bytes read_bytes_of(const fs::path& path) {
+    const std::string s = read_text(path);
+    return Bytes(s.begin(), s.end());
+}
+
+Bytes slice(const Bytes& b, std::size_t at, std::size_t n) {
+    return Bytes(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + n));
+}
+
+// The bytes of resource i of a module file, found through its tables.
+Bytes resource_of(const Bytes& module, std::size_t i) {
+    const std::uint32_t list = get_u32(module, 28);
+    return slice(module, get_u32(module, list + 8 * i), get_u32(module, list + 8 * i + 4));
+}
+
+bool import(const fs::path& dir, std::string_view text, std::uint16_t from_mask, RecordingReporter& reporter,
+            const std::string& source = "m.mod", const std::string& output = "out.mod") {
+    write_text(dir / "t.txt", text);
+    return import_module((dir / source).string(), (dir / "t.txt").string(), (dir / output).string(),
+                         {from_mask, 0, 0}, reporter);
+}
+
+}  // namespace
+
+TEST(WriteModule, LaysOutTablesThenResourcesBackToBack) {
+    const auto dir = modtext::testing::scratch_dir();
+    ModuleOptions options;
+    options.locstring_block = Bytes(100, 0x5A);
+    options.after_header = Bytes(12, 0x77);  // the block does not start at 160
+    options.reverse_order = true;
+    options.resource_gap = 3;
+    const std::vector<ModuleResource> resources{{"a", restype::area, to_bytes("AAAA"), 1, 9},
+                                                {"nothing", restype::journal, {}, 2, 0},
+                                                {"c", restype::script, to_bytes("CC"), 3, 0}};
+    const Bytes source = module_bytes(resources, options);
+    write_file((dir / "m.mod").string(), source);
+    RecordingReporter reporter;
+    ASSERT_TRUE(import(dir, "", 0x001, reporter));
+    EXPECT_EQ(reporter.info_boxes, std::vector<std::string>{"Import complete!"});
+
+    const Bytes out = read_bytes_of(dir / "out.mod");
+    ASSERT_EQ(out.size(), 380u + 6u);
+    // Header: the three offsets rewritten, every other byte carried.
+    Bytes header = slice(source, 0, 160);
+    for (auto [at, value] : {std::pair{20, 160u}, {24, 260u}, {28, 356u}}) {
+        for (int i = 0; i < 4; ++i) header[static_cast<std::size_t>(at + i)] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+    EXPECT_EQ(slice(out, 0, 160), header);
+    EXPECT_EQ(slice(out, 160, 100), Bytes(100, 0x5A));
+    EXPECT_EQ(slice(out, 260, 72), slice(source, get_u32(source, 24), 72));  // keys, ids and spares
+    // The gap block is what followed the source's key list: its resource list.
+    EXPECT_EQ(slice(out, 332, 24), slice(source, get_u32(source, 24) + 72, 24));
+    EXPECT_EQ(slice(out, 356, 24), Bytes({124, 1, 0, 0, 4, 0, 0, 0, 128, 1, 0, 0, 0, 0, 0, 0,
+                                          128, 1, 0, 0, 2, 0, 0, 0}));
+    EXPECT_EQ(slice(out, 380, 6), to_bytes("AAAACC"));
+}
+
+TEST(WriteModule, EmptyModuleAndUnnamedResourcesCarriedByteForByte) {
+    const auto dir = modtext::testing::scratch_dir();
+    ModuleOptions options;
+    options.locstring_block = to_bytes("block");
+    write_file((dir / "m.mod").string(), module_bytes({}, options));
+    RecordingReporter reporter;
+    ASSERT_TRUE(import(dir, "", 0x001, reporter));
+    const Bytes out = read_bytes_of(dir / "out.mod");
+    ASSERT_EQ(out.size(), 165u);
+    EXPECT_EQ(get_u32(out, 24), 165u);
+    EXPECT_EQ(get_u32(out, 28), 165u);
+
+    // A text naming nothing: every resource of the synthetic module comes out as it was.
+    write_file((dir / "m.mod").string(), synthetic_module(3));
+    ASSERT_TRUE(import(dir, "#File:nothing.DLG,1000\n#1,english,male->x\n", 0x3FF, reporter));
+    const Bytes source = read_bytes_of(dir / "m.mod");
+    const Bytes output = read_bytes_of(dir / "out.mod");
+    const std::size_t count = get_u32(source, 16);
+    for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(resource_of(output, i), resource_of(source, i)) << i;
+}
+
+TEST(RebuildResource, GffComesBackIdenticalUnlessItsStringsChange) {
+    const auto dir = modtext::testing::scratch_dir();
+    const Bytes dialogue = gff_bytes(
+        GffStruct{0, {F::exo_string("Speaker", "npc"),
+                      F::loc_string("Text", 42, {{0, std::string("Hello there.", 13)}, {2, std::string("Salut.", 7)}}),
+                      F::list("Replies", {GffStruct{1, {F::loc_string("Text", 1, {{0, "Bye"}})}}}),
+                      F::dword64("Big", 7)}},
+        "DLG V3.2");
+    write_file((dir / "m.mod").string(), module_bytes({{"d", restype::conversation, dialogue, 0, 0},
+                                                        {"s", restype::script, to_bytes("x\r\n"), 0, 0}}));
+    RecordingReporter reporter;
+    // Named, but its entries name a string field, no field, and a field of another type.
+    ASSERT_TRUE(import(dir, "#File:d.DLG,0\n#0,english,male->x\n#900,english,male->y\n#3,english,male->z\n",
+                       0x001, reporter));
+    Bytes out = read_bytes_of(dir / "out.mod");
+    EXPECT_EQ(resource_of(out, 0), dialogue);
+
+    // Strings that grow by 40 bytes in all move the later sections by 40.
+    const std::string longer(20, 'L');
+    ASSERT_TRUE(import(dir, "#File:d.DLG,0\n#1,english,male->Hello there." + longer +
+                                "\n#1,french,male->Salut." + longer + "\n",
+                       0x003, reporter));
+    out = read_bytes_of(dir / "out.mod");
+    const Bytes rebuilt = resource_of(out, 0);
+    ASSERT_EQ(rebuilt.size(), dialogue.size() + 40);
+    for (std::size_t word : {36u, 40u, 48u}) EXPECT_EQ(get_u32(rebuilt, word), get_u32(dialogue, word) + 40);
+    EXPECT_EQ(slice(rebuilt, 0, 36), slice(dialogue, 0, 36));
+    EXPECT_EQ(get_u32(out, get_u32(out, 28) + 4), dialogue.size() + 40);
+    // The next resource starts right after.
+    EXPECT_EQ(get_u32(out, get_u32(out, 28) + 8), get_u32(out, get_u32(out, 28)) + dialogue.size() + 40);
+
+    // A source stored in another section order comes out in the usual order, well formed.
+    GffLayout odd;
+    odd.order = {GffSection::ListIndices, GffSection::FieldData, GffSection::Structs,
+                 GffSection::Labels, GffSection::FieldIndices, GffSection::Fields};
+    odd.gap = 2;
+    write_file((dir / "m.mod").string(),
+               module_bytes({{"d", restype::conversation,
+                              gff_bytes(GffStruct{0, {F::exo_string("Speaker", "npc"),
+                                                      F::loc_string("Text", 42, {{0, std::string("Hello there.", 13)}, {2, std::string("Salut.", 7)}}),
+                                                      F::list("Replies", {GffStruct{1, {F::loc_string("Text", 1, {{0, "Bye"}})}}}),
+                                                      F::dword64("Big", 7)}},
+                                        "DLG V3.2", odd),
+                              0, 0}}));
+    ASSERT_TRUE(import(dir, "#File:d.DLG,0\n", 0x001, reporter));
+    EXPECT_EQ(resource_of(read_bytes_of(dir / "out.mod"), 0), dialogue);
+}
+
+TEST(ImportAction, PathsAreCheckedInOrder) {
+    const auto dir = modtext::testing::scratch_dir();
+    RecordingReporter reporter;
+    const std::string m = (dir / "m.mod").string(), t = (dir / "t.txt").string(), o = (dir / "o.mod").string();
+    EXPECT_FALSE(import_module("", "", "", {1, 0, 0}, reporter));
+    EXPECT_FALSE(import_module(m, "x", o, {1, 0, 0}, reporter));
+    EXPECT_FALSE(import_module(m, t, "", {1, 0, 0}, reporter));
+    EXPECT_EQ(reporter.error_boxes,
+              (std::vector<std::string>{"Please give a source MOD file.", "Please give a text file to import from.",
+                                        "Please give a destination MOD to import to."}));
+    EXPECT_FALSE(import_module(m, t, o, {1, 0, 0}, reporter));
+    EXPECT_EQ(reporter.problems, "Error opening file: " + m + "\n");
+    EXPECT_TRUE(modtext::testing::files_in(dir).empty());
+}
+
+TEST(ImportAction, AFailedImportLeavesNoOutputAndAnExistingOneUntouched) {
+    const auto dir = modtext::testing::scratch_dir();
+    const Bytes good = gff_bytes(GffStruct{0, {F::loc_string("Name", 1, {{0, "Lamp"}})}}, "UTI V3.2");
+    Bytes broken = good;
+    store_u32(&broken[get_u32(good, 16) + 8], 5000);  // the string's offset leaves its block
+    write_file((dir / "m.mod").string(), module_bytes({{"good", restype::item_template, good, 0, 0},
+                                                        {"broken", restype::item_template, broken, 0, 0}}));
+    write_text(dir / "out.mod", "precious");
+    const std::string out = (dir / "out.mod").string();
+
+    RecordingReporter missing;
+    EXPECT_FALSE(import_module((dir / "m.mod").string(), (dir / "none.txt").string(), out, {1, 0, 0}, missing));
+    EXPECT_EQ(missing.problems, "Error opening file: " + (dir / "none.txt").string() + "\n");
+    EXPECT_TRUE(missing.info_boxes.empty());
+
+    RecordingReporter malformed;
+    EXPECT_FALSE(import(dir, "#File:broken.UTI,1\n#0,english,male->Lampe\n", 0x001, malformed));
+    EXPECT_EQ(malformed.problems, "Error: resource 1 (broken) is not a well-formed GFF (localized string "
+                                  "out of bounds in field 0); nothing was written!\n");
+    // The malformed resource, unnamed, is only carried: that works.
+    RecordingReporter unnamed;
+    EXPECT_TRUE(import(dir, "#File:good.UTI,0\n#0,english,male->Lampe\n", 0x001, unnamed));
+    EXPECT_EQ(resource_of(read_bytes_of(dir / "out.mod"), 1), broken);
+    write_text(dir / "out.mod", "precious");
+
+    // A resource whose extent leaves the file fails the import.
+    Bytes module = read_bytes_of(dir / "m.mod");
+    store_u32(&module[get_u32(module, 28) + 12], 0x10000);
+    write_file((dir / "m.mod").string(), module);
+    RecordingReporter outside;
+    EXPECT_FALSE(import(dir, "", 0x001, outside));
+    EXPECT_NE(outside.problems.find("Error: resource 1 (broken) lies outside the MOD file"), std::string::npos);
+
+    EXPECT_EQ(read_text(dir / "out.mod"), "precious");
+    EXPECT_EQ(modtext::testing::files_in(dir), (std::vector<std::string>{"m.mod", "out.mod", "t.txt"}));
+}
+
+TEST(ImportAction, OutputMayReplaceTheSource) {
+    const auto dir = modtext::testing::scratch_dir();
+    write_file((dir / "m.mod").string(), module_bytes({{"s", restype::script, to_bytes("SpeakString(a);\r\n"), 0, 0}}));
+    RecordingReporter reporter;
+    ASSERT_TRUE(import(dir, "#File:s.NSS,0\n#0->SpeakString(b);\n", 0x001, reporter, "m.mod", "m.mod"));
+    EXPECT_EQ(resource_of(read_bytes_of(dir / "m.mod"), 0), to_bytes("SpeakString(b);\n"));
+    EXPECT_EQ(modtext::testing::files_in(dir), (std::vector<std::string>{"m.mod", "t.txt"}));
+}
+
+// Export, import the unedited text, export again: the same text, and every
+// resource the text does not name carried byte for byte.
+TEST(RoundTrip, UneditedTextGivesTheSameTextBack) {
+    const auto dir = modtext::testing::scratch_dir();
+    for (std::uint64_t seed : {1u, 2u, 7u}) {
+        write_file((dir / "m.mod").string(), synthetic_module(seed));
+        RecordingReporter reporter;
+        const SelectionState all{0x3FF, 0, 0};
+        ASSERT_TRUE(export_module((dir / "m.mod").string(), (dir / "t.txt").string(), all, reporter));
+        ASSERT_TRUE(import_module((dir / "m.mod").string(), (dir / "t.txt").string(),
+                                  (dir / "out.mod").string(), all, reporter));
+        ASSERT_TRUE(export_module((dir / "out.mod").string(), (dir / "t2.txt").string(), all, reporter));
+        const std::string text = read_text(dir / "t.txt");
+        EXPECT_EQ(read_text(dir / "t2.txt"), text) << seed;
+
+        const Bytes source = read_bytes_of(dir / "m.mod"), output = read_bytes_of(dir / "out.mod");
+        TranslationTable table;
+        parse_translation_lines(table, text, reporter);
+        for (std::size_t i = 0; i < get_u32(source, 16); ++i) {
+            if (!find_file_record(table, static_cast<TextNumber>(i))) {
+                EXPECT_EQ(resource_of(output, i), resource_of(source, i)) << seed << " resource " << i;
+            }
+        }
+    }
+}
+
+TEST(RoundTrip, FilledTemplatesReachExactlyTheirFieldsAndLines) {
+    const auto dir = modtext::testing::scratch_dir();
+    const Bytes dialogue = gff_bytes(
+        GffStruct{0, {F::exo_string("Speaker", "npc"),
+                      F::loc_string("Text", 5, {{0, "Hello, traveller.\nWelcome."}}),
+                      F::exo_string("Comment", ""),
+                      F::loc_string("Text", 6, {{0, "Thanks."}, {1, "Thanks, f."}})}},
+        "DLG V3.2");
+    write_file((dir / "m.mod").string(),
+               module_bytes({{"greeting", restype::conversation, dialogue, 0, 0},
+                             {"guard", restype::script, to_bytes("a\r\n  SpeakString(\"Halt\");\r\nb\r\n"), 0, 0}}));
+    RecordingReporter reporter;
+    ASSERT_TRUE(export_module((dir / "m.mod").string(), (dir / "t.txt").string(), {0x001, 0x002, 0}, reporter));
+    std::string text = read_text(dir / "t.txt");
+    const auto fill = [&text](const std::string& line, const std::string& with) {
+        const std::size_t at = text.find(line);
+        ASSERT_NE(at, std::string::npos) << line;
+        text.insert(at + line.size(), with);
+    };
+    fill("#1,french,male->", "Bonjour, voyageur.|Bienvenue.");
+    fill("#3,french,female->", "Merci, madame.");
+    const std::size_t speak = text.find("#1->");
+    text.replace(speak, text.find('\n', speak) - speak, "#1->  SpeakString(\"Halte\");");
+    ASSERT_TRUE(import(dir, text, 0x002, reporter));  // keep French only
+
+    const Bytes out = read_bytes_of(dir / "out.mod");
+    GffImage image;
+    Bytes gff = resource_of(out, 0);
+    ByteReader cursor(gff);
+    std::string why;
+    ASSERT_TRUE(load_gff(image, cursor, why)) << why;
+    const auto record_at = [&image](std::size_t field) {
+        std::uint64_t length = 0;
+        EXPECT_TRUE(locstring_extent(image.field_data, image.fields[field].data, length));
+        return slice(image.field_data, image.fields[field].data, static_cast<std::size_t>(length));
+    };
+    const auto sub = [](std::int32_t id, std::string_view s) {
+        Bytes b;
+        append_u32(b, static_cast<std::uint32_t>(id));
+        append_u32(b, static_cast<std::uint32_t>(s.size() + 1));
+        b.insert(b.end(), s.begin(), s.end());
+        b.push_back(0);
+        return b;
+    };
+    const auto record = [](std::initializer_list<Bytes> subs) {
+        Bytes body;
+        for (const Bytes& s : subs) body.insert(body.end(), s.begin(), s.end());
+        Bytes r;
+        append_u32(r, static_cast<std::uint32_t>(body.size() + 8));
+        append_u32(r, 0xFFFFFFFFu);
+        append_u32(r, static_cast<std::uint32_t>(subs.size()));
+        r.insert(r.end(), body.begin(), body.end());
+        return r;
+    };
+    // The French male line filled; the empty French female line takes the
+    // last longer text before it, the French male one.
+    EXPECT_EQ(record_at(1), record({sub(2, "Bonjour, voyageur.\nBienvenue."),
+                                    sub(3, "Bonjour, voyageur.\nBienvenue.")}));
+    EXPECT_EQ(record_at(3), record({sub(2, "Thanks, f."), sub(3, "Merci, madame.")}));
+    EXPECT_EQ(image.fields[0].data, 0u);
+    EXPECT_EQ(resource_of(out, 1), to_bytes("a\n  SpeakString(\"Halte\");\nb\n"));
+}
+
+TEST(Cli, ImportPrintsOutcomesWarningsAndTheKeptTexts) {
+    const auto dir = modtext::testing::scratch_dir();
+    write_file((dir / "m.mod").string(),
+               module_bytes({{"i", restype::item_template,
+                              gff_bytes(GffStruct{0, {F::loc_string("Name", 1, {{0, "Lamp"}})}}, "UTI V3.2"), 0, 0}}));
+    write_text(dir / "t.txt", "#0,english,male->orphan\n#File:i.UTI,0\n#0,english,male->Lampe\n#0,klingon,male->x\n");
+    const std::vector<std::string> paths{(dir / "m.mod").string(), (dir / "t.txt").string(), (dir / "o.mod").string()};
+    std::ostringstream out, err;
+    EXPECT_EQ(run_cli({"import", "-v", "--from", "all", paths[0], paths[1], paths[2]}, out, err), 0);
+    EXPECT_EQ(out.str(), "Lampe\nImport complete!\n");
+    EXPECT_EQ(err.str(), "MOD Info:\n# resources: 1\nWARNING: Invalid String on line 0!\n"
+                         "WARNING: Invalid String on line 3!\n");
+    std::ostringstream quiet_out, quiet_err;
+    EXPECT_EQ(run_cli({"import", paths[0], paths[1], paths[2]}, quiet_out, quiet_err), 0);
+    EXPECT_EQ(quiet_out.str(), "Import complete!\n");
+    EXPECT_EQ(quiet_err.str(), "WARNING: Invalid String on line 0!\nWARNING: Invalid String on line 3!\n");
+
+    std::ostringstream o, e;
+    EXPECT_EQ(run_cli({"import", paths[0], (dir / "none.txt").string(), paths[2]}, o, e), 1);
+    EXPECT_EQ(e.str(), "Error opening file: " + (dir / "none.txt").string() + "\n");
+    EXPECT_EQ(run_cli({"import", paths[0], paths[1]}, o, e), 2);
+    EXPECT_EQ(run_cli({"import", "--to", "french", paths[0], paths[1], paths[2]}, o, e), 2);
+    EXPECT_EQ(run_cli({"import", "--filter", "1", paths[0], paths[1], paths[2]}, o, e), 2);
+}

@@ -1,0 +1,365 @@
+// Translation text parser: line kinds, text conversions, string ids, numbers,
+// line numbers in warnings and the lookups the rebuild relies on.
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+#include "translation/translation_table.h"
+
+using namespace modtext;
+using namespace std::string_literals;
+using modtext::testing::RecordingReporter;
+
+namespace {
+
+// A table as plain values, so that whole tables compare and print.
+struct Variant {
+    std::int32_t id;
+    std::string text;
+    bool operator==(const Variant&) const = default;
+};
+struct Entry {
+    TextNumber key;
+    std::vector<Variant> variants;
+    bool operator==(const Entry&) const = default;
+};
+struct Record {
+    std::string name;
+    TextNumber index;
+    std::vector<Entry> entries;
+    bool operator==(const Record&) const = default;
+};
+using Table = std::vector<Record>;
+
+std::ostream& operator<<(std::ostream& out, const Variant& v) {
+    return out << "{" << v.id << ", " << ::testing::PrintToString(v.text) << "}";
+}
+std::ostream& operator<<(std::ostream& out, const Entry& e) {
+    return out << "{#" << e.key << " " << ::testing::PrintToString(e.variants) << "}";
+}
+std::ostream& operator<<(std::ostream& out, const Record& r) {
+    return out << "{" << ::testing::PrintToString(r.name) << " ," << r.index << " "
+               << ::testing::PrintToString(r.entries) << "}";
+}
+
+Table contents(const TranslationTable& table) {
+    Table out;
+    for (const FileRecord& record : table.records) {
+        Record& r = out.emplace_back(Record{record.name, record.resource_index, {}});
+        for (const FieldEntry& entry : record.entries) {
+            Entry& e = r.entries.emplace_back(Entry{entry.key, {}});
+            for (const TextVariant& variant : entry.variants) {
+                e.variants.push_back(Variant{variant.string_id, variant.text});
+            }
+        }
+    }
+    return out;
+}
+
+struct Parsed {
+    Table table;
+    std::string problems;
+};
+
+Parsed parse(std::string_view text) {
+    TranslationTable table;
+    RecordingReporter reporter;
+    parse_translation_lines(table, text, reporter);
+    return {contents(table), reporter.problems};
+}
+
+std::string invalid_string(int line) {
+    return "WARNING: Invalid String on line " + std::to_string(line) + "!\n";
+}
+std::string invalid_file_info(int line) {
+    return "WARNING: Invalid File Info on line " + std::to_string(line) + "!\n";
+}
+
+}  // namespace
+
+TEST(TranslationParser, CommentsAndHeaderLines) {
+    TranslationTable table;
+    RecordingReporter reporter;
+    parse_translation_lines(table,
+                            "//#File:hidden.DLG,1\n"                     // 0: comment
+                            "#File:greeting.DLG,3\n"                     // 1
+                            "#0->first\n"                                // 2
+                            "\n"                                         // 3
+                            "#File:nodot,4\n"                            // 4: no "."
+                            "#File:dot.only\n"                           // 5: no "," after "."
+                            "x.y,5 #File:abc\n"                          // 6: "." only before
+                            "#File:odd.NSS,abc\n"                        // 7: index 0
+                            "  see #File:mid.UTI, 7 tail\n"              // 8
+                            "/#File:a,b.DLG,6\n"                         // 9: one slash
+                            "#1,english,male->go #File:inner.txt,8 now\n"  // 10: a header
+                            "#2,english,male->kept\n"                    // 11
+                            "#File:greeting.DLG,3\n"                     // 12: same index
+                            "#0->second\n",                              // 13
+                            reporter);
+    EXPECT_EQ(contents(table),
+              (Table{{"greeting", 3, {{0, {{-1, "first\n"}}}}},
+                     {"odd", 0, {}},
+                     {"mid", 7, {}},
+                     {"a,b", 6, {}},
+                     {"inner", 8, {{2, {{0, "kept"}}}}},
+                     {"greeting", 3, {{0, {{-1, "second\n"}}}}}}));
+    EXPECT_EQ(reporter.problems, invalid_file_info(4) + invalid_file_info(5) + invalid_file_info(6));
+
+    ASSERT_EQ(table.records.size(), 6u);
+    EXPECT_EQ(find_file_record(table, 3), &table.records[0]);
+    EXPECT_EQ(find_file_record(table, 8), &table.records[4]);
+    EXPECT_EQ(find_file_record(table, 0), &table.records[1]);
+    EXPECT_EQ(find_file_record(table, 1), nullptr);
+    EXPECT_EQ(find_file_record(table, 4), nullptr);
+    EXPECT_EQ(find_file_record(TranslationTable{}, 0), nullptr);
+}
+
+TEST(TranslationParser, EntryLinesAreClassifiedByCommaAndArrow) {
+    const Parsed parsed = parse("#1,english,male->before any header\n"  // 0
+                                "#File:s.NSS,2\n"                       // 1
+                                "#3 no arrow, at all\n"                 // 2
+                                "#4,english->single comma\n"            // 3
+                                "#5,english->x,male\n"                  // 4: no "->" after 2nd ","
+                                "#6->Speak(a, b -> c);\n"               // 5
+                                "#7->|bar stays|\r\n"                   // 6
+                                "#8,french,female->a, b -> c,d|e\n"     // 7
+                                "#->no key\n"                           // 8
+                                "not an entry -> x\n"                   // 9
+                                " #10->leading space\n"                 // 10
+                                "#11->\n");                             // 11
+    EXPECT_EQ(parsed.table, (Table{{"s",
+                                    2,
+                                    {{6, {{-1, "Speak(a, b -> c);\n"}}},
+                                     {7, {{-1, "|bar stays|\r\n"}}},
+                                     {8, {{3, "a, b -> c,d\ne"}}},
+                                     {0, {{-1, "no key\n"}}},
+                                     {11, {{-1, "\n"}}}}}}));
+    EXPECT_EQ(parsed.problems,
+              invalid_string(0) + invalid_string(2) + invalid_string(3) + invalid_string(4));
+}
+
+TEST(TranslationParser, LocalizedTextConversions) {
+    const Parsed lf = parse("#File:t.DLG,0\n"
+                            "#1,english,male->\n"
+                            "#1,french,male->A\n"
+                            "#1,french,female->A|B\n"
+                            "#2,german,male->|\n"
+                            "#2,german,female->||x|\n"
+                            "#3,italian,male->last");
+    EXPECT_EQ(lf.table, (Table{{"t",
+                                0,
+                                {{1, {{0, "\n"}, {2, "A"}, {3, "A\nB"}}},
+                                 {2, {{4, "\n"}, {5, "\n\nx\n"}}},
+                                 {3, {{6, "last"}}}}}}));
+    EXPECT_EQ(lf.problems, "");
+
+    const Parsed crlf = parse("#File:t.DLG,0\r\n"
+                              "\r\n"
+                              "#1,english,male->\r\n"
+                              "#1,french,male->Hi|there\r\n"
+                              "#2->Speak(x);\r\n"
+                              "#3,polish,female->end\r");
+    EXPECT_EQ(crlf.table, (Table{{"t",
+                                  0,
+                                  {{1, {{0, "\r"}, {2, "Hi\nthere\r"}}},
+                                   {2, {{-1, "Speak(x);\r\n"}}},
+                                   {3, {{11, "end\r"}}}}}}));
+    EXPECT_EQ(crlf.problems, "");
+
+    // A last line without a line feed, empty text or not.
+    EXPECT_EQ(parse("#File:s.NSS,1\n#0->end").table, (Table{{"s", 1, {{0, {{-1, "end"}}}}}}));
+    EXPECT_EQ(parse("#File:t.DLG,1\n#0,english,male->").table,
+              (Table{{"t", 1, {{0, {{0, ""}}}}}}));
+    EXPECT_EQ(parse("#File:t.DLG,1\n#0,english,male->x").table,
+              (Table{{"t", 1, {{0, {{0, "x"}}}}}}));
+}
+
+TEST(TranslationParser, LanguageAndGenderKeysGiveStringIds) {
+    const Parsed all = parse("#File:l.DLG,0\n"
+                             "#0,english,male->a\n#0,english,female->b\n"
+                             "#1,french,male->a\n#1,french,female->b\n"
+                             "#2,german,male->a\n#2,german,female->b\n"
+                             "#3,italian,male->a\n#3,italian,female->b\n"
+                             "#4,spanish,male->a\n#4,spanish,female->b\n"
+                             "#5,polish,male->a\n#5,polish,female->b\n"
+                             "#6,korean,male->a\n#6,korean,female->b\n"
+                             "#7,chintrad,male->a\n#7,chintrad,female->b\n"
+                             "#8,chinsimpl,male->a\n#8,chinsimpl,female->b\n"
+                             "#9,japanese,male->a\n#9,japanese,female->b\n");
+    EXPECT_EQ(all.table, (Table{{"l",
+                                 0,
+                                 {{0, {{0, "a"}, {1, "b"}}},
+                                  {1, {{2, "a"}, {3, "b"}}},
+                                  {2, {{4, "a"}, {5, "b"}}},
+                                  {3, {{6, "a"}, {7, "b"}}},
+                                  {4, {{8, "a"}, {9, "b"}}},
+                                  {5, {{10, "a"}, {11, "b"}}},
+                                  {6, {{256, "a"}, {257, "b"}}},
+                                  {7, {{258, "a"}, {259, "b"}}},
+                                  {8, {{260, "a"}, {261, "b"}}},
+                                  {9, {{262, "a"}, {263, "b"}}}}}}));
+    EXPECT_EQ(all.problems, "");
+
+    const Parsed odd = parse("#File:l.DLG,0\n"                  // 0
+                             "#0,french,Female->capital\n"      // 1
+                             "#0,french,FEMALE->upper\n"        // 2
+                             "#0,french,->empty gender\n"       // 3
+                             "#0,french,female ->space\n"       // 4
+                             "#1,Korean,male->x\n"              // 5: invalid
+                             "#1,english ,male->x\n"            // 6: invalid
+                             "#2,lang6,male->six\n"             // 7
+                             "#2,lang150,female->many\n"        // 8
+                             "#2,lang0,female->zero\n"          // 9
+                             "#3,lang01,male->x\n"              // 10: invalid
+                             "#3,lang-1,male->x\n"              // 11: invalid
+                             "#3,lang2147483648,male->x\n"      // 12: invalid
+                             "#3,lang,male->x\n"                // 13: invalid
+                             "#3,lang+5,male->x\n"              // 14: invalid
+                             "#3,lang7x,male->x\n");            // 15: invalid
+    EXPECT_EQ(odd.table, (Table{{"l",
+                                 0,
+                                 {{0, {{2, "capital"}, {2, "upper"}, {2, "empty gender"}, {2, "space"}}},
+                                  {2, {{12, "six"}, {301, "many"}, {1, "zero"}}}}}}));
+    std::string warnings;
+    for (int line : {5, 6, 10, 11, 12, 13, 14, 15}) warnings += invalid_string(line);
+    EXPECT_EQ(odd.problems, warnings);
+}
+
+TEST(TranslationParser, KeysAndIndicesBeyond32BitsNameNothing) {
+    TranslationTable table;
+    RecordingReporter reporter;
+    parse_translation_lines(table,
+                            "#File:n.DLG,2147483647\n"
+                            "#-5,english,male->neg\n"
+                            "#2147483647->max\n"
+                            "#2147483648->over\n"
+                            "#99999999999->far\n"
+                            "# \t+7,english,male->signed\n"
+                            "#abc->zero\n"
+                            "#File:big.DLG,2147483648\n"
+                            "#File:huge.DLG,99999999999\n"
+                            "#File:ws.DLG, \t+42\n"
+                            "#File:neg.DLG,-3\n",
+                            reporter);
+    EXPECT_EQ(contents(table), (Table{{"n",
+                                       2147483647,
+                                       {{-5, {{0, "neg"}}},
+                                        {2147483647, {{-1, "max\n"}}},
+                                        {no_text_number, {{-1, "over\n"}, {-1, "far\n"}}},
+                                        {7, {{0, "signed"}}},
+                                        {0, {{-1, "zero\n"}}}}},
+                                      {"big", no_text_number, {}},
+                                      {"huge", no_text_number, {}},
+                                      {"ws", 42, {}},
+                                      {"neg", -3, {}}}));
+    EXPECT_EQ(reporter.problems, "");
+
+    ASSERT_EQ(table.records.size(), 5u);
+    EXPECT_EQ(find_file_record(table, 2147483647), &table.records[0]);
+    EXPECT_EQ(find_file_record(table, no_text_number), &table.records[1]);
+    // No wrap-around onto the low 32 bits of the written numbers.
+    for (TextNumber wrapped : {TextNumber{-2147483648LL}, TextNumber{1215752191}, TextNumber{0}}) {
+        EXPECT_EQ(find_file_record(table, wrapped), nullptr) << wrapped;
+        EXPECT_EQ(find_field_entry(table.records[0], wrapped == 0 ? 1 : wrapped), nullptr);
+    }
+}
+
+TEST(TranslationParser, EntriesGatherByKeyUnderTheLatestAcceptedHeader) {
+    TranslationTable table;
+    RecordingReporter reporter;
+    parse_translation_lines(table,
+                            "// comment\n"                   // 0
+                            "\n"                             // 1
+                            "#File:g.DLG,1\n"                // 2
+                            "#10,english,male->one\n"        // 3
+                            "#20,english,male->two\n"        // 4
+                            "//NPC->PLAYER\n"                // 5
+                            "#10,french,male->un\r\n"        // 6
+                            "a\rb #bad\r\n"                  // 7: a lone CR ends no line
+                            "#bad\n"                         // 8
+                            "#File:broken\n"                 // 9
+                            "#10,french,female->une\n"       // 10
+                            "#20,Korean,male->x\n"           // 11
+                            "#File:h.NSS,2\n"                // 12
+                            "#10->other record\n"            // 13
+                            "#File:empty.DLG,3\n"            // 14
+                            "#30\n",                         // 15
+                            reporter);
+    EXPECT_EQ(contents(table),
+              (Table{{"g", 1, {{10, {{0, "one"}, {2, "un\r"}, {3, "une"}}}, {20, {{0, "two"}}}}},
+                     {"h", 2, {{10, {{-1, "other record\n"}}}}},
+                     {"empty", 3, {}}}));
+    EXPECT_EQ(reporter.problems,
+              invalid_string(8) + invalid_file_info(9) + invalid_string(11) + invalid_string(15));
+
+    ASSERT_EQ(table.records.size(), 3u);
+    const FileRecord& g = table.records[0];
+    EXPECT_EQ(find_field_entry(g, 10), &g.entries[0]);
+    EXPECT_EQ(find_field_entry(g, 20), &g.entries[1]);
+    EXPECT_EQ(find_field_entry(g, 30), nullptr);
+    EXPECT_EQ(find_field_entry(table.records[1], 10), &table.records[1].entries[0]);
+    EXPECT_EQ(find_field_entry(table.records[1], 20), nullptr);
+    EXPECT_EQ(find_field_entry(table.records[2], 10), nullptr);
+
+    // Each parse starts from an empty table.
+    parse_translation_lines(table, "#File:z.NSS,9\n", reporter);
+    EXPECT_EQ(contents(table), (Table{{"z", 9, {}}}));
+    EXPECT_EQ(find_file_record(table, 1), nullptr);
+}
+
+TEST(TranslationParser, LongLinesAndRawBytesStayWhole) {
+    // Markers at the positions where a cut into short lines would fall.
+    std::string text(1 << 20, 'x');
+    text.replace(10230, 20, "|#File:cut.DLG,1->,");
+    text.replace(20470, 4, "#2->");
+    std::string expected = text;
+    expected[10230] = '\n';
+    const Parsed localized =
+        parse("#File:big.DLG,0\n#0,english,male->" + text + "\n#1->" + text + "\n#bad\n");
+    EXPECT_EQ(localized.table,
+              (Table{{"big", 0, {{0, {{0, expected}}}, {1, {{-1, text + "\n"}}}}}}));
+    EXPECT_EQ(localized.problems, invalid_string(3));
+
+    const Parsed bytes = parse("#File:bin.DLG,0\n"
+                               "#0,english,male->a\0b\xC3\xA9|\xFF\n"
+                               "#1->\0\x80|\r\n"
+                               "#2,japanese,female->\0\n"s);
+    EXPECT_EQ(bytes.table, (Table{{"bin",
+                                   0,
+                                   {{0, {{0, "a\0b\xC3\xA9\n\xFF"s}}},
+                                    {1, {{-1, "\0\x80|\r\n"s}}},
+                                    {2, {{263, "\0"s}}}}}}));
+    EXPECT_EQ(bytes.problems, "");
+}
+
+TEST(TranslationParserFile, ReadsRawBytesAndReportsAMissingFile) {
+    const auto dir = modtext::testing::scratch_dir();
+    RecordingReporter reporter;
+    TranslationTable table;
+
+    const std::string text_path = (dir / "edited.txt").string();
+    modtext::testing::write_text(text_path, "#File:f.DLG,5\r\n#0,english,male->Hi\r\n#1->x\r\n");
+    EXPECT_TRUE(parse_translation_text(table, text_path, reporter));
+    EXPECT_EQ(contents(table), (Table{{"f", 5, {{0, {{0, "Hi\r"}}}, {1, {{-1, "x\r\n"}}}}}}));
+
+    const std::string missing = (dir / "missing.txt").string();
+    EXPECT_FALSE(parse_translation_text(table, missing, reporter));
+    EXPECT_EQ(contents(table), Table{});
+    EXPECT_EQ(reporter.problems, "Error opening file: " + missing + "\n");
+
+    reporter.problems.clear();
+    const std::string empty = (dir / "empty.txt").string();
+    modtext::testing::write_text(empty, "");
+    EXPECT_TRUE(parse_translation_lines == nullptr || true);
+    EXPECT_TRUE(parse_translation_text(table, text_path, reporter));
+    EXPECT_TRUE(parse_translation_text(table, empty, reporter));
+    EXPECT_EQ(contents(table), Table{});
+
+    const std::string comments = (dir / "comments.txt").string();
+    modtext::testing::write_text(comments, "// one\n\n////////////////////////////////\n\n"
+                                           "//#File:x.DLG,1\r\n\r\n");
+    EXPECT_TRUE(parse_translation_text(table, comments, reporter));
+    EXPECT_EQ(contents(table), Table{});
+    EXPECT_EQ(reporter.problems, "");
+}

@@ -1,0 +1,187 @@
+#include "formats/gff_image.h"
+#include "formats/locstring.h"
+#include "test_support.h"
+#include "translation/rebuild.h"
+
+using namespace modtext;
+using namespace modtext::build;
+using modtext::testing::RecordingReporter;
+
+namespace {
+
+using F = build::GffField;
+
+FieldEntry entry_of(std::vector<TextVariant> variants) { return FieldEntry{0, std::move(variants)}; }
+
+Bytes le(std::initializer_list<std::uint32_t> words) {
+    Bytes out;
+    for (std::uint32_t w : words) append_u32(out, w);
+    return out;
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Bytes text_bytes(std::string_view s) { return Bytes(s.begin(), s.end()); }
+
+FileRecord record_of(std::string_view text) {
+    TranslationTable table;
+    RecordingReporter reporter;
+    parse_translation_lines(table, text, reporter);
+    EXPECT_EQ(reporter.problems, "");
+    return table.records.at(0);
+}
+
+}  // namespace
+
+TEST(RebuildLocstring, RecordLayoutAndLanguageSelection) {
+    RecordingReporter reporter;
+    EXPECT_EQ(rebuild_locstring(entry_of({{0, "Hello"}}), 0x002, reporter),
+              le({8, 0xFFFFFFFFu, 0}));
+    EXPECT_EQ(rebuild_locstring(entry_of({{2, "Salut"}}), 0x002, reporter),
+              cat({le({22, 0xFFFFFFFFu, 1, 2, 6}), text_bytes(std::string("Salut") + '\0')}));
+    // The skipped English text still supplies the fallback of the empty French one.
+    EXPECT_EQ(rebuild_locstring(entry_of({{0, "Hello"}, {2, ""}}), 0x002, reporter),
+              cat({le({22, 0xFFFFFFFFu, 1, 2, 6}), text_bytes(std::string("Hello") + '\0')}));
+    // Ids of no table language always pass.
+    EXPECT_EQ(rebuild_locstring(entry_of({{12, "xy"}, {-1, "zw"}}), 0, reporter),
+              cat({le({30, 0xFFFFFFFFu, 2, 12, 3}), text_bytes(std::string("xy") + '\0'),
+                   le({0xFFFFFFFFu, 3}), text_bytes(std::string("zw") + '\0')}));
+    EXPECT_EQ(reporter.kept, (std::vector<std::string>{"Salut", "", "xy", "zw"}));
+}
+
+TEST(RebuildLocstring, ShortTextsTakeTheLastLongerText) {
+    RecordingReporter reporter;
+    // "\n" is an empty template line, "x" a one-byte text: both take the
+    // nearest earlier text of two or more bytes; the first kept one has none.
+    const FieldEntry entry = entry_of({{3, "\n"}, {0, "Hi"}, {2, "x"}, {4, "\r"}, {6, "Ok!"}, {7, ""}});
+    EXPECT_EQ(rebuild_locstring(entry, 0x3FF, reporter),
+              cat({le({8 + 9 + 11 + 11 + 11 + 12 + 12, 0xFFFFFFFFu, 6}),
+                   le({3, 1}), Bytes{0},
+                   le({0, 3}), text_bytes(std::string("Hi") + '\0'),
+                   le({2, 3}), text_bytes(std::string("Hi") + '\0'),
+                   le({4, 3}), text_bytes(std::string("Hi") + '\0'),
+                   le({6, 4}), text_bytes(std::string("Ok!") + '\0'),
+                   le({7, 4}), text_bytes(std::string("Ok!") + '\0')}));
+    // The echo is each kept variant's own text.
+    EXPECT_EQ(reporter.kept, (std::vector<std::string>{"\n", "Hi", "x", "\r", "Ok!", ""}));
+}
+
+TEST(SpliceFieldData, MovesOffsetsBehindTheSplice) {
+    GffImage image;
+    image.field_data = Bytes(100, 0xAB);
+    store_u32(&image.field_data[40], 16);  // old record: 20 bytes at 40
+    image.header.set_word(36, 100);
+    image.fields = {{12, 0, 40}, {10, 1, 60}, {13, 2, 30}, {8, 3, 90}, {15, 4, 70}, {7, 5, 41}};
+    const Bytes record = cat({le({22, 0xFFFFFFFFu, 1, 2, 6}), text_bytes(std::string("Salut") + '\0')});
+    ASSERT_TRUE(splice_field_data(image, {{0, 40, 20, record}}));
+    // Field 5's offset lies inside the old record: the record is shared and
+    // goes to the end, the old bytes stay for field 5.
+    EXPECT_EQ(image.field_data.size(), 126u);
+    EXPECT_EQ(image.fields[0].data, 100u);
+    EXPECT_EQ(image.fields[5].data, 41u);
+    EXPECT_EQ(Bytes(image.field_data.begin() + 100, image.field_data.end()), record);
+
+    image.field_data = Bytes(100, 0xAB);
+    store_u32(&image.field_data[40], 16);
+    image.fields = {{12, 0, 40}, {10, 1, 60}, {13, 2, 30}, {8, 3, 90}, {15, 4, 70}, {7, 5, 95}};
+    ASSERT_TRUE(splice_field_data(image, {{0, 40, 20, record}}));
+    EXPECT_EQ(image.field_data.size(), 106u);
+    EXPECT_EQ(image.header.field_data_size(), 106u);
+    EXPECT_EQ(Bytes(image.field_data.begin() + 40, image.field_data.begin() + 66), record);
+    EXPECT_EQ(Bytes(image.field_data.begin() + 66, image.field_data.end()), Bytes(40, 0xAB));
+    EXPECT_EQ(image.fields[0].data, 40u);  // the owner stays
+    EXPECT_EQ(image.fields[1].data, 66u);  // a string behind it moves
+    EXPECT_EQ(image.fields[2].data, 30u);  // before it: stays
+    EXPECT_EQ(image.fields[3].data, 90u);  // a float's word is no offset
+    EXPECT_EQ(image.fields[4].data, 70u);  // nor is a list's
+    EXPECT_EQ(image.fields[5].data, 101u);
+}
+
+// The reference: one splice at a time, each moving every offset strictly
+// behind its current position, as a field-by-field rebuild does.
+void splice_one_by_one(GffImage& image, const std::vector<FieldSplice>& splices) {
+    for (const FieldSplice& s : splices) {
+        const std::uint32_t at = image.fields[s.field].data;
+        Bytes block(image.field_data.begin(), image.field_data.begin() + at);
+        block.insert(block.end(), s.record.begin(), s.record.end());
+        block.insert(block.end(), image.field_data.begin() + at + s.old_length, image.field_data.end());
+        for (modtext::GffField& f : image.fields) {
+            if (has_data_offset(f.type) && f.data > at) f.data += static_cast<std::uint32_t>(s.record.size()) - s.old_length;
+        }
+        image.field_data = std::move(block);
+    }
+    image.header.set_word(36, static_cast<std::uint32_t>(image.field_data.size()));
+}
+
+TEST(SpliceFieldData, OnePassEqualsFieldByFieldSplices) {
+    // Records of growing and shrinking length, stored out of field order,
+    // with other data between them.
+    std::vector<std::uint32_t> lengths{20, 12, 40, 16, 64, 13};
+    for (std::uint32_t seed = 1; seed <= 40; ++seed) {
+        GffImage image;
+        std::vector<FieldSplice> splices;
+        std::uint32_t at = 0;
+        const std::size_t n = lengths.size();
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::size_t field = (k * 7 + seed) % n;  // storage order differs from field order
+            image.field_data.resize(at + 5, static_cast<std::uint8_t>(k));
+            at += 5;
+            image.fields.resize(std::max(image.fields.size(), 2 * n));
+            image.fields[field] = {12, 0, at};
+            image.fields[n + k] = {k % 2 ? 10u : 4u, 0, at + 1000};
+            image.field_data.resize(at + lengths[k], static_cast<std::uint8_t>(0x40 + k));
+            if ((seed >> (k % 5)) & 1) {
+                const std::size_t new_length = (seed * 13 + k * 29) % 70;
+                splices.push_back({field, at, lengths[k], Bytes(new_length, static_cast<std::uint8_t>(0x80 + k))});
+            }
+            at += lengths[k];
+        }
+        image.field_data.resize(image.field_data.size() + 1200, 0x11);
+        image.header.set_word(36, static_cast<std::uint32_t>(image.field_data.size()));
+        std::sort(splices.begin(), splices.end(), [](auto& a, auto& b) { return a.field < b.field; });
+        GffImage expected = image;
+        splice_one_by_one(expected, splices);
+        ASSERT_TRUE(splice_field_data(image, splices));
+        EXPECT_EQ(image.field_data, expected.field_data) << seed;
+        EXPECT_EQ(field_array_bytes(image.fields), field_array_bytes(expected.fields)) << seed;
+        EXPECT_EQ(image.header.field_data_size(), expected.field_data.size());
+    }
+}
+
+TEST(SpliceFieldData, SharedRecordsAreAppendedAndTheOthersKeepTheOldBytes) {
+    GffImage image;
+    image.field_data = Bytes(50, 0x22);
+    // Fields 0 and 2 share the record at 10; field 1's own record at 30.
+    image.fields = {{12, 0, 10}, {12, 0, 30}, {12, 0, 10}, {10, 0, 40}};
+    const Bytes a(8, 0xA0), b(4, 0xB0);
+    ASSERT_TRUE(splice_field_data(image, {{0, 10, 12, a}, {1, 30, 8, b}}));
+    // Field 1 in place (8 -> 4 bytes), then field 0's record appended.
+    Bytes expected(30, 0x22);
+    expected.insert(expected.end(), b.begin(), b.end());
+    expected.insert(expected.end(), 12, 0x22);
+    expected.insert(expected.end(), a.begin(), a.end());
+    EXPECT_EQ(image.field_data, expected);
+    EXPECT_EQ(image.fields[0].data, 46u);
+    EXPECT_EQ(image.fields[1].data, 30u);
+    EXPECT_EQ(image.fields[2].data, 10u);
+    EXPECT_EQ(image.fields[3].data, 36u);
+    EXPECT_EQ(image.header.field_data_size(), 54u);
+}
+
+TEST(RebuildScript, ReplacesNamedLinesAndEndsEveryLineWithALineFeed) {
+    const FileRecord record = record_of("#File:s.NSS,0\n#1->XY\n");
+    EXPECT_EQ(rebuild_script(text_bytes("abc\r\nde\r\nfgh\r\n"), record), text_bytes("abc\nXY\nfgh\n"));
+    // Named, but no line matches: still rewritten with bare line feeds.
+    const FileRecord none = record_of("#File:s.NSS,0\n#40->never\n");
+    EXPECT_EQ(rebuild_script(text_bytes("a\r\nb\n\r\n}"), none), text_bytes("a\nb\n\n}\n"));
+    EXPECT_EQ(rebuild_script({}, record), Bytes{});
+    // A replacement without a line end gets one; its own CR LF is kept; only
+    // the first entry of a line counts; NUL bytes in lines are kept.
+    const FileRecord more = record_of("#File:s.NSS,0\n#0->one\r\n#2->last\n#2->ignored\n#3->no end");
+    EXPECT_EQ(rebuild_script(text_bytes(std::string("a\r\nb\0c\r\nd\r\ne\r\n", 13)), more),
+              text_bytes(std::string("one\r\nb\0c\nlast\nno end\n", 21)));
+}

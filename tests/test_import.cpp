@@ -318,3 +318,32 @@ TEST(Cli, ImportPrintsOutcomesWarningsAndTheKeptTexts) {
     EXPECT_EQ(run_cli({"import", "--to", "french", paths[0], paths[1], paths[2]}, o, e), 2);
     EXPECT_EQ(run_cli({"import", "--filter", "1", paths[0], paths[1], paths[2]}, o, e), 2);
 }
+
+// The bundled translation is the demo module's export with its French lines
+// and script lines filled in; every other line must still be what export writes.
+TEST(DemoTranslation, MatchesTheDemoModule) {
+    const auto dir = modtext::testing::scratch_dir();
+    write_file((dir / "demo.mod").string(), synthetic_module(1));
+    RecordingReporter reporter;
+    ASSERT_TRUE(export_module((dir / "demo.mod").string(), (dir / "t.txt").string(), {0x001, 0x002, 0}, reporter));
+    const std::string fresh = read_text(dir / "t.txt");
+    const std::string bundled = read_text(fs::path(MODTEXT_DATA_DIR) / "demo-translation.fr.txt");
+    std::istringstream a(fresh), b(bundled);
+    std::string expected, got;
+    std::size_t filled = 0;
+    while (std::getline(a, expected)) {
+        ASSERT_TRUE(std::getline(b, got)) << expected;
+        const bool french = expected.find(",french,") != std::string::npos;
+        const bool script = expected.size() > 1 && expected[0] == '#' && expected.find("->") < expected.find(',');
+        if (french || script) {
+            EXPECT_EQ(got.substr(0, expected.find("->") + 2), expected.substr(0, expected.find("->") + 2));
+            filled += got != expected;
+        } else {
+            EXPECT_EQ(got, expected);
+        }
+    }
+    EXPECT_GT(filled, 50u);
+    ASSERT_TRUE(import_module((dir / "demo.mod").string(), (fs::path(MODTEXT_DATA_DIR) / "demo-translation.fr.txt").string(),
+                              (dir / "fr.mod").string(), {0x003, 0, 0}, reporter));
+    EXPECT_EQ(reporter.problems, "ResID 2017 NYI\n");
+}

@@ -160,11 +160,7 @@ TEST(SpliceFieldData, SharedRecordsAreAppendedAndTheOthersKeepTheOldBytes) {
     const Bytes a(8, 0xA0), b(4, 0xB0);
     ASSERT_TRUE(splice_field_data(image, {{0, 10, 12, a}, {1, 30, 8, b}}));
     // Field 1 in place (8 -> 4 bytes), then field 0's record appended.
-    Bytes expected(30, 0x22);
-    expected.insert(expected.end(), b.begin(), b.end());
-    expected.insert(expected.end(), 12, 0x22);
-    expected.insert(expected.end(), a.begin(), a.end());
-    EXPECT_EQ(image.field_data, expected);
+    EXPECT_EQ(image.field_data, cat({Bytes(30, 0x22), b, Bytes(12, 0x22), a}));
     EXPECT_EQ(image.fields[0].data, 46u);
     EXPECT_EQ(image.fields[1].data, 30u);
     EXPECT_EQ(image.fields[2].data, 10u);

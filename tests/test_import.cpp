@@ -224,8 +224,15 @@ TEST(RoundTrip, UneditedTextGivesTheSameTextBack) {
         TranslationTable table;
         parse_translation_lines(table, text, reporter);
         for (std::size_t i = 0; i < get_u32(source, 16); ++i) {
+            const Bytes before = resource_of(source, i), after = resource_of(output, i);
             if (!find_file_record(table, static_cast<TextNumber>(i))) {
-                EXPECT_EQ(resource_of(output, i), resource_of(source, i)) << seed << " resource " << i;
+                EXPECT_EQ(after, before) << seed << " resource " << i;
+            } else if (get_u32(source, get_u32(source, 24) + 24 * static_cast<std::uint32_t>(i) + 20) % 65536 == restype::script) {
+                // A named script comes back with bare line feeds, the last line ended.
+                std::string lines(before.begin(), before.end());
+                for (std::size_t at; (at = lines.find("\r\n")) != std::string::npos;) lines.erase(at, 1);
+                if (!lines.empty() && lines.back() != '\n') lines += '\n';
+                EXPECT_EQ(std::string(after.begin(), after.end()), lines) << seed << " resource " << i;
             }
         }
     }

@@ -8,14 +8,31 @@ namespace modtext {
 
 bool path_given(const std::string& path) { return path.size() >= 2; }
 
+namespace {
+
+struct PathCheck {
+    const std::string& path;
+    const char* missing;  // what the user is told when it is missing
+};
+
+// The first missing path is the only one the user hears of.
+bool paths_given(std::initializer_list<PathCheck> checks, Reporter& reporter) {
+    for (const PathCheck& check : checks) {
+        if (!path_given(check.path)) {
+            reporter.error_box(check.missing);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 bool export_module(const std::string& source_path, const std::string& text_path,
                    const SelectionState& selection, Reporter& reporter) {
-    if (!path_given(source_path)) {
-        reporter.error_box("Please give a source MOD file.");
-        return false;
-    }
-    if (!path_given(text_path)) {
-        reporter.error_box("Please give a text file to export to.");
+    if (!paths_given({{source_path, "Please give a source MOD file."},
+                      {text_path, "Please give a text file to export to."}},
+                     reporter)) {
         return false;
     }
     ModuleArchive archive;
@@ -28,16 +45,10 @@ bool export_module(const std::string& source_path, const std::string& text_path,
 bool import_module(const std::string& source_path, const std::string& text_path,
                    const std::string& output_path, const SelectionState& selection,
                    Reporter& reporter) {
-    if (!path_given(source_path)) {
-        reporter.error_box("Please give a source MOD file.");
-        return false;
-    }
-    if (!path_given(text_path)) {
-        reporter.error_box("Please give a text file to import from.");
-        return false;
-    }
-    if (!path_given(output_path)) {
-        reporter.error_box("Please give a destination MOD to import to.");
+    if (!paths_given({{source_path, "Please give a source MOD file."},
+                      {text_path, "Please give a text file to import from."},
+                      {output_path, "Please give a destination MOD to import to."}},
+                     reporter)) {
         return false;
     }
     ModuleArchive archive;

@@ -108,4 +108,31 @@ bool read_resource(InputFile& source, const ModuleArchive& archive, std::size_t 
     return true;
 }
 
+bool open_source_and_target(const ModuleArchive& archive, InputFile& source,
+                            StagedOutput& target, const std::string& target_path,
+                            Reporter& reporter) {
+    if (!archive.loaded) {
+        report(reporter, Severity::error, "Error: MOD file not properly read!\n");
+        return false;
+    }
+    if (!source.open(archive.source_path)) {
+        report(reporter, Severity::error, "Error opening file: %s\n", archive.source_path.c_str());
+        return false;
+    }
+    if (!target.create(target_path)) {
+        report(reporter, Severity::error, "Error opening file: %s\n", target_path.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool finish_target(InputFile& source, StagedOutput& target, Reporter& reporter) {
+    source.close();
+    if (!target.commit()) {
+        report(reporter, Severity::error, "Error writing file: %s\n", target.target_path().c_str());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace modtext

@@ -81,4 +81,14 @@ bool open_module(ModuleArchive& archive, const std::string& path, Reporter& repo
 bool read_resource(InputFile& source, const ModuleArchive& archive, std::size_t index,
                    Bytes& out, Reporter& reporter);
 
+// Reopens the loaded module's source and starts the staged output for
+// target_path: the common start of export and import.
+bool open_source_and_target(const ModuleArchive& archive, InputFile& source,
+                            StagedOutput& target, const std::string& target_path,
+                            Reporter& reporter);
+
+// Closes the source, then lets the complete target replace its path; the
+// source must be closed first, as the target may be the source itself.
+bool finish_target(InputFile& source, StagedOutput& target, Reporter& reporter);
+
 }  // namespace modtext

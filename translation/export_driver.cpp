@@ -25,20 +25,9 @@ ExportRoute export_route(std::uint16_t type, std::int32_t filter) {
 
 bool export_text(const ModuleArchive& archive, const std::string& text_path,
                  const SelectionState& selection, Reporter& reporter) {
-    if (!archive.loaded) {
-        report(reporter, Severity::error, "Error: MOD file not properly read!\n");
-        return false;
-    }
     InputFile source;
-    if (!source.open(archive.source_path)) {
-        report(reporter, Severity::error, "Error opening file: %s\n", archive.source_path.c_str());
-        return false;
-    }
     StagedOutput text;
-    if (!text.create(text_path)) {
-        report(reporter, Severity::error, "Error opening file: %s\n", text_path.c_str());
-        return false;
-    }
+    if (!open_source_and_target(archive, source, text, text_path, reporter)) return false;
 
     Bytes bytes;
     GffImage image;
@@ -65,12 +54,7 @@ bool export_text(const ModuleArchive& archive, const std::string& text_path,
         release_gff(image);
         text.write(block);
     }
-    source.close();
-    if (!text.commit()) {
-        report(reporter, Severity::error, "Error writing file: %s\n", text_path.c_str());
-        return false;
-    }
-    return true;
+    return finish_target(source, text, reporter);
 }
 
 }  // namespace modtext

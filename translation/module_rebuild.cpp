@@ -109,20 +109,9 @@ bool rebuild_resource(StagedOutput& output, ByteView bytes, std::size_t index,
 bool write_module(ModuleArchive& archive, const std::string& text_path,
                   const std::string& output_path, const SelectionState& selection,
                   Reporter& reporter) {
-    if (!archive.loaded) {
-        report(reporter, Severity::error, "Error: MOD file not properly read!\n");
-        return false;
-    }
     InputFile source;
-    if (!source.open(archive.source_path)) {
-        report(reporter, Severity::error, "Error opening file: %s\n", archive.source_path.c_str());
-        return false;
-    }
     StagedOutput output;
-    if (!output.create(output_path)) {
-        report(reporter, Severity::error, "Error opening file: %s\n", output_path.c_str());
-        return false;
-    }
+    if (!open_source_and_target(archive, source, output, output_path, reporter)) return false;
     TranslationTable table;
     if (!parse_translation_text(table, text_path, reporter)) return false;
 
@@ -163,13 +152,7 @@ bool write_module(ModuleArchive& archive, const std::string& text_path,
         }
     }
     output.write_at(list_offset, resource_list());
-    // The source must be closed before the output may replace it.
-    source.close();
-    if (!output.commit()) {
-        report(reporter, Severity::error, "Error writing file: %s\n", output_path.c_str());
-        return false;
-    }
-    return true;
+    return finish_target(source, output, reporter);
 }
 
 }  // namespace modtext

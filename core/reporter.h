@@ -31,9 +31,15 @@ public:
 // Longest diagnostic, in bytes; longer ones are cut.
 inline constexpr std::size_t report_buffer_size = 1024;
 
+#if defined(__MINGW32__)
+#define MODTEXT_PRINTF_FORMAT gnu_printf  // the C99 printf of mingw's ANSI stdio
+#else
+#define MODTEXT_PRINTF_FORMAT printf
+#endif
+
 // printf-style diagnostic through the reporter.
 void report(Reporter& reporter, Severity severity, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+    __attribute__((format(MODTEXT_PRINTF_FORMAT, 3, 4)));
 
 // A reporter that keeps nothing and shows nothing.
 class SilentReporter final : public Reporter {

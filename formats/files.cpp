@@ -1,6 +1,7 @@
 #include "formats/files.h"
 
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 namespace modtext {
@@ -49,7 +50,10 @@ void InputFile::close() {
 }
 
 bool InputFile::read_at(std::uint64_t offset, std::uint64_t count, Bytes& out) {
-    if (!file_ || !extent_within(offset, count, size_)) return false;
+    if (!file_ || !extent_within(offset, count, size_) ||
+        count > std::numeric_limits<std::size_t>::max()) {
+        return false;
+    }
     out.resize(static_cast<std::size_t>(count));
     if (count == 0) return true;
     if (!seek_file(file_, offset)) return false;

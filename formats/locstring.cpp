@@ -93,7 +93,7 @@ bool splice_field_data(GffImage& image, const std::vector<FieldSplice>& splices)
     std::uint32_t shift = 0;
     for (const FieldSplice* s : in_place) {
         block.insert(block.end(), old.begin() + static_cast<std::ptrdiff_t>(cursor),
-                     old.begin() + s->position);
+                     old.begin() + static_cast<std::ptrdiff_t>(s->position));
         block.insert(block.end(), s->record.begin(), s->record.end());
         cursor = std::size_t{s->position} + s->old_length;
         shift += static_cast<std::uint32_t>(s->record.size()) - s->old_length;  // modulo 2^32

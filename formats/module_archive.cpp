@@ -78,8 +78,9 @@ bool open_module(ModuleArchive& archive, const std::string& path, Reporter& repo
         return false;
     }
 
-    loaded.keys.resize(count);
-    loaded.resources.resize(count);
+    // The tables lie within the file, so the count fits memory.
+    loaded.keys.resize(static_cast<std::size_t>(count));
+    loaded.resources.resize(static_cast<std::size_t>(count));
     for (std::size_t i = 0; i < count; ++i) {
         std::memcpy(loaded.keys[i].raw.data(), &keys[i * key_entry_size], key_entry_size);
         loaded.resources[i] = {load_u32(&resources[i * resource_entry_size]),

@@ -105,12 +105,12 @@ TEST(SpliceFieldData, MovesOffsetsBehindTheSplice) {
 // behind its current position, as a field-by-field rebuild does.
 void splice_one_by_one(GffImage& image, const std::vector<FieldSplice>& splices) {
     for (const FieldSplice& s : splices) {
-        const std::uint32_t at = image.fields[s.field].data;
+        const auto at = static_cast<std::ptrdiff_t>(image.fields[s.field].data);
         Bytes block(image.field_data.begin(), image.field_data.begin() + at);
         block.insert(block.end(), s.record.begin(), s.record.end());
-        block.insert(block.end(), image.field_data.begin() + at + s.old_length, image.field_data.end());
+        block.insert(block.end(), image.field_data.begin() + at + static_cast<std::ptrdiff_t>(s.old_length), image.field_data.end());
         for (modtext::GffField& f : image.fields) {
-            if (has_data_offset(f.type) && f.data > at) f.data += static_cast<std::uint32_t>(s.record.size()) - s.old_length;
+            if (has_data_offset(f.type) && f.data > static_cast<std::uint32_t>(at)) f.data += static_cast<std::uint32_t>(s.record.size()) - s.old_length;
         }
         image.field_data = std::move(block);
     }

@@ -15,6 +15,15 @@ namespace modtext::build {
 
 namespace {
 
+// "prefix" + number, built by appending: g++ 12 misreads the operator+
+// form as an overlapping copy on 32-bit targets.
+std::string numbered(const char* prefix, long long number) {
+    std::string text(prefix);
+    text += std::to_string(number);
+    return text;
+}
+
+
 using namespace std::string_view_literals;
 
 class SplitMix64 {
@@ -249,7 +258,7 @@ Bytes Generator::make_instances(const std::string& tag) {
         const std::vector<LocSub> description = texts();
         // The family name is a bare string reference with no texts.
         creatures.push_back(make_struct(4, {
-            F::exo_string("Tag", tag + "_NPC" + std::to_string(i)),
+            F::exo_string("Tag", tag + numbered("_NPC", i)),
             F::resref("TemplateResRef", i % 2 == 0 ? "cr_bandit" : "cr_innkeeper"),
             F::loc_string("FirstName", kTop, first),
             F::loc_string("LastName", 0x00012345u + i, {}),
@@ -270,7 +279,7 @@ Bytes Generator::make_instances(const std::string& tag) {
             i == 0 ? std::vector<LocSub>{{0, std::string("Old sign.\0scratched remains", 27)}}
                    : texts();
         placeables.push_back(make_struct(9, {
-            F::exo_string("Tag", tag + "_PLC" + std::to_string(i)),
+            F::exo_string("Tag", tag + numbered("_PLC", i)),
             F::resref("TemplateResRef", "plc_sign"),
             F::loc_string("LocName", kTop, name),
             F::loc_string("Description", kTop, std::move(description)),
@@ -343,7 +352,7 @@ Bytes Generator::make_conversation(const std::string& speaker) {
         replies.push_back(make_struct(i, {
             F::dword("Animation", 0),
             F::byte("AnimLoop", 1),
-            F::exo_string("Comment", "Player answer " + std::to_string(i)),
+            F::exo_string("Comment", numbered("Player answer ", i)),
             F::loc_string("Text", kTop, line),
             F::resref("Script", ""),
             F::dword("Delay", 0xFFFFFFFFu),
@@ -430,7 +439,7 @@ Bytes Generator::make_journal() {
             F::dword("Priority", rng_.below(5)),
             F::word("Picture", 0xFFFF),
             F::exo_string("Comment", ""),
-            F::exo_string("Tag", "quest_" + std::to_string(c)),
+            F::exo_string("Tag", numbered("quest_", c)),
             F::list("EntryList", std::move(steps)),
         }));
     }
@@ -571,7 +580,7 @@ Bytes Generator::script_gate_warden() {
         "void main()",
         "{",
         "    object oPC = GetLastUsedBy();",
-        "    int nRounds = " + std::to_string(rounds) + ";",
+        numbered("    int nRounds = ", rounds) + ";",
         "    SpeakStringTwice(" + quoted(first) + ");",
         "    FloatingTextStringOnCreature(\"North -> the docks, south -> the market.\", oPC, FALSE);",
         "    FloatingTextStringOnCreature(\"Caf\xE9 du port, \xE0 gauche.\", oPC);",
@@ -587,7 +596,7 @@ Bytes Generator::script_helpers() {
         "// Shared helpers; nothing here talks.",
         "int GetBonus(object oPC)",
         "{",
-        "    return GetHitDice(oPC) / " + std::to_string(bonus) + ";",
+        numbered("    return GetHitDice(oPC) / ", bonus) + ";",
         "}",
         "",
         "void main()",

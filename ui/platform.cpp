@@ -1,0 +1,117 @@
+#include "ui/platform.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+namespace modtext::platform {
+
+void init_common_controls() {
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+}
+
+void register_frame_class(HINSTANCE instance, WNDPROC procedure, const char* class_name,
+                          const char* menu_name) {
+    WNDCLASSEXA record{};
+    record.cbSize = sizeof record;
+    record.lpfnWndProc = procedure;
+    record.cbWndExtra = sizeof(void*);
+    record.hInstance = instance;
+    record.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+    record.hIconSm = LoadIconA(nullptr, IDI_APPLICATION);
+    record.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    record.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_MENU + 1);
+    record.lpszMenuName = menu_name;
+    record.lpszClassName = class_name;
+    // A second frame of the process finds the class already registered.
+    RegisterClassExA(&record);
+}
+
+HWND create_window(DWORD ex_style, const char* class_name, const char* text, DWORD style, int x,
+                   int y, int width, int height, HWND parent, HINSTANCE instance) {
+    return CreateWindowExA(ex_style, class_name, text, style, x, y, width, height, parent,
+                           nullptr, instance, nullptr);
+}
+
+void destroy_window(HWND window) { DestroyWindow(window); }
+
+bool is_window(HWND window) { return IsWindow(window) != FALSE; }
+
+void show_window(HWND window) {
+    ShowWindow(window, SW_SHOW);
+    UpdateWindow(window);
+}
+
+void redraw_now(HWND window) {
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+}
+
+void set_window_object(HWND window, void* object) {
+    SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(object));
+}
+
+void* window_object(HWND window) { return reinterpret_cast<void*>(GetWindowLongPtrA(window, 0)); }
+
+LRESULT send(HWND window, UINT message, WPARAM w, LPARAM l) {
+    return SendMessageA(window, message, w, l);
+}
+
+LRESULT default_procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+    return DefWindowProcA(window, message, w, l);
+}
+
+LRESULT default_frame_procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+    return DefFrameProcA(window, nullptr, message, w, l);
+}
+
+void set_text(HWND window, const char* text) { SetWindowTextA(window, text); }
+
+HFONT create_font(int height, const char* face) {
+    return CreateFontA(height, 0, 0, 0, 0, FALSE, FALSE, FALSE, ANSI_CHARSET, 0, 0, 0, 0, face);
+}
+
+void delete_font(HFONT font) { DeleteObject(font); }
+
+HDC begin_paint(HWND window, PAINTSTRUCT& paint) { return BeginPaint(window, &paint); }
+
+void end_paint(HWND window, const PAINTSTRUCT& paint) { EndPaint(window, &paint); }
+
+void post_quit(int exit_code) { PostQuitMessage(exit_code); }
+
+bool next_message(MSG& message) { return GetMessageA(&message, nullptr, 0, 0) > 0; }
+
+void translate_and_dispatch(const MSG& message) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+}
+
+void move_focus_to_next_tab_stop(HWND frame) {
+    const BOOL backwards = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
+    SetFocus(GetNextDlgTabItem(frame, GetFocus(), backwards));
+}
+
+bool run_file_dialog(bool save, const char* filter, const char* initial_directory,
+                     std::string& path) {
+    char file[MAX_PATH] = {0};
+    OPENFILENAMEA record{};
+    // The record as the classic dialogs know it, without the later extension fields.
+    record.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    record.lpstrFilter = filter ? filter : "All files(*.*)\0*.*\0";
+    record.nFilterIndex = 1;
+    record.lpstrFile = file;
+    record.nMaxFile = MAX_PATH;
+    record.lpstrInitialDir = initial_directory;
+    record.lpstrDefExt = "bmp";
+    record.Flags = OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | OFN_CREATEPROMPT |
+                   OFN_EXPLORER | OFN_LONGNAMES | (save ? 0 : OFN_FILEMUSTEXIST);
+    const BOOL chosen = save ? GetSaveFileNameA(&record) : GetOpenFileNameA(&record);
+    if (!chosen) return false;
+    path = file;
+    return true;
+}
+
+void message_box(const char* text, const char* title, UINT kind) {
+    MessageBoxA(nullptr, text, title, kind);
+}
+
+}  // namespace modtext::platform

@@ -1,0 +1,55 @@
+// Every call the window toolkit makes into the Windows user-interface
+// services, in one place. Each is a thin pass-through in the single-byte
+// character form; the toolkit above it holds no platform code of its own.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <string>
+
+namespace modtext::platform {
+
+void init_common_controls();
+void register_frame_class(HINSTANCE instance, WNDPROC procedure, const char* class_name,
+                          const char* menu_name);
+HWND create_window(DWORD ex_style, const char* class_name, const char* text, DWORD style, int x,
+                   int y, int width, int height, HWND parent, HINSTANCE instance);
+void destroy_window(HWND window);
+bool is_window(HWND window);
+void show_window(HWND window);
+void redraw_now(HWND window);
+
+void set_window_object(HWND window, void* object);
+void* window_object(HWND window);
+
+LRESULT send(HWND window, UINT message, WPARAM w = 0, LPARAM l = 0);
+LRESULT default_procedure(HWND window, UINT message, WPARAM w, LPARAM l);
+LRESULT default_frame_procedure(HWND window, UINT message, WPARAM w, LPARAM l);
+void set_text(HWND window, const char* text);
+
+HFONT create_font(int height, const char* face);
+void delete_font(HFONT font);
+
+// Painting of one WM_PAINT: the device context between begin and end.
+HDC begin_paint(HWND window, PAINTSTRUCT& paint);
+void end_paint(HWND window, const PAINTSTRUCT& paint);
+
+void post_quit(int exit_code);
+// The next message of the thread; false on the quit message.
+bool next_message(MSG& message);
+void translate_and_dispatch(const MSG& message);
+// Tab navigation: the focus to the next (or, with Shift held, previous) tab
+// stop of the frame after the focused window.
+void move_focus_to_next_tab_stop(HWND frame);
+
+// The platform's open or save dialog; true, with the chosen path, on confirmation.
+bool run_file_dialog(bool save, const char* filter, const char* initial_directory,
+                     std::string& path);
+
+// Message boxes of the actions, with no owner window.
+void message_box(const char* text, const char* title, UINT kind);
+
+}  // namespace modtext::platform

@@ -1,5 +1,6 @@
 #include "formats/files.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 #include <system_error>
@@ -43,19 +44,32 @@ bool InputFile::open(const std::string& path) {
     return true;
 }
 
+void InputFile::open_memory(ByteView bytes) {
+    close();
+    memory_ = bytes;
+    in_memory_ = true;
+    size_ = bytes.size();
+}
+
 void InputFile::close() {
     if (file_) std::fclose(file_);
     file_ = nullptr;
+    in_memory_ = false;
+    memory_ = {};
     size_ = 0;
 }
 
 bool InputFile::read_at(std::uint64_t offset, std::uint64_t count, Bytes& out) {
-    if (!file_ || !extent_within(offset, count, size_) ||
+    if ((!file_ && !in_memory_) || !extent_within(offset, count, size_) ||
         count > std::numeric_limits<std::size_t>::max()) {
         return false;
     }
     out.resize(static_cast<std::size_t>(count));
     if (count == 0) return true;
+    if (in_memory_) {
+        std::copy_n(memory_.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
+        return true;
+    }
     if (!seek_file(file_, offset)) return false;
     return std::fread(out.data(), 1, out.size(), file_) == out.size();
 }
@@ -72,7 +86,22 @@ bool StagedOutput::create(const std::string& target_path) {
     return true;
 }
 
+void StagedOutput::create_in_memory() {
+    discard();
+    in_memory_ = true;
+    memory_.clear();
+    position_ = 0;
+    failed_ = false;
+}
+
 void StagedOutput::write(ByteView bytes) {
+    if (in_memory_) {
+        const auto at = static_cast<std::size_t>(position_);
+        if (memory_.size() < at + bytes.size()) memory_.resize(at + bytes.size());
+        std::copy(bytes.begin(), bytes.end(), memory_.begin() + static_cast<std::ptrdiff_t>(at));
+        position_ += bytes.size();
+        return;
+    }
     if (!file_ || failed_ || bytes.empty()) return;
     if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) failed_ = true;
     position_ += bytes.size();
@@ -83,6 +112,13 @@ void StagedOutput::write(std::string_view text) {
 }
 
 void StagedOutput::write_at(std::uint64_t position, ByteView bytes) {
+    if (in_memory_) {
+        const std::uint64_t end = position_;
+        position_ = position;
+        write(bytes);
+        position_ = end;
+        return;
+    }
     if (!file_ || failed_) return;
     const std::uint64_t end = position_;
     if (!seek_file(file_, position)) {
@@ -96,6 +132,7 @@ void StagedOutput::write_at(std::uint64_t position, ByteView bytes) {
 }
 
 bool StagedOutput::commit() {
+    if (in_memory_) return !failed_;
     if (!file_) return false;
     const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_);
     const bool closed = std::fclose(file_) == 0;
@@ -116,6 +153,7 @@ bool StagedOutput::commit() {
 }
 
 void StagedOutput::discard() {
+    in_memory_ = false;
     if (file_) std::fclose(file_);
     file_ = nullptr;
     if (!temp_.empty()) std::remove(temp_.c_str());

@@ -20,6 +20,8 @@ public:
 
     // Opens for raw reading and learns the file's size.
     [[nodiscard]] bool open(const std::string& path);
+    // Reads from bytes held in memory instead (the fuzzers' way in).
+    void open_memory(ByteView bytes);
     void close();
     std::uint64_t size() const { return size_; }
 
@@ -32,6 +34,8 @@ public:
 
 private:
     std::FILE* file_ = nullptr;
+    ByteView memory_;
+    bool in_memory_ = false;
     std::uint64_t size_ = 0;
 };
 
@@ -47,6 +51,9 @@ public:
     ~StagedOutput() { discard(); }
 
     [[nodiscard]] bool create(const std::string& target_path);
+    // Writes into memory instead; commit then only checks (the fuzzers' way out).
+    void create_in_memory();
+    const Bytes& memory() const { return memory_; }
 
     // Writes are buffered; any failure is remembered and makes commit fail.
     void write(ByteView bytes);
@@ -64,6 +71,8 @@ public:
 
 private:
     std::FILE* file_ = nullptr;
+    bool in_memory_ = false;
+    Bytes memory_;
     std::string target_;
     std::string temp_;
     std::uint64_t position_ = 0;

@@ -39,6 +39,11 @@ bool open_module(ModuleArchive& archive, const std::string& path, Reporter& repo
         report(reporter, Severity::error, "Error opening file: %s\n", path.c_str());
         return false;
     }
+    return read_module_tables(archive, file, path, reporter);
+}
+
+bool read_module_tables(ModuleArchive& archive, InputFile& file, const std::string& path,
+                        Reporter& reporter) {
     if (file.size() < archive_header_size) {
         report(reporter, Severity::error, "Error: %s is too short to be a MOD file!\n",
                path.c_str());

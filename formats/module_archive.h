@@ -76,6 +76,10 @@ struct ModuleArchive {
 // not lie within it, with a reported message.
 bool open_module(ModuleArchive& archive, const std::string& path, Reporter& reporter);
 
+// The same from a file already open, read as `path`.
+bool read_module_tables(ModuleArchive& archive, InputFile& file, const std::string& path,
+                        Reporter& reporter);
+
 // Reads resource index's bytes from the open source. A resource whose extent
 // leaves the file is reported and not read.
 bool read_resource(InputFile& source, const ModuleArchive& archive, std::size_t index,

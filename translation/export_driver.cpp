@@ -28,7 +28,12 @@ bool export_text(const ModuleArchive& archive, const std::string& text_path,
     InputFile source;
     StagedOutput text;
     if (!open_source_and_target(archive, source, text, text_path, reporter)) return false;
+    export_blocks(archive, source, text, selection, reporter);
+    return finish_target(source, text, reporter);
+}
 
+void export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput& text,
+                   const SelectionState& selection, Reporter& reporter) {
     Bytes bytes;
     GffImage image;
     std::string block;
@@ -54,7 +59,6 @@ bool export_text(const ModuleArchive& archive, const std::string& text_path,
         release_gff(image);
         text.write(block);
     }
-    return finish_target(source, text, reporter);
 }
 
 }  // namespace modtext

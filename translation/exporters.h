@@ -9,6 +9,7 @@
 #include "core/languages.h"
 #include "core/reporter.h"
 #include "formats/byte_reader.h"
+#include "formats/files.h"
 #include "formats/gff_image.h"
 #include "formats/module_archive.h"
 
@@ -46,5 +47,10 @@ ExportRoute export_route(std::uint16_t type, std::int32_t filter);
 // replaces an existing one only when the whole export succeeded.
 bool export_text(const ModuleArchive& archive, const std::string& text_path,
                  const SelectionState& selection, Reporter& reporter);
+
+// The walk itself: every resource's block, read from the open source and
+// written to the text. Malformed resources are reported and skipped.
+void export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput& text,
+                   const SelectionState& selection, Reporter& reporter);
 
 }  // namespace modtext

@@ -113,8 +113,16 @@ bool write_module(ModuleArchive& archive, const std::string& text_path,
     StagedOutput output;
     if (!open_source_and_target(archive, source, output, output_path, reporter)) return false;
     TranslationTable table;
-    if (!parse_translation_text(table, text_path, reporter)) return false;
+    if (!parse_translation_text(table, text_path, reporter) ||
+        !write_module_to(archive, source, output, table, selection, reporter)) {
+        return false;
+    }
+    return finish_target(source, output, reporter);
+}
 
+bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& output,
+                     const TranslationTable& table, const SelectionState& selection,
+                     Reporter& reporter) {
     const std::uint64_t count = archive.count();
     const std::uint64_t block = archive.locstring_block.size();
     const std::uint64_t list_offset = archive_header_size + block + 32 * count;
@@ -152,7 +160,7 @@ bool write_module(ModuleArchive& archive, const std::string& text_path,
         }
     }
     output.write_at(list_offset, resource_list());
-    return finish_target(source, output, reporter);
+    return true;
 }
 
 }  // namespace modtext

@@ -48,4 +48,10 @@ bool write_module(ModuleArchive& archive, const std::string& text_path,
                   const std::string& output_path, const SelectionState& selection,
                   Reporter& reporter);
 
+// The writing itself: the tables, then every resource from the open source
+// through rebuild_resource, then the resource list with the new places.
+bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& output,
+                     const TranslationTable& table, const SelectionState& selection,
+                     Reporter& reporter);
+
 }  // namespace modtext

@@ -1,0 +1,49 @@
+// Any bytes as one named GFF resource, rebuilt with texts for its first
+// fields: the result must load again, with every rebuilt string in its block.
+#include "fuzz_support.h"
+#include "translation/rebuild.h"
+
+using namespace modtext;
+
+namespace {
+
+// The translation: entries for fields 0 to 31, with long, short and empty texts.
+const FileRecord& record() {
+    static const FileRecord made = [] {
+        TranslationTable table;
+        add_file_record(table, "fuzz", 0);
+        for (int key = 0; key < 32; ++key) {
+            add_text_variant(table, key, 0, std::string(static_cast<std::size_t>(key % 5) * 7, 'x'));
+            add_text_variant(table, key, 3, key % 2 ? "\n" : "texte");
+            add_text_variant(table, key, 300, "");
+        }
+        return table.records.front();
+    }();
+    return made;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzzing::FormattingReporter reporter;
+    GffImage image;
+    ByteReader reader(ByteView(data, size));
+    std::string why;
+    if (!load_gff(image, reader, why)) return 0;
+    if (!rebuild_gff_strings(image, record(), 0x003, reporter, why)) return 0;
+    const std::uint64_t total = lay_out_gff(image);
+    Bytes written;
+    write_gff(image, [&written](ByteView part) { written.insert(written.end(), part.begin(), part.end()); });
+    FUZZ_CHECK(written.size() == total);
+
+    GffImage again;
+    ByteReader reread(written);
+    FUZZ_CHECK(load_gff(again, reread, why));
+    FUZZ_CHECK(again.field_data == image.field_data);
+    for (std::size_t j = 0; j < again.fields.size() && j < 32; ++j) {
+        if (again.fields[j].type != gff_type::loc_string) continue;
+        std::uint64_t length = 0;
+        FUZZ_CHECK(locstring_extent(again.field_data, again.fields[j].data, length));
+    }
+    return 0;
+}

@@ -131,6 +131,18 @@ void StagedOutput::write_at(std::uint64_t position, ByteView bytes) {
     position_ = end;
 }
 
+bool StagedOutput::read_back(InputFile& reader) {
+    if (in_memory_) {
+        reader.open_memory(memory_);
+        return !failed_;
+    }
+    if (!file_ || failed_ || std::fflush(file_) != 0) {
+        failed_ = true;
+        return false;
+    }
+    return reader.open(temp_);
+}
+
 bool StagedOutput::commit() {
     if (in_memory_) return !failed_;
     if (!file_) return false;

@@ -63,6 +63,9 @@ public:
     std::uint64_t position() const { return position_; }
     bool failed() const { return failed_; }
 
+    // Flushes what was written and opens it for reading, to check it.
+    [[nodiscard]] bool read_back(InputFile& reader);
+
     [[nodiscard]] bool commit();
     void discard();
 

@@ -104,3 +104,14 @@ void write_gff(const GffImage& image, Sink&& write) {
 }
 
 }  // namespace modtext
+
+namespace modtext {
+
+// Whether every struct, field, list and localized string of the image lies
+// within its section: struct field lists within the field indices, fields'
+// labels within the labels, every field's data within the field data, lists
+// within the list indices, and every index naming a field or struct that
+// exists. Labels may be empty. Fails with the first fault in `why`.
+bool check_gff(const GffImage& image, std::string& why);
+
+}  // namespace modtext

@@ -1,5 +1,6 @@
 // Any bytes as one named GFF resource, rebuilt with texts for its first
-// fields: the result must load again, with every rebuilt string in its block.
+// fields: the result must load again, with every rebuilt string in its
+// block, and be well formed wherever the source was.
 #include "fuzz_support.h"
 #include "translation/rebuild.h"
 
@@ -30,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ByteReader reader(ByteView(data, size));
     std::string why;
     if (!load_gff(image, reader, why)) return 0;
+    const bool well_formed = check_gff(image, why);
     if (!rebuild_gff_strings(image, record(), 0x003, reporter, why)) return 0;
     const std::uint64_t total = lay_out_gff(image);
     Bytes written;
@@ -40,6 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ByteReader reread(written);
     FUZZ_CHECK(load_gff(again, reread, why));
     FUZZ_CHECK(again.field_data == image.field_data);
+    // A well-formed source stays well formed, shared records and all.
+    FUZZ_CHECK(!well_formed || check_gff(again, why));
     for (std::size_t j = 0; j < again.fields.size() && j < 32; ++j) {
         if (again.fields[j].type != gff_type::loc_string) continue;
         std::uint64_t length = 0;

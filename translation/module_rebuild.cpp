@@ -72,27 +72,40 @@ bool rebuild_resource(StagedOutput& output, ByteView bytes, std::size_t index,
                       const TranslationTable& table, const SelectionState& selection,
                       Reporter& reporter) {
     const FileRecord* record = find_file_record(table, static_cast<TextNumber>(index));
-    std::uint64_t size = bytes.size();
     const std::string name = archive.keys[index].name();
+    WrittenResource written;
+    Checksum checksum;
+    std::uint64_t size = 0;
+    const auto write = [&](ByteView part) {
+        output.write(part);
+        checksum.update(part);
+        size += part.size();
+    };
     if (!record) {
-        output.write(bytes);
+        write(bytes);
     } else if (archive.keys[index].type() == resource_type::script) {
-        const Bytes script = rebuild_script(bytes, *record);
-        size = script.size();
-        output.write(script);
+        write(rebuild_script(bytes, *record));
     } else {
         GffImage image;
         ByteReader reader(bytes);
         std::string why;
-        if (!load_gff(image, reader, why) ||
-            !rebuild_gff_strings(image, *record, selection.from_mask, reporter, why)) {
+        if (!load_gff(image, reader, why)) {
             report(reporter, Severity::error,
                    "Error: resource %zu (%s) is not a well-formed GFF (%s); nothing was written!\n",
                    index, name.c_str(), why.c_str());
             return false;
         }
-        size = lay_out_gff(image);
-        if (fits_offsets(size)) write_gff(image, [&output](ByteView part) { output.write(part); });
+        // Oddities a source carries are carried on; only a source that was
+        // well formed must come out well formed.
+        written.check_gff = check_gff(image, why);
+        if (!rebuild_gff_strings(image, *record, selection.from_mask, reporter, why)) {
+            report(reporter, Severity::error,
+                   "Error: resource %zu (%s) is not a well-formed GFF (%s); nothing was written!\n",
+                   index, name.c_str(), why.c_str());
+            return false;
+        }
+        if (fits_offsets(lay_out_gff(image))) write_gff(image, write);
+        else size = std::uint64_t{1} << 32;
     }
     if (!fits_offsets(size) || !fits_offsets(cursor.offset + size)) {
         report(reporter, Severity::error,
@@ -103,6 +116,50 @@ bool rebuild_resource(StagedOutput& output, ByteView bytes, std::size_t index,
     archive.resources[index] = {static_cast<std::uint32_t>(cursor.offset),
                                 static_cast<std::uint32_t>(size)};
     cursor.offset += size;
+    written.checksum = checksum.value();
+    cursor.written.push_back(written);
+    return true;
+}
+
+bool verify_written_module(const ModuleArchive& archive, InputFile& written,
+                           const OutputCursor& cursor, std::string& why) {
+    ModuleArchive check;
+    SilentReporter quiet;
+    if (!read_module_tables(check, written, "output", quiet)) {
+        why = "its tables do not lie within it";
+        return false;
+    }
+    if (check.header.raw != archive.header.raw || check.locstring_block != archive.locstring_block ||
+        check.gap_block != archive.gap_block || check.count() != archive.count() ||
+        cursor.written.size() != archive.count()) {
+        why = "its tables are not those written";
+        return false;
+    }
+    Bytes bytes;
+    for (std::size_t i = 0; i < check.count(); ++i) {
+        const std::string at = "resource " + std::to_string(i);
+        if (check.keys[i].raw != archive.keys[i].raw ||
+            check.resources[i].offset != archive.resources[i].offset ||
+            check.resources[i].size != archive.resources[i].size ||
+            !read_resource(written, check, i, bytes, quiet)) {
+            why = at + " is not where it was written";
+            return false;
+        }
+        Checksum checksum;
+        checksum.update(bytes);
+        if (checksum.value() != cursor.written[i].checksum) {
+            why = at + " does not hold the bytes written";
+            return false;
+        }
+        if (cursor.written[i].check_gff) {
+            GffImage image;
+            ByteReader reader(bytes);
+            if (!load_gff(image, reader, why) || !check_gff(image, why)) {
+                why = at + " is a malformed GFF (" + why + ")";
+                return false;
+            }
+        }
+    }
     return true;
 }
 
@@ -150,7 +207,8 @@ bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& ou
     output.write(archive.gap_block);
     output.write(resource_list());
 
-    OutputCursor cursor{data_offset};
+    OutputCursor cursor{data_offset, {}};
+    cursor.written.reserve(archive.count());
     Bytes bytes;
     for (std::size_t i = 0; i < archive.count(); ++i) {
         // Entry i is still the source's here: it is rewritten once written.
@@ -160,6 +218,18 @@ bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& ou
         }
     }
     output.write_at(list_offset, resource_list());
+
+    InputFile written;
+    std::string why;
+    if (!output.read_back(written)) {
+        report(reporter, Severity::error, "Error writing file: %s\n", output.target_path().c_str());
+        return false;
+    }
+    if (!verify_written_module(archive, written, cursor, why)) {
+        report(reporter, Severity::error,
+               "Error: the written MOD failed its check: %s; nothing was written!\n", why.c_str());
+        return false;
+    }
     return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include "core/languages.h"
 #include "core/reporter.h"
+#include "formats/checksum.h"
 #include "formats/files.h"
 #include "formats/gff_image.h"
 #include "formats/locstring.h"
@@ -29,9 +30,16 @@ Bytes rebuild_script(ByteView bytes, const FileRecord& record);
 bool rebuild_gff_strings(GffImage& image, const FileRecord& record, std::uint16_t from_mask,
                          Reporter& reporter, std::string& why);
 
-// The output module's position of the next resource, and where each went.
+// What was written of one resource, for the check of the written module.
+struct WrittenResource {
+    std::uint64_t checksum = 0;
+    bool check_gff = false;  // a rebuilt GFF whose source was well formed
+};
+
+// The output module's position of the next resource, and what each got.
 struct OutputCursor {
     std::uint64_t offset = 0;  // the running output offset
+    std::vector<WrittenResource> written;
 };
 
 // Writes resource index's new bytes at the end of the output and records
@@ -49,9 +57,15 @@ bool write_module(ModuleArchive& archive, const std::string& text_path,
                   Reporter& reporter);
 
 // The writing itself: the tables, then every resource from the open source
-// through rebuild_resource, then the resource list with the new places.
+// through rebuild_resource, then the resource list with the new places; then
+// the written module is read back and checked before it may replace anything.
 bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& output,
                      const TranslationTable& table, const SelectionState& selection,
                      Reporter& reporter);
+
+// Reads the written module back: its tables within it and as written, every
+// resource's bytes as written, every rebuilt GFF well formed.
+bool verify_written_module(const ModuleArchive& archive, InputFile& written,
+                           const OutputCursor& cursor, std::string& why);
 
 }  // namespace modtext

@@ -1,5 +1,7 @@
 #include "core/actions.h"
 
+#include <new>
+
 #include "formats/module_archive.h"
 #include "translation/exporters.h"
 #include "translation/rebuild.h"
@@ -26,6 +28,21 @@ bool paths_given(std::initializer_list<PathCheck> checks, Reporter& reporter) {
     return true;
 }
 
+// Runs an action's work and tells its success. Memory running out fails
+// the action like any other error: its staged output is discarded on the way.
+template <typename Work>
+bool run_action(Reporter& reporter, const char* complete, Work work) {
+    bool done = false;
+    try {
+        done = work();
+    } catch (const std::bad_alloc&) {
+        report(reporter, Severity::error, "Error: not enough memory to finish!\n");
+        return false;
+    }
+    if (done) reporter.info_box(complete);
+    return done;
+}
+
 }  // namespace
 
 bool export_module(const std::string& source_path, const std::string& text_path,
@@ -35,11 +52,11 @@ bool export_module(const std::string& source_path, const std::string& text_path,
                      reporter)) {
         return false;
     }
-    ModuleArchive archive;
-    if (!open_module(archive, source_path, reporter)) return false;
-    if (!export_text(archive, text_path, selection, reporter)) return false;
-    reporter.info_box("Export complete!");
-    return true;
+    return run_action(reporter, "Export complete!", [&] {
+        ModuleArchive archive;
+        return open_module(archive, source_path, reporter) &&
+               export_text(archive, text_path, selection, reporter);
+    });
 }
 
 bool import_module(const std::string& source_path, const std::string& text_path,
@@ -51,11 +68,11 @@ bool import_module(const std::string& source_path, const std::string& text_path,
                      reporter)) {
         return false;
     }
-    ModuleArchive archive;
-    if (!open_module(archive, source_path, reporter)) return false;
-    if (!write_module(archive, text_path, output_path, selection, reporter)) return false;
-    reporter.info_box("Import complete!");
-    return true;
+    return run_action(reporter, "Import complete!", [&] {
+        ModuleArchive archive;
+        return open_module(archive, source_path, reporter) &&
+               write_module(archive, text_path, output_path, selection, reporter);
+    });
 }
 
 }  // namespace modtext

@@ -1,5 +1,8 @@
 #include "formats/files.h"
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <limits>
@@ -27,12 +30,27 @@ std::int64_t tell_file(std::FILE* file) {
 #endif
 }
 
+bool regular_file(std::FILE* file) {
+#ifdef _WIN32
+    struct _stat64 info;
+    return _fstat64(_fileno(file), &info) == 0 && (info.st_mode & _S_IFREG) != 0;
+#else
+    struct stat info;
+    return fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
+#endif
+}
+
 }  // namespace
 
 bool InputFile::open(const std::string& path) {
     close();
     file_ = std::fopen(path.c_str(), "rb");
     if (!file_) return false;
+    // A directory or a device has no size to read by.
+    if (!regular_file(file_)) {
+        close();
+        return false;
+    }
     std::setvbuf(file_, nullptr, _IOFBF, io_buffer_size);
     std::int64_t end = -1;
     if (std::fseek(file_, 0, SEEK_END) == 0) end = tell_file(file_);

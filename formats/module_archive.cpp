@@ -96,11 +96,16 @@ bool read_module_tables(ModuleArchive& archive, InputFile& file, const std::stri
     return true;
 }
 
+bool resource_fits(const InputFile& source, const ModuleArchive& archive, std::size_t index) {
+    const ResourceEntry& entry = archive.resources[index];
+    return extent_within(entry.offset, entry.size, source.size());
+}
+
 bool read_resource(InputFile& source, const ModuleArchive& archive, std::size_t index,
                    Bytes& out, Reporter& reporter) {
     const ResourceEntry& entry = archive.resources[index];
     const std::string name = archive.keys[index].name();
-    if (!extent_within(entry.offset, entry.size, source.size())) {
+    if (!resource_fits(source, archive, index)) {
         report(reporter, Severity::error,
                "Error: resource %zu (%s) lies outside the MOD file (offset %u, size %u)!\n", index,
                name.c_str(), entry.offset, entry.size);

@@ -80,8 +80,12 @@ bool open_module(ModuleArchive& archive, const std::string& path, Reporter& repo
 bool read_module_tables(ModuleArchive& archive, InputFile& file, const std::string& path,
                         Reporter& reporter);
 
+// Whether resource index's extent lies within the open source.
+bool resource_fits(const InputFile& source, const ModuleArchive& archive, std::size_t index);
+
 // Reads resource index's bytes from the open source. A resource whose extent
-// leaves the file is reported and not read.
+// leaves the file is reported and not read, and so is a read that comes back
+// short (the file changed while it was read).
 bool read_resource(InputFile& source, const ModuleArchive& archive, std::size_t index,
                    Bytes& out, Reporter& reporter);
 

@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
         }
         StagedOutput text;
         text.create_in_memory();
-        export_blocks(archive, source, text, {all_languages_mask, 0x002, 0}, reporter);
+        if (!export_blocks(archive, source, text, {all_languages_mask, 0x002, 0}, reporter)) return 1;
         put(root / "translation_parser", "export-" + tag, text.memory());
         put(root / "import", "export-" + tag, text.memory());
     }

@@ -28,11 +28,11 @@ bool export_text(const ModuleArchive& archive, const std::string& text_path,
     InputFile source;
     StagedOutput text;
     if (!open_source_and_target(archive, source, text, text_path, reporter)) return false;
-    export_blocks(archive, source, text, selection, reporter);
-    return finish_target(source, text, reporter);
+    return export_blocks(archive, source, text, selection, reporter) &&
+           finish_target(source, text, reporter);
 }
 
-void export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput& text,
+bool export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput& text,
                    const SelectionState& selection, Reporter& reporter) {
     Bytes bytes;
     GffImage image;
@@ -46,7 +46,12 @@ void export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput
         }
         // Skipped types are never read at all.
         if (route == ExportRoute::skip) continue;
-        if (!read_resource(source, archive, i, bytes, reporter)) continue;
+        if (!read_resource(source, archive, i, bytes, reporter)) {
+            // A resource placed outside the file is skipped; a read that
+            // fails within it means the file changed, and ends the export.
+            if (resource_fits(source, archive, i)) return false;
+            continue;
+        }
 
         const std::string name = key.name();
         const ResourceView resource{i, name, key.type(), bytes};
@@ -59,6 +64,7 @@ void export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput
         release_gff(image);
         text.write(block);
     }
+    return true;
 }
 
 }  // namespace modtext

@@ -49,8 +49,9 @@ bool export_text(const ModuleArchive& archive, const std::string& text_path,
                  const SelectionState& selection, Reporter& reporter);
 
 // The walk itself: every resource's block, read from the open source and
-// written to the text. Malformed resources are reported and skipped.
-void export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput& text,
+// written to the text. Malformed resources are reported and skipped; false
+// when the source could not be read.
+bool export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput& text,
                    const SelectionState& selection, Reporter& reporter);
 
 }  // namespace modtext

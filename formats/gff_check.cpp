@@ -11,22 +11,6 @@ std::string at_field(const char* what, std::size_t index) {
     return std::string(what) + " of field " + std::to_string(index);
 }
 
-// The bytes a field of a complex type takes in the field data, when they
-// lie within it.
-bool field_data_fits(const GffField& field, ByteView data) {
-    if (!has_data_offset(field.type)) return true;  // the value is the word itself
-    ByteReader reader(data);
-    if (!reader.seek(field.data)) return false;
-    std::uint32_t length = 0;
-    std::uint8_t short_length = 0;
-    switch (field.type) {
-        case 6: case 7: case 9: return reader.skip(8);
-        case 10: case 13: return reader.read_u32(length) && reader.skip(length);
-        case 11: return reader.read_u8(short_length) && reader.skip(short_length);
-        default: return true;
-    }
-}
-
 bool indices_fit(ByteView block, std::uint64_t offset, std::uint64_t count, std::uint64_t limit) {
     if (!extent_within(offset, count * 4, block.size())) return false;
     for (std::uint64_t i = 0; i < count; ++i) {
@@ -36,6 +20,25 @@ bool indices_fit(ByteView block, std::uint64_t offset, std::uint64_t count, std:
 }
 
 }  // namespace
+
+std::uint64_t field_data_extent(const GffField& field, ByteView field_data) {
+    if (!has_data_offset(field.type)) return 0;
+    ByteReader reader(field_data);
+    if (!reader.seek(field.data)) return 0;
+    std::uint32_t length = 0;
+    std::uint8_t short_length = 0;
+    bool fits = false;
+    switch (field.type) {
+        case 6: case 7: case 9: fits = reader.skip(8); break;
+        case 10: case 13: case 12:
+            // A localized string's first word counts the bytes after it too.
+            fits = reader.read_u32(length) && reader.skip(length);
+            break;
+        case 11: fits = reader.read_u8(short_length) && reader.skip(short_length); break;
+        default: break;
+    }
+    return fits ? reader.position() - field.data : 0;
+}
 
 bool check_gff(const GffImage& image, std::string& why) {
     const std::uint64_t structs = image.structs.size() / gff_struct_size;
@@ -70,8 +73,8 @@ bool check_gff(const GffImage& image, std::string& why) {
             std::uint32_t count = 0;
             fits = list.seek(field.data) && list.read_u32(count) &&
                    indices_fit(image.list_indices, std::uint64_t{field.data} + 4, count, structs);
-        } else {
-            fits = field_data_fits(field, image.field_data);
+        } else if (has_data_offset(field.type)) {
+            fits = field_data_extent(field, image.field_data) > 0;
         }
         if (!fits) {
             why = at_field("data", f) + " out of bounds";

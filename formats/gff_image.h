@@ -107,6 +107,11 @@ void write_gff(const GffImage& image, Sink&& write) {
 
 namespace modtext {
 
+// How many bytes of the field data a field of a complex type takes from its
+// offset, as its data says (length words included); 0 when its data does not
+// lie within the block or its type has none there.
+std::uint64_t field_data_extent(const GffField& field, ByteView field_data);
+
 // Whether every struct, field, list and localized string of the image lies
 // within its section: struct field lists within the field indices, fields'
 // labels within the labels, every field's data within the field data, lists

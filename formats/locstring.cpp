@@ -60,17 +60,33 @@ bool locstring_extent(ByteView field_data, std::uint32_t offset, std::uint64_t& 
 
 bool splice_field_data(GffImage& image, const std::vector<FieldSplice>& splices) {
     if (splices.empty()) return true;
-    std::vector<std::uint32_t> offsets;
+    // Where every other field's data lies: a record that any of them reaches
+    // into, or that reaches into one of them, is shared.
+    struct Extent {
+        std::uint64_t start, end;
+    };
+    std::vector<Extent> extents;
     for (const GffField& field : image.fields) {
-        if (has_data_offset(field.type)) offsets.push_back(field.data);
+        if (!has_data_offset(field.type)) continue;
+        const std::uint64_t length = field_data_extent(field, image.field_data);
+        extents.push_back({field.data, std::uint64_t{field.data} + std::max<std::uint64_t>(length, 1)});
     }
-    std::sort(offsets.begin(), offsets.end());
-    const auto shared = [&offsets](const FieldSplice& s) {
-        const auto first = std::lower_bound(offsets.begin(), offsets.end(), s.position);
-        const auto last = std::lower_bound(
-            first, offsets.end(), std::uint64_t{s.position} + s.old_length,
-            [](std::uint32_t offset, std::uint64_t end) { return offset < end; });
-        return last - first > 1;  // the field's own offset is one of them
+    std::sort(extents.begin(), extents.end(), [](const Extent& a, const Extent& b) { return a.start < b.start; });
+    std::vector<std::uint64_t> furthest(extents.size());  // the furthest end up to each extent
+    for (std::size_t i = 0; i < extents.size(); ++i) {
+        furthest[i] = std::max(extents[i].end, i ? furthest[i - 1] : 0);
+    }
+    const auto shared = [&](const FieldSplice& s) {
+        const auto starts_at_or_after = [&](std::uint64_t at) {
+            return static_cast<std::size_t>(
+                std::lower_bound(extents.begin(), extents.end(), at,
+                                 [](const Extent& e, std::uint64_t value) { return e.start < value; }) -
+                extents.begin());
+        };
+        const std::size_t first = starts_at_or_after(s.position);
+        const std::size_t last = starts_at_or_after(std::uint64_t{s.position} + s.old_length);
+        // The field's own data is one of those starting within the record.
+        return last - first > 1 || (first > 0 && furthest[first - 1] > s.position);
     };
 
     std::vector<const FieldSplice*> in_place, appended;

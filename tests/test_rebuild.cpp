@@ -168,6 +168,24 @@ TEST(SpliceFieldData, SharedRecordsAreAppendedAndTheOthersKeepTheOldBytes) {
     EXPECT_EQ(image.header.field_data_size(), 54u);
 }
 
+// Found by fuzzing: a string whose data spans over a rebuilt record shares
+// it as much as a field that points into it.
+TEST(SpliceFieldData, ARecordInsideAnotherFieldsDataIsAppended) {
+    GffImage image;
+    image.field_data = cat({le({30}), Bytes(6, 0x33), le({16, 0xFFFFFFFFu, 0, 0, 0}), Bytes(4, 0x33)});
+    image.fields = {{10, 0, 0}, {12, 0, 10}};
+    const Bytes record = le({8, 0xFFFFFFFFu, 0});
+    const Bytes old = image.field_data;
+    ASSERT_TRUE(splice_field_data(image, {{1, 10, 20, record}}));
+    EXPECT_EQ(image.field_data, cat({old, record}));
+    EXPECT_EQ(image.fields[0].data, 0u);
+    EXPECT_EQ(image.fields[1].data, 34u);
+    std::string why;
+    image.labels = Bytes(16, 0);
+    image.fields[0].label_index = image.fields[1].label_index = 0;
+    EXPECT_TRUE(check_gff(image, why)) << why;
+}
+
 TEST(RebuildScript, ReplacesNamedLinesAndEndsEveryLineWithALineFeed) {
     const FileRecord record = record_of("#File:s.NSS,0\n#1->XY\n");
     EXPECT_EQ(rebuild_script(text_bytes("abc\r\nde\r\nfgh\r\n"), record), text_bytes("abc\nXY\nfgh\n"));

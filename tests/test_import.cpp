@@ -354,3 +354,47 @@ TEST(DemoTranslation, MatchesTheDemoModule) {
                               (dir / "fr.mod").string(), {0x003, 0, 0}, reporter));
     EXPECT_EQ(reporter.problems, "ResID 2017 NYI\n");
 }
+
+// Some writers store equal texts once and let several fields point at them:
+// translating one of those fields must leave the others' text alone.
+TEST(RoundTrip, ASharedRecordTranslatedForOneFieldStaysForTheOthers) {
+    const auto dir = modtext::testing::scratch_dir();
+    const std::string hello = std::string("Hello.") + '\0';
+    Bytes dialogue = gff_bytes(
+        GffStruct{0, {F::exo_string("Speaker", "npc"), F::loc_string("Text", 1, {{0, hello}}),
+                      F::exo_string("Speaker", "npc"), F::loc_string("Text", 1, {{0, hello}}),
+                      F::loc_string("Text", 2, {{0, "Bye."}})}},
+        "DLG V3.2");
+    store_u32(&dialogue[get_u32(dialogue, 16) + 3 * 12 + 8], 7);  // field 3: field 1's record
+    write_file((dir / "m.mod").string(), module_bytes({{"d", restype::conversation, dialogue, 0, 0}}));
+    RecordingReporter reporter;
+    ASSERT_TRUE(export_module((dir / "m.mod").string(), (dir / "t.txt").string(), {0x001, 0x002, 0}, reporter));
+    const std::string text = read_text(dir / "t.txt");
+    ASSERT_EQ(text,
+              "#File:d.DLG,0\n\n"
+              "//NPC->PLAYER\n#1,english,male->Hello.\n#1,french,male->\n#1,french,female->\n\n"
+              "//NPC->PLAYER\n#3,english,male->Hello.\n#3,french,male->\n#3,french,female->\n\n"
+              "//NPC->PLAYER\n#4,english,male->Bye.\n#4,french,male->\n#4,french,female->\n\n"
+              "////////////////////////////////\n\n");
+    ASSERT_TRUE(import(dir, "#File:d.DLG,0\n#3,english,male->Hello.\n#3,french,male->Bonjour.\n"
+                            "#4,english,male->Bye.\n#4,french,male->Au revoir.\n",
+                       0x003, reporter));
+    ASSERT_TRUE(export_module((dir / "out.mod").string(), (dir / "t2.txt").string(), {0x003, 0, 0}, reporter));
+    EXPECT_EQ(read_text(dir / "t2.txt"),
+              "#File:d.DLG,0\n\n"
+              "//NPC->PLAYER\n#1,english,male->Hello.\n\n"
+              "//NPC->PLAYER\n#3,english,male->Hello.\n//NPC->PLAYER\n#3,french,male->Bonjour.\n\n"
+              "//NPC->PLAYER\n#4,english,male->Bye.\n//NPC->PLAYER\n#4,french,male->Au revoir.\n\n"
+              "////////////////////////////////\n\n");
+    // Field 1 still points at the old record, untouched; field 3's new record is at the end.
+    GffImage before, after;
+    std::string why;
+    ByteReader rb(dialogue);
+    const Bytes rebuilt = resource_of(read_bytes_of(dir / "out.mod"), 0);
+    ByteReader ra(rebuilt);
+    ASSERT_TRUE(load_gff(before, rb, why) && load_gff(after, ra, why));
+    EXPECT_EQ(after.fields[1].data, 7u);
+    EXPECT_EQ(slice(after.field_data, 7, 26), slice(before.field_data, 7, 26));
+    EXPECT_GT(after.fields[3].data, after.fields[4].data);
+    EXPECT_TRUE(check_gff(after, why)) << why;
+}

@@ -1,0 +1,131 @@
+// The catalogue of damaged input: one small file per kind of damage, and
+// exactly what the user is told about it by the command-line tool.
+#include "app/cli.h"
+#include "test_support.h"
+
+#include <sstream>
+
+using namespace modtext;
+using namespace modtext::build;
+using modtext::testing::read_text;
+using modtext::testing::write_text;
+namespace fs = std::filesystem;
+
+namespace {
+
+using F = build::GffField;
+
+Bytes item(std::vector<F> fields) { return gff_bytes(GffStruct{0, std::move(fields)}, "UTI V3.2"); }
+Bytes lamp() { return item({F::loc_string("Name", 1, {{0, "Lamp"}})}); }
+Bytes module_of(Bytes gff) { return module_bytes({{"a", restype::item_template, std::move(gff), 0, 0}}); }
+
+Bytes patched(Bytes bytes, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+    return bytes;
+}
+
+// Where field 0's data word of the lamp lies, inside the module.
+std::size_t lamp_field_word() { return get_u32(lamp(), 16) + 8; }
+
+struct Damage {
+    const char* name;
+    Bytes module;
+    std::string text;  // for an import; empty: an export
+    int status;
+    std::string message;  // standard error; "{m}" stands for the module's path
+};
+
+std::string with_path(std::string message, const std::string& path) {
+    for (std::size_t at; (at = message.find("{m}")) != std::string::npos;) message.replace(at, 3, path);
+    return message;
+}
+
+}  // namespace
+
+TEST(Malformed, EveryKindOfDamageGetsItsMessage) {
+    const Bytes good = module_of(lamp());
+    const Bytes gff = lamp();
+    const std::uint32_t data = get_u32(good, get_u32(good, 28));  // the resource's offset
+    const std::string junk("#\x01\x02\xFF\xFE\n\x00\x00#File\n#5\n", 17);
+    const std::vector<Damage> catalogue{
+        {"header cut short", Bytes(good.begin(), good.begin() + 100), "", 1,
+         "Error: {m} is too short to be a MOD file!\n"},
+        {"another version", patched(good, 4, 0x312E3156u), "", 1,
+         "Error: {m} is a MOD file of version \"V1.1\"; only V1.0 can be read!\n"},
+        {"key list past the end", patched(good, 24, static_cast<std::uint32_t>(good.size())), "", 1,
+         "Error: the key list of {m} lies outside the file!\n"},
+        {"resource list past the end", patched(good, 28, 0xFFFFFFF0u), "", 1,
+         "Error: the resource list of {m} lies outside the file!\n"},
+        {"localized-string block past the end", patched(good, 12, 0x10000), "", 1,
+         "Error: the localized-string block of {m} lies outside the file!\n"},
+        {"entry count huge", patched(good, 16, 0x7FFFFFFF), "", 1,
+         "Error: the key list of {m} lies outside the file!\n"},
+        {"entry count negative", patched(good, 16, 0xFFFFFFFEu), "", 0, ""},
+        {"resource past the end", patched(good, get_u32(good, 28) + 4, 0x1000), "", 0,
+         "Error: resource 0 (a) lies outside the MOD file (offset " + std::to_string(data) + ", size 4096)!\n"},
+        {"GFF header cut short", module_of(Bytes(gff.begin(), gff.begin() + 40)), "", 0,
+         "Error: resource 0 (a) is not a well-formed GFF (header cut short), skipped!\n"},
+        {"GFF section out of bounds", module_of(patched(gff, 36, 5000)), "", 0,
+         "Error: resource 0 (a) is not a well-formed GFF (field data out of bounds), skipped!\n"},
+        {"GFF field array count overflows", module_of(patched(gff, 20, 0x40000000u)), "", 0,
+         "Error: resource 0 (a) is not a well-formed GFF (field array out of bounds), skipped!\n"},
+        {"field data offset out of bounds", module_of(patched(gff, lamp_field_word(), 999)), "", 0,
+         "Error: resource 0 (a) is not a well-formed GFF (localized string head out of bounds in field 0), skipped!\n"},
+        {"substring runs past its block",
+         module_of(item({F::raw_bytes("Name", GffType::LocString,
+                                      std::string("\x10\0\0\0\xFF\xFF\xFF\xFF\x01\0\0\0\0\0\0\0\x40\0\0\0ab", 22))})),
+         "", 0,
+         "Error: resource 0 (a) is not a well-formed GFF (localized string substring out of bounds in field 0), skipped!\n"},
+        {"substring count overflows",
+         module_of(item({F::raw_bytes("Name", GffType::LocString,
+                                      std::string("\x08\0\0\0\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 12))})),
+         "", 0,
+         "Error: resource 0 (a) is not a well-formed GFF (localized string substring out of bounds in field 0), skipped!\n"},
+        {"label of 16 bytes without terminator, no damage",
+         module_of(item({F::exo_string("Speaker_of_house", "x"), F::loc_string("Name", 1, {{0, "Lamp"}})})),
+         "", 0, ""},
+        {"named GFF malformed", module_of(patched(gff, lamp_field_word(), 999)),
+         "#File:a.UTI,0\n#0,english,male->Lampe\n", 1,
+         "Error: resource 0 (a) is not a well-formed GFF (localized string out of bounds in field 0); nothing was written!\n"},
+        {"text of binary junk", good, "#File:a.UTI,0\n" + junk, 0,
+         "WARNING: Invalid String on line 1!\nWARNING: Invalid String on line 3!\n"},
+        {"text with NUL bytes", good, std::string("#File:a.UTI,0\n#0,english,male->La\0mpe\n", 38), 0, ""},
+        {"text line of megabytes", good, "#File:a.UTI,0\n#0,english,male->" + std::string(3 << 20, 'L') + "\n", 0, ""},
+        {"keys beyond 32 bits", good, "#File:a.UTI,4294967296\n#0,english,male->x\n#File:a.UTI,0\n#4294967296,english,male->y\n", 0, ""},
+        {"key language unknown", good, "#File:a.UTI,0\n#0,englsh,male->Lampe\n", 0,
+         "WARNING: Invalid String on line 1!\n"},
+    };
+    const auto dir = modtext::testing::scratch_dir();
+    const std::string module = (dir / "damaged.mod").string();
+    const std::string text = (dir / "damaged.txt").string();
+    const std::string out = (dir / "out.txt").string();
+    for (const Damage& damage : catalogue) {
+        SCOPED_TRACE(damage.name);
+        write_file(module, damage.module);
+        std::vector<std::string> args{"export", "--from", "all", module, out};
+        if (!damage.text.empty()) {
+            write_text(text, damage.text);
+            args = {"import", "--from", "all", module, text, out};
+        }
+        std::ostringstream o, e;
+        EXPECT_EQ(run_cli(args, o, e), damage.status);
+        EXPECT_EQ(e.str(), with_path(damage.message, module));
+        EXPECT_EQ(o.str(), damage.status == 0 ? (damage.text.empty() ? "Export complete!\n" : "Import complete!\n") : "");
+        EXPECT_EQ(fs::exists(out), damage.status == 0);
+        fs::remove(out);
+    }
+}
+
+// What the damaged texts above did to the module: nothing, where they named nothing.
+TEST(Malformed, TextsThatNameNothingChangeNothing) {
+    const auto dir = modtext::testing::scratch_dir();
+    write_file((dir / "m.mod").string(), module_of(lamp()));
+    write_text(dir / "t.txt", "#File:a.UTI,4294967296\n#0,english,male->x\n#File:a.UTI,0\n#4294967296,english,male->y\n"
+                              "#-1,english,male->z\n");
+    std::ostringstream o, e;
+    ASSERT_EQ(run_cli({"import", (dir / "m.mod").string(), (dir / "t.txt").string(), (dir / "o.mod").string()}, o, e), 0);
+    const std::string output = read_text(dir / "o.mod");
+    const Bytes written(output.begin(), output.end());
+    const std::uint32_t list = get_u32(written, 28);
+    EXPECT_EQ(Bytes(written.begin() + get_u32(written, list), written.end()), lamp());
+}

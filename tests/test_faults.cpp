@@ -126,6 +126,9 @@ TEST(Faults, ASourceCutShortWhileItIsReadFailsTheAction) {
 }
 
 TEST(Faults, ASourceThatVanishesBeforeItIsReadAgainFailsTheAction) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a file that is open cannot be removed";
+#endif
     Scene s;
     const auto vanish = [&s] { fs::remove(s.source); };
     HookReporter exporting("# resources", vanish);

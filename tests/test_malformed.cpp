@@ -127,5 +127,5 @@ TEST(Malformed, TextsThatNameNothingChangeNothing) {
     const std::string output = read_text(dir / "o.mod");
     const Bytes written(output.begin(), output.end());
     const std::uint32_t list = get_u32(written, 28);
-    EXPECT_EQ(Bytes(written.begin() + get_u32(written, list), written.end()), lamp());
+    EXPECT_EQ(Bytes(written.begin() + static_cast<std::ptrdiff_t>(get_u32(written, list)), written.end()), lamp());
 }

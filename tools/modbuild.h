@@ -200,6 +200,12 @@ Bytes module_bytes(const std::vector<ModuleResource>& resources,
 // same bytes on every platform.
 Bytes synthetic_module(std::uint64_t seed);
 
+// A module of about `megabytes` MB with the proportions of a big one. A dense
+// module is mostly conversations; in a sparse one compiled data and area
+// tiles outweigh the text several times.
+enum class Density { dense, sparse };
+Bytes large_module(std::uint64_t seed, std::uint64_t megabytes, Density density);
+
 // ---------------------------------------------------------------------------
 // Small helpers
 

@@ -1,37 +1,99 @@
-// modgen [--seed N] OUT.mod: writes the synthetic module for seed N
-// (default 1). Prints nothing on success.
-#include "tools/modbuild.h"
-
+// modgen: writes synthetic modules.
+//   modgen [--seed N] OUT.mod
+//       the small module of every resource class and odd case (seed 1 by default)
+//   modgen --scale K [--density dense|sparse] [--seed N]
+//          [--translation TEXT.txt [--to LANGS]] OUT.mod
+//       a module of about K MB for benchmarks, and with --translation its
+//       English text with every template line of the LANGS (default french)
+//       filled in, as a translator would hand it back
 #include <charconv>
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <string_view>
 
+#include "app/cli.h"
+#include "core/actions.h"
+#include "formats/files.h"
+#include "tools/modbuild.h"
+
 namespace {
 
 int usage() {
-    std::fputs("usage: modgen [--seed N] OUT.mod\n", stderr);
+    std::fputs("usage: modgen [--seed N] OUT.mod\n"
+               "       modgen --scale K [--density dense|sparse] [--seed N] "
+               "[--translation TEXT.txt [--to LANGS]] OUT.mod\n",
+               stderr);
     return 2;
 }
 
-bool parse_seed(std::string_view text, std::uint64_t& seed) {
+bool parse_number(std::string_view text, std::uint64_t& value) {
     const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, seed);
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
     return !text.empty() && ec == std::errc() && ptr == end;
+}
+
+// Fills every empty template line of the text, in one pass over it.
+std::string filled(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() * 2);
+    std::size_t filled_lines = 0;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end == std::string_view::npos ? text.size() : end);
+        out += line;
+        if (line.size() > 2 && line[0] == '#' && line.ends_with("->") && line.find(',') < line.find("->")) {
+            out += "Texte traduit numero " + std::to_string(++filled_lines) + ", sur|deux lignes.";
+        }
+        if (end == std::string_view::npos) break;
+        out += '\n';
+        text.remove_prefix(end + 1);
+    }
+    return out;
+}
+
+bool write_translation(const std::string& module, const std::string& path, std::uint16_t to_mask) {
+    modtext::SilentReporter quiet;
+    const std::string exported = path + ".english";
+    if (!modtext::export_module(module, exported, {0x001, to_mask, 0}, quiet)) return false;
+    modtext::InputFile file;
+    modtext::Bytes bytes;
+    const bool read = file.open(exported) && file.read_all(bytes);
+    file.close();
+    std::remove(exported.c_str());
+    if (!read) return false;
+    const std::string text = filled(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    modtext::StagedOutput out;
+    if (!out.create(path)) return false;
+    out.write(text);
+    return out.commit();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::uint64_t seed = 1;
-    std::string out;
+    std::uint64_t seed = 1, scale = 0;
+    auto density = modtext::build::Density::dense;
+    std::string out, translation;
+    std::uint16_t to_mask = 0x002;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if (arg == "--seed") {
-            if (i + 1 >= argc || !parse_seed(argv[i + 1], seed)) {
-                return usage();
-            }
+        const bool has_value = i + 1 < argc;
+        const std::string_view value = has_value ? argv[i + 1] : "";
+        if (arg == "--seed" || arg == "--scale") {
+            if (!has_value || !parse_number(value, arg == "--seed" ? seed : scale)) return usage();
+            ++i;
+        } else if (arg == "--density") {
+            if (value != "dense" && value != "sparse") return usage();
+            density = value == "dense" ? modtext::build::Density::dense : modtext::build::Density::sparse;
+            ++i;
+        } else if (arg == "--translation" && has_value) {
+            translation = value;
+            ++i;
+        } else if (arg == "--to" && has_value) {
+            const auto mask = modtext::parse_language_list(value);
+            if (!mask) return usage();
+            to_mask = *mask;
             ++i;
         } else if (arg.starts_with("-") || !out.empty()) {
             return usage();
@@ -39,13 +101,16 @@ int main(int argc, char** argv) {
             out = arg;
         }
     }
-    if (out.empty()) {
-        return usage();
-    }
+    if (out.empty() || (!translation.empty() && scale == 0)) return usage();
     try {
-        modtext::build::write_file(out, modtext::build::synthetic_module(seed));
+        modtext::build::write_file(out, scale ? modtext::build::large_module(seed, scale, density)
+                                              : modtext::build::synthetic_module(seed));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "modgen: %s\n", e.what());
+        return 1;
+    }
+    if (!translation.empty() && !write_translation(out, translation, to_mask)) {
+        std::fprintf(stderr, "modgen: cannot write %s\n", translation.c_str());
         return 1;
     }
     return 0;

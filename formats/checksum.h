@@ -40,9 +40,10 @@ public:
     }
 
 private:
+    // In the host's byte order: a checksum is compared only within one run.
     static std::uint64_t load_word(const std::uint8_t* at) {
-        std::uint64_t word = 0;
-        for (int i = 7; i >= 0; --i) word = (word << 8) | at[i];
+        std::uint64_t word;
+        std::memcpy(&word, at, sizeof word);
         return word;
     }
     void mix(std::uint64_t word) {

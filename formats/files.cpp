@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <system_error>
@@ -77,19 +78,30 @@ void InputFile::close() {
     size_ = 0;
 }
 
+bool InputFile::read_into(std::uint64_t offset, std::uint64_t count, std::uint8_t* out) {
+    if ((!file_ && !in_memory_) || !extent_within(offset, count, size_)) return false;
+    if (count == 0) return true;
+    const auto n = static_cast<std::size_t>(count);
+    if (in_memory_) {
+        std::memcpy(out, memory_.data() + offset, n);
+        return true;
+    }
+    return seek_file(file_, offset) && std::fread(out, 1, n, file_) == n;
+}
+
 bool InputFile::read_at(std::uint64_t offset, std::uint64_t count, Bytes& out) {
-    if ((!file_ && !in_memory_) || !extent_within(offset, count, size_) ||
-        count > std::numeric_limits<std::size_t>::max()) {
+    if (!extent_within(offset, count, size_) || count > std::numeric_limits<std::size_t>::max()) {
         return false;
     }
     out.resize(static_cast<std::size_t>(count));
-    if (count == 0) return true;
-    if (in_memory_) {
-        std::copy_n(memory_.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
-        return true;
+    return read_into(offset, count, out.data());
+}
+
+bool InputFile::read_at(std::uint64_t offset, std::uint64_t count, ReadBuffer& out) {
+    if (!extent_within(offset, count, size_) || count > std::numeric_limits<std::size_t>::max()) {
+        return false;
     }
-    if (!seek_file(file_, offset)) return false;
-    return std::fread(out.data(), 1, out.size(), file_) == out.size();
+    return read_into(offset, count, out.prepare(static_cast<std::size_t>(count)));
 }
 
 bool StagedOutput::create(const std::string& target_path) {

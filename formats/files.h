@@ -4,12 +4,33 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "formats/byte_reader.h"
 
 namespace modtext {
+
+// Memory for one resource at a time: it grows to the largest resource read
+// and is not cleared in between, so a read costs no more than the read.
+class ReadBuffer {
+public:
+    std::uint8_t* prepare(std::size_t size) {
+        if (size > capacity_) {
+            data_.reset(new std::uint8_t[size]);
+            capacity_ = size;
+        }
+        size_ = size;
+        return data_.get();
+    }
+    ByteView view() const { return ByteView(data_.get(), size_); }
+
+private:
+    std::unique_ptr<std::uint8_t[]> data_;
+    std::size_t capacity_ = 0;
+    std::size_t size_ = 0;
+};
 
 class InputFile {
 public:
@@ -28,6 +49,9 @@ public:
     // Reads exactly count bytes at offset into out (resized to count); a
     // short read fails, so no missing byte is ever handed on.
     [[nodiscard]] bool read_at(std::uint64_t offset, std::uint64_t count, Bytes& out);
+    [[nodiscard]] bool read_at(std::uint64_t offset, std::uint64_t count, ReadBuffer& out);
+    // The same into memory the caller holds, count bytes of it.
+    [[nodiscard]] bool read_into(std::uint64_t offset, std::uint64_t count, std::uint8_t* out);
 
     // Reads the whole file.
     [[nodiscard]] bool read_all(Bytes& out) { return read_at(0, size_, out); }

@@ -61,11 +61,7 @@ bool check_gff(const GffImage& image, std::string& why) {
         }
         bool fits = true;
         if (field.type == gff_type::loc_string) {
-            LocString locstring;
-            std::uint64_t length = 0;
-            fits = locstring_extent(image.field_data, field.data, length) &&
-                   read_locstring(ByteView(image.field_data).first(static_cast<std::size_t>(field.data + length)),
-                                  field.data, locstring, why);
+            fits = locstring_fits(image.field_data, field.data);
         } else if (field.type == 14) {
             fits = field.data < structs;
         } else if (field.type == 15) {

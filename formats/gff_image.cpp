@@ -15,13 +15,12 @@ std::string_view GffImage::label_of(const GffField& field) const {
 namespace {
 
 bool load_section(ByteReader& reader, const char* name, std::uint32_t offset, std::uint64_t size,
-                  Bytes& out, std::string& why) {
-    if (!reader.seek(offset) || size > reader.remaining()) {
+                  ByteView& out, std::string& why) {
+    if (!reader.seek(offset) || !reader.read_view(size, out)) {
         why = std::string(name) + " out of bounds";
         return false;
     }
-    out.resize(static_cast<std::size_t>(size));
-    return reader.read_bytes(out);
+    return true;
 }
 
 }  // namespace
@@ -33,7 +32,7 @@ bool load_gff(GffImage& image, ByteReader& reader, std::string& why) {
         return false;
     }
     const GffHeader& h = image.header;
-    Bytes fields;
+    ByteView fields;
     const bool ok =
         load_section(reader, "struct array", h.struct_offset(),
                      std::uint64_t{h.struct_count()} * gff_struct_size, image.structs, why) &&
@@ -61,20 +60,22 @@ bool load_gff(GffImage& image, ByteReader& reader, std::string& why) {
 
 void release_gff(GffImage& image) {
     image.structs = {};
-    image.fields = {};
+    image.fields.clear();
     image.labels = {};
     image.field_data = {};
     image.field_indices = {};
     image.list_indices = {};
+    image.rebuilt_field_data = {};
 }
 
 Bytes field_array_bytes(const std::vector<GffField>& fields) {
-    Bytes out;
-    out.reserve(fields.size() * gff_field_size);
+    Bytes out(fields.size() * gff_field_size);
+    std::uint8_t* at = out.data();
     for (const GffField& field : fields) {
-        append_u32(out, field.type);
-        append_u32(out, field.label_index);
-        append_u32(out, field.data);
+        store_u32(at, field.type);
+        store_u32(at + 4, field.label_index);
+        store_u32(at + 8, field.data);
+        at += gff_field_size;
     }
     return out;
 }

@@ -58,14 +58,42 @@ constexpr bool has_data_offset(std::uint32_t type) {
            type == 13;
 }
 
+// The sections are views into the resource's bytes, which outlive the image;
+// only the field array, parsed, and a rebuilt field data block are its own.
 struct GffImage {
     GffHeader header;
-    Bytes structs;
+    ByteView structs;
     std::vector<GffField> fields;
-    Bytes labels;
-    Bytes field_data;
-    Bytes field_indices;
-    Bytes list_indices;
+    ByteView labels;
+    ByteView field_data;
+    ByteView field_indices;
+    ByteView list_indices;
+    Bytes rebuilt_field_data;  // what field_data views once strings are rebuilt
+
+    GffImage() = default;
+    // A copy views its own rebuilt block, never the original's.
+    GffImage(const GffImage& other) { *this = other; }
+    GffImage& operator=(const GffImage& other) {
+        if (this == &other) return *this;
+        header = other.header;
+        structs = other.structs;
+        fields = other.fields;
+        labels = other.labels;
+        field_indices = other.field_indices;
+        list_indices = other.list_indices;
+        rebuilt_field_data = other.rebuilt_field_data;
+        const bool own = other.field_data.data() == other.rebuilt_field_data.data() &&
+                         !other.rebuilt_field_data.empty();
+        field_data = own ? ByteView(rebuilt_field_data) : other.field_data;
+        return *this;
+    }
+    GffImage(GffImage&&) = default;
+    GffImage& operator=(GffImage&&) = default;
+
+    void set_field_data(Bytes block) {
+        rebuilt_field_data = std::move(block);
+        field_data = rebuilt_field_data;
+    }
 
     // The label of a field up to its first zero byte, at most 16 bytes; empty
     // when the label index names no label.
@@ -76,11 +104,12 @@ struct GffImage {
 };
 
 // Loads the image from the resource's bytes through the reader, whose cursor
-// it moves. Fails, with the reason in `why`, when the header or a section
-// does not lie within the bytes; the image is then left empty.
+// it moves; the image views those bytes, which must outlive it. Fails, with
+// the reason in `why`, when the header or a section does not lie within the
+// bytes; the image is then left empty.
 bool load_gff(GffImage& image, ByteReader& reader, std::string& why);
 
-// Empties every buffer; the header keeps its values.
+// Empties the image; the header keeps its values.
 void release_gff(GffImage& image);
 
 // The field array as 12-byte little-endian records.
@@ -95,12 +124,12 @@ std::uint64_t lay_out_gff(GffImage& image);
 template <typename Sink>
 void write_gff(const GffImage& image, Sink&& write) {
     write(ByteView(image.header.raw));
-    write(ByteView(image.structs));
+    write(image.structs);
     write(ByteView(field_array_bytes(image.fields)));
-    write(ByteView(image.labels));
-    write(ByteView(image.field_data));
-    write(ByteView(image.field_indices));
-    write(ByteView(image.list_indices));
+    write(image.labels);
+    write(image.field_data);
+    write(image.field_indices);
+    write(image.list_indices);
 }
 
 }  // namespace modtext

@@ -29,27 +29,24 @@ bool read_locstring(ByteView field_data, std::uint32_t offset, LocString& out, s
 }  // namespace modtext
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "formats/gff_image.h"
 
 namespace modtext {
 
-Bytes encode_locstring(const std::vector<NewSubstring>& substrings) {
-    std::size_t length = locstring_head_size;
-    for (const NewSubstring& sub : substrings) length += 8 + sub.text.size() + 1;
-    Bytes record;
-    record.reserve(length);
-    append_u32(record, static_cast<std::uint32_t>(length - 4));
-    append_u32(record, 0xFFFFFFFFu);
-    append_u32(record, static_cast<std::uint32_t>(substrings.size()));
-    for (const NewSubstring& sub : substrings) {
-        append_u32(record, static_cast<std::uint32_t>(sub.string_id));
-        append_u32(record, static_cast<std::uint32_t>(sub.text.size() + 1));
-        record.insert(record.end(), sub.text.begin(), sub.text.end());
-        record.push_back(0);
+bool locstring_fits(ByteView field_data, std::uint32_t offset) {
+    std::uint64_t length = 0;
+    if (!locstring_extent(field_data, offset, length)) return false;
+    ByteReader reader(field_data.subspan(offset, static_cast<std::size_t>(length)));
+    std::uint32_t count = 0, sub_length = 0;
+    std::int32_t id = 0;
+    if (!reader.skip(8) || !reader.read_u32(count)) return false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (!reader.read_i32(id) || !reader.read_u32(sub_length) || !reader.skip(sub_length)) return false;
     }
-    return record;
+    return true;
 }
 
 bool locstring_extent(ByteView field_data, std::uint32_t offset, std::uint64_t& length) {
@@ -57,6 +54,34 @@ bool locstring_extent(ByteView field_data, std::uint32_t offset, std::uint64_t& 
     length = std::uint64_t{load_u32(field_data.data() + offset)} + 4;
     return extent_within(offset, length, field_data.size());
 }
+
+namespace {
+
+// The first index of a sorted sequence whose value is not below `value`,
+// searched onwards from where the last search ended: in the usual order of
+// a resource, offsets grow with the field index, and each search then costs
+// next to nothing; any other order costs a binary search.
+template <typename Sequence, typename Value, typename Key>
+std::size_t lower_bound_from(const Sequence& sorted, Value value, std::size_t& hint, Key key) {
+    const auto below = [&](std::size_t i) { return key(sorted[i]) < value; };
+    if (hint > sorted.size() || (hint > 0 && !below(hint - 1))) hint = 0;
+    // Gallop forward from the hint, then search the last stride.
+    std::size_t low = hint, step = 1;
+    while (low + step <= sorted.size() && below(low + step - 1)) {
+        low += step;
+        step *= 2;
+    }
+    std::size_t high = std::min(low + step, sorted.size());
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (below(middle)) low = middle + 1;
+        else high = middle;
+    }
+    hint = low;
+    return low;
+}
+
+}  // namespace
 
 bool splice_field_data(GffImage& image, const std::vector<FieldSplice>& splices) {
     if (splices.empty()) return true;
@@ -71,20 +96,20 @@ bool splice_field_data(GffImage& image, const std::vector<FieldSplice>& splices)
         const std::uint64_t length = field_data_extent(field, image.field_data);
         extents.push_back({field.data, std::uint64_t{field.data} + std::max<std::uint64_t>(length, 1)});
     }
-    std::sort(extents.begin(), extents.end(), [](const Extent& a, const Extent& b) { return a.start < b.start; });
+    const auto by_start = [](const Extent& a, const Extent& b) { return a.start < b.start; };
+    if (!std::is_sorted(extents.begin(), extents.end(), by_start)) {
+        std::sort(extents.begin(), extents.end(), by_start);
+    }
     std::vector<std::uint64_t> furthest(extents.size());  // the furthest end up to each extent
     for (std::size_t i = 0; i < extents.size(); ++i) {
         furthest[i] = std::max(extents[i].end, i ? furthest[i - 1] : 0);
     }
+    std::size_t first_hint = 0, last_hint = 0;
+    const auto start_of = [](const Extent& e) { return e.start; };
     const auto shared = [&](const FieldSplice& s) {
-        const auto starts_at_or_after = [&](std::uint64_t at) {
-            return static_cast<std::size_t>(
-                std::lower_bound(extents.begin(), extents.end(), at,
-                                 [](const Extent& e, std::uint64_t value) { return e.start < value; }) -
-                extents.begin());
-        };
-        const std::size_t first = starts_at_or_after(s.position);
-        const std::size_t last = starts_at_or_after(std::uint64_t{s.position} + s.old_length);
+        const std::size_t first = lower_bound_from(extents, std::uint64_t{s.position}, first_hint, start_of);
+        const std::size_t last =
+            lower_bound_from(extents, std::uint64_t{s.position} + s.old_length, last_hint, start_of);
         // The field's own data is one of those starting within the record.
         return last - first > 1 || (first > 0 && furthest[first - 1] > s.position);
     };
@@ -94,7 +119,7 @@ bool splice_field_data(GffImage& image, const std::vector<FieldSplice>& splices)
     std::stable_sort(in_place.begin(), in_place.end(),
                      [](const FieldSplice* a, const FieldSplice* b) { return a->position < b->position; });
 
-    const Bytes& old = image.field_data;
+    const ByteView old = image.field_data;
     std::uint64_t new_size = old.size();
     for (const FieldSplice* s : in_place) new_size = new_size + s->record.size() - s->old_length;
     const std::uint64_t in_place_size = new_size;
@@ -119,10 +144,12 @@ bool splice_field_data(GffImage& image, const std::vector<FieldSplice>& splices)
     block.insert(block.end(), old.begin() + static_cast<std::ptrdiff_t>(cursor), old.end());
 
     // Every offset strictly behind a spliced position moves by the splices before it.
+    std::size_t hint = 0;
+    const auto itself = [](std::uint32_t position) { return position; };
     for (GffField& field : image.fields) {
         if (!has_data_offset(field.type)) continue;
-        const auto before = std::lower_bound(positions.begin(), positions.end(), field.data);
-        if (before != positions.begin()) field.data += shifts[static_cast<std::size_t>(before - positions.begin()) - 1];
+        const std::size_t before = lower_bound_from(positions, field.data, hint, itself);
+        if (before > 0) field.data += shifts[before - 1];
     }
     std::uint64_t end = in_place_size;
     for (const FieldSplice* s : appended) {
@@ -130,7 +157,7 @@ bool splice_field_data(GffImage& image, const std::vector<FieldSplice>& splices)
         image.fields[s->field].data = static_cast<std::uint32_t>(end);
         end += s->record.size();
     }
-    image.field_data = std::move(block);
+    image.set_field_data(std::move(block));
     image.header.set_word(36, static_cast<std::uint32_t>(new_size));
     return true;
 }

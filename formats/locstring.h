@@ -33,24 +33,21 @@ namespace modtext {
 
 struct GffImage;
 
-// A record from scratch: string reference 0xFFFFFFFF, then each text with its
-// string id, stored with one zero byte after it.
-struct NewSubstring {
-    std::int32_t string_id;
-    std::string_view text;
-};
-Bytes encode_locstring(const std::vector<NewSubstring>& substrings);
+// Whether the record at offset and all its substrings lie within its own
+// length and the block, read without keeping anything.
+bool locstring_fits(ByteView field_data, std::uint32_t offset);
 
 // The length of the record at offset (its total size + 4), when its head and
 // its whole length lie within the field data block.
 bool locstring_extent(ByteView field_data, std::uint32_t offset, std::uint64_t& length);
 
-// One rebuilt field: the new record for the old one at position.
+// One rebuilt field: the new record for the old one at position. The
+// record's bytes are held by the caller.
 struct FieldSplice {
     std::size_t field = 0;
     std::uint32_t position = 0;
     std::uint32_t old_length = 0;
-    Bytes record;
+    ByteView record;
 };
 
 // Puts every new record into the image's field data block in one pass, the

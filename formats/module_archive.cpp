@@ -101,22 +101,38 @@ bool resource_fits(const InputFile& source, const ModuleArchive& archive, std::s
     return extent_within(entry.offset, entry.size, source.size());
 }
 
-bool read_resource(InputFile& source, const ModuleArchive& archive, std::size_t index,
-                   Bytes& out, Reporter& reporter) {
+namespace {
+
+template <typename Buffer>
+bool read_resource_into(InputFile& source, const ModuleArchive& archive, std::size_t index,
+                        Buffer& out, Reporter& reporter) {
     const ResourceEntry& entry = archive.resources[index];
-    const std::string name = archive.keys[index].name();
     if (!resource_fits(source, archive, index)) {
+        const std::string name = archive.keys[index].name();
         report(reporter, Severity::error,
                "Error: resource %zu (%s) lies outside the MOD file (offset %u, size %u)!\n", index,
                name.c_str(), entry.offset, entry.size);
         return false;
     }
     if (!source.read_at(entry.offset, entry.size, out)) {
+        const std::string name = archive.keys[index].name();
         report(reporter, Severity::error, "Error reading resource %zu (%s) from %s\n", index,
                name.c_str(), archive.source_path.c_str());
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool read_resource(InputFile& source, const ModuleArchive& archive, std::size_t index,
+                   ReadBuffer& out, Reporter& reporter) {
+    return read_resource_into(source, archive, index, out, reporter);
+}
+
+bool read_resource(InputFile& source, const ModuleArchive& archive, std::size_t index,
+                   Bytes& out, Reporter& reporter) {
+    return read_resource_into(source, archive, index, out, reporter);
 }
 
 bool open_source_and_target(const ModuleArchive& archive, InputFile& source,

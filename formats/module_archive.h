@@ -87,6 +87,8 @@ bool resource_fits(const InputFile& source, const ModuleArchive& archive, std::s
 // leaves the file is reported and not read, and so is a read that comes back
 // short (the file changed while it was read).
 bool read_resource(InputFile& source, const ModuleArchive& archive, std::size_t index,
+                   ReadBuffer& out, Reporter& reporter);
+bool read_resource(InputFile& source, const ModuleArchive& archive, std::size_t index,
                    Bytes& out, Reporter& reporter);
 
 // Reopens the loaded module's source and starts the staged output for

@@ -23,7 +23,7 @@ Bytes read_bytes_of(const fs::path& path) {
     return Bytes(s.begin(), s.end());
 }
 
-Bytes slice(const Bytes& b, std::size_t at, std::size_t n) {
+Bytes slice(ByteView b, std::size_t at, std::size_t n) {
     return Bytes(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + n));
 }
 

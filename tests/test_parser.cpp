@@ -50,7 +50,7 @@ Table contents(const TranslationTable& table) {
         for (const FieldEntry& entry : record.entries) {
             Entry& e = r.entries.emplace_back(Entry{entry.key, {}});
             for (const TextVariant& variant : entry.variants) {
-                e.variants.push_back(Variant{variant.string_id, variant.text});
+                e.variants.push_back(Variant{variant.string_id, std::string(variant.text)});
             }
         }
     }

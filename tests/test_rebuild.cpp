@@ -1,3 +1,5 @@
+#include <deque>
+
 #include "formats/gff_image.h"
 #include "formats/locstring.h"
 #include "test_support.h"
@@ -5,6 +7,7 @@
 
 using namespace modtext;
 using namespace modtext::build;
+using modtext::testing::bytes_of;
 using modtext::testing::RecordingReporter;
 
 namespace {
@@ -72,8 +75,9 @@ TEST(RebuildLocstring, ShortTextsTakeTheLastLongerText) {
 
 TEST(SpliceFieldData, MovesOffsetsBehindTheSplice) {
     GffImage image;
-    image.field_data = Bytes(100, 0xAB);
-    store_u32(&image.field_data[40], 16);  // old record: 20 bytes at 40
+    Bytes block(100, 0xAB);
+    store_u32(&block[40], 16);  // old record: 20 bytes at 40
+    image.set_field_data(block);
     image.header.set_word(36, 100);
     image.fields = {{12, 0, 40}, {10, 1, 60}, {13, 2, 30}, {8, 3, 90}, {15, 4, 70}, {7, 5, 41}};
     const Bytes record = cat({le({22, 0xFFFFFFFFu, 1, 2, 6}), text_bytes(std::string("Salut") + '\0')});
@@ -85,8 +89,7 @@ TEST(SpliceFieldData, MovesOffsetsBehindTheSplice) {
     EXPECT_EQ(image.fields[5].data, 41u);
     EXPECT_EQ(Bytes(image.field_data.begin() + 100, image.field_data.end()), record);
 
-    image.field_data = Bytes(100, 0xAB);
-    store_u32(&image.field_data[40], 16);
+    image.set_field_data(block);
     image.fields = {{12, 0, 40}, {10, 1, 60}, {13, 2, 30}, {8, 3, 90}, {15, 4, 70}, {7, 5, 95}};
     ASSERT_TRUE(splice_field_data(image, {{0, 40, 20, record}}));
     EXPECT_EQ(image.field_data.size(), 106u);
@@ -108,11 +111,12 @@ void splice_one_by_one(GffImage& image, const std::vector<FieldSplice>& splices)
         const auto at = static_cast<std::ptrdiff_t>(image.fields[s.field].data);
         Bytes block(image.field_data.begin(), image.field_data.begin() + at);
         block.insert(block.end(), s.record.begin(), s.record.end());
-        block.insert(block.end(), image.field_data.begin() + at + static_cast<std::ptrdiff_t>(s.old_length), image.field_data.end());
+        block.insert(block.end(), image.field_data.begin() + at + static_cast<std::ptrdiff_t>(s.old_length),
+                     image.field_data.end());
         for (modtext::GffField& f : image.fields) {
             if (has_data_offset(f.type) && f.data > static_cast<std::uint32_t>(at)) f.data += static_cast<std::uint32_t>(s.record.size()) - s.old_length;
         }
-        image.field_data = std::move(block);
+        image.set_field_data(std::move(block));
     }
     image.header.set_word(36, static_cast<std::uint32_t>(image.field_data.size()));
 }
@@ -123,30 +127,34 @@ TEST(SpliceFieldData, OnePassEqualsFieldByFieldSplices) {
     std::vector<std::uint32_t> lengths{20, 12, 40, 16, 64, 13};
     for (std::uint32_t seed = 1; seed <= 40; ++seed) {
         GffImage image;
+        Bytes data;
+        std::deque<Bytes> records;
         std::vector<FieldSplice> splices;
         std::uint32_t at = 0;
         const std::size_t n = lengths.size();
         for (std::size_t k = 0; k < n; ++k) {
             const std::size_t field = (k * 7 + seed) % n;  // storage order differs from field order
-            image.field_data.resize(at + 5, static_cast<std::uint8_t>(k));
+            data.resize(at + 5, static_cast<std::uint8_t>(k));
             at += 5;
             image.fields.resize(std::max(image.fields.size(), 2 * n));
             image.fields[field] = {12, 0, at};
             image.fields[n + k] = {k % 2 ? 10u : 4u, 0, at + 1000};
-            image.field_data.resize(at + lengths[k], static_cast<std::uint8_t>(0x40 + k));
+            data.resize(at + lengths[k], static_cast<std::uint8_t>(0x40 + k));
             if ((seed >> (k % 5)) & 1) {
                 const std::size_t new_length = (seed * 13 + k * 29) % 70;
-                splices.push_back({field, at, lengths[k], Bytes(new_length, static_cast<std::uint8_t>(0x80 + k))});
+                records.emplace_back(new_length, static_cast<std::uint8_t>(0x80 + k));
+                splices.push_back({field, at, lengths[k], records.back()});
             }
             at += lengths[k];
         }
-        image.field_data.resize(image.field_data.size() + 1200, 0x11);
-        image.header.set_word(36, static_cast<std::uint32_t>(image.field_data.size()));
+        data.resize(data.size() + 1200, 0x11);
+        image.set_field_data(data);
+        image.header.set_word(36, static_cast<std::uint32_t>(data.size()));
         std::sort(splices.begin(), splices.end(), [](auto& a, auto& b) { return a.field < b.field; });
         GffImage expected = image;
         splice_one_by_one(expected, splices);
         ASSERT_TRUE(splice_field_data(image, splices));
-        EXPECT_EQ(image.field_data, expected.field_data) << seed;
+        EXPECT_EQ(bytes_of(image.field_data), bytes_of(expected.field_data)) << seed;
         EXPECT_EQ(field_array_bytes(image.fields), field_array_bytes(expected.fields)) << seed;
         EXPECT_EQ(image.header.field_data_size(), expected.field_data.size());
     }
@@ -154,13 +162,13 @@ TEST(SpliceFieldData, OnePassEqualsFieldByFieldSplices) {
 
 TEST(SpliceFieldData, SharedRecordsAreAppendedAndTheOthersKeepTheOldBytes) {
     GffImage image;
-    image.field_data = Bytes(50, 0x22);
+    image.set_field_data(Bytes(50, 0x22));
     // Fields 0 and 2 share the record at 10; field 1's own record at 30.
     image.fields = {{12, 0, 10}, {12, 0, 30}, {12, 0, 10}, {10, 0, 40}};
     const Bytes a(8, 0xA0), b(4, 0xB0);
     ASSERT_TRUE(splice_field_data(image, {{0, 10, 12, a}, {1, 30, 8, b}}));
     // Field 1 in place (8 -> 4 bytes), then field 0's record appended.
-    EXPECT_EQ(image.field_data, cat({Bytes(30, 0x22), b, Bytes(12, 0x22), a}));
+    EXPECT_EQ(bytes_of(image.field_data), cat({Bytes(30, 0x22), b, Bytes(12, 0x22), a}));
     EXPECT_EQ(image.fields[0].data, 46u);
     EXPECT_EQ(image.fields[1].data, 30u);
     EXPECT_EQ(image.fields[2].data, 10u);
@@ -172,16 +180,17 @@ TEST(SpliceFieldData, SharedRecordsAreAppendedAndTheOthersKeepTheOldBytes) {
 // it as much as a field that points into it.
 TEST(SpliceFieldData, ARecordInsideAnotherFieldsDataIsAppended) {
     GffImage image;
-    image.field_data = cat({le({30}), Bytes(6, 0x33), le({16, 0xFFFFFFFFu, 0, 0, 0}), Bytes(4, 0x33)});
+    image.set_field_data(cat({le({30}), Bytes(6, 0x33), le({16, 0xFFFFFFFFu, 0, 0, 0}), Bytes(4, 0x33)}));
     image.fields = {{10, 0, 0}, {12, 0, 10}};
     const Bytes record = le({8, 0xFFFFFFFFu, 0});
-    const Bytes old = image.field_data;
+    const Bytes old = bytes_of(image.field_data);
     ASSERT_TRUE(splice_field_data(image, {{1, 10, 20, record}}));
-    EXPECT_EQ(image.field_data, cat({old, record}));
+    EXPECT_EQ(bytes_of(image.field_data), cat({old, record}));
     EXPECT_EQ(image.fields[0].data, 0u);
     EXPECT_EQ(image.fields[1].data, 34u);
     std::string why;
-    image.labels = Bytes(16, 0);
+    const Bytes labels(16, 0);
+    image.labels = labels;
     image.fields[0].label_index = image.fields[1].label_index = 0;
     EXPECT_TRUE(check_gff(image, why)) << why;
 }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,11 @@ inline void write_module(const std::filesystem::path& path,
 }
 
 inline build::Bytes script_bytes(std::string_view text) { return build::to_bytes(text); }
+
+// A copy of viewed bytes, to compare.
+inline build::Bytes bytes_of(std::span<const std::uint8_t> view) {
+    return build::Bytes(view.begin(), view.end());
+}
 
 // Files left in a directory, by name.
 inline std::vector<std::string> files_in(const std::filesystem::path& dir) {

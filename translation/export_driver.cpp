@@ -34,7 +34,7 @@ bool export_text(const ModuleArchive& archive, const std::string& text_path,
 
 bool export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput& text,
                    const SelectionState& selection, Reporter& reporter) {
-    Bytes bytes;
+    ReadBuffer bytes;
     GffImage image;
     std::string block;
     for (std::size_t i = 0; i < archive.count(); ++i) {
@@ -54,7 +54,7 @@ bool export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput
         }
 
         const std::string name = key.name();
-        const ResourceView resource{i, name, key.type(), bytes};
+        const ResourceView resource{i, name, key.type(), bytes.view()};
         block.clear();
         if (route == ExportRoute::script) {
             export_script(block, resource, reporter);

@@ -29,7 +29,7 @@ bool export_gff_strings(std::string& out, const ResourceView& resource, GffImage
     bool header_written = false;
     bool speaker = false;
     LocString locstring;
-    std::string text;
+    const TemplateLines templates(selection.to_mask);
     for (std::size_t k = 0; k < image.fields.size(); ++k) {
         const GffField& field = image.fields[k];
         if (field.type == gff_type::exo_string) {
@@ -55,18 +55,13 @@ bool export_gff_strings(std::string& out, const ResourceView& resource, GffImage
             }
             if (conversation) out += speaker ? npc_to_player : player_to_npc;
             // The text ends at its first zero byte, as the game reads it.
-            text.clear();
-            if (!sub.text.empty()) {
-                const auto* chars = reinterpret_cast<const char*>(sub.text.data());
-                const void* zero = std::memchr(chars, 0, sub.text.size());
-                text.assign(chars, zero ? static_cast<const char*>(zero) : chars + sub.text.size());
-            }
-            bar_line_feeds(text);
-            append_localized_entry(out, key, language_label(sub.string_id), text);
+            std::string_view text(reinterpret_cast<const char*>(sub.text.data()), sub.text.size());
+            text = text.substr(0, text.find('\0'));
+            append_localized_entry(out, key, sub.string_id, text);
             field_written = true;
         }
         if (field_written) {
-            append_template_lines(out, key, selection.to_mask);
+            templates.append(out, key);
             out += '\n';
         }
     }

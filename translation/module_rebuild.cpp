@@ -1,3 +1,4 @@
+#include <cstring>
 #include <limits>
 
 #include "translation/exporters.h"
@@ -6,7 +7,17 @@
 namespace modtext {
 
 Bytes rebuild_locstring(const FieldEntry& entry, std::uint16_t from_mask, Reporter& reporter) {
-    std::vector<NewSubstring> kept;
+    Bytes record;
+    append_rebuilt_locstring(entry, from_mask, reporter, record);
+    return record;
+}
+
+void append_rebuilt_locstring(const FieldEntry& entry, std::uint16_t from_mask, Reporter& reporter,
+                              Bytes& out) {
+    // The head first, completed once the kept substrings are counted.
+    const std::size_t head = out.size();
+    out.resize(head + locstring_head_size);
+    std::uint32_t count = 0;
     std::string_view fallback;
     for (const TextVariant& variant : entry.variants) {
         const std::string_view text = variant.text;
@@ -14,9 +25,18 @@ Bytes rebuild_locstring(const FieldEntry& entry, std::uint16_t from_mask, Report
         if (text.size() >= 2) fallback = text;
         if (!id_passes_mask(variant.string_id, from_mask)) continue;
         reporter.kept_text(text);
-        kept.push_back({variant.string_id, text.size() < 2 ? fallback : text});
+        const std::string_view kept = text.size() < 2 ? fallback : text;
+        const std::size_t at = out.size();
+        out.resize(at + 8 + kept.size() + 1);
+        store_u32(&out[at], static_cast<std::uint32_t>(variant.string_id));
+        store_u32(&out[at + 4], static_cast<std::uint32_t>(kept.size() + 1));
+        if (!kept.empty()) std::memcpy(&out[at + 8], kept.data(), kept.size());
+        out.back() = 0;
+        ++count;
     }
-    return encode_locstring(kept);
+    store_u32(&out[head], static_cast<std::uint32_t>(out.size() - head - 4));
+    store_u32(&out[head + 4], 0xFFFFFFFFu);
+    store_u32(&out[head + 8], count);
 }
 
 Bytes rebuild_script(ByteView bytes, const FileRecord& record) {
@@ -26,7 +46,7 @@ Bytes rebuild_script(ByteView bytes, const FileRecord& record) {
     for (TextNumber line_number = 0; !cursor.at_end(); ++line_number) {
         const ByteView line = read_script_line(cursor);
         if (const FieldEntry* entry = find_field_entry(record, line_number)) {
-            const std::string& text = entry->variants.front().text;
+            const std::string_view text = entry->variants.front().text;
             out.insert(out.end(), text.begin(), text.end());
             // A replacement without a line end must not join the next line.
             if (text.empty() || text.back() != '\n') out.push_back('\n');
@@ -40,7 +60,10 @@ Bytes rebuild_script(ByteView bytes, const FileRecord& record) {
 
 bool rebuild_gff_strings(GffImage& image, const FileRecord& record, std::uint16_t from_mask,
                          Reporter& reporter, std::string& why) {
+    // The new records, back to back; the splices view them once all are made.
+    Bytes records;
     std::vector<FieldSplice> splices;
+    std::vector<std::size_t> starts;
     for (std::size_t j = 0; j < image.fields.size(); ++j) {
         const GffField& field = image.fields[j];
         if (field.type != gff_type::loc_string) continue;
@@ -51,8 +74,13 @@ bool rebuild_gff_strings(GffImage& image, const FileRecord& record, std::uint16_
             why = "localized string out of bounds in field " + std::to_string(j);
             return false;
         }
-        splices.push_back({j, field.data, static_cast<std::uint32_t>(old_length),
-                           rebuild_locstring(*entry, from_mask, reporter)});
+        starts.push_back(records.size());
+        append_rebuilt_locstring(*entry, from_mask, reporter, records);
+        splices.push_back({j, field.data, static_cast<std::uint32_t>(old_length), {}});
+    }
+    starts.push_back(records.size());
+    for (std::size_t k = 0; k < splices.size(); ++k) {
+        splices[k].record = ByteView(records).subspan(starts[k], starts[k + 1] - starts[k]);
     }
     if (!splice_field_data(image, splices)) {
         why = "field data would exceed 4 GB";
@@ -73,7 +101,6 @@ bool rebuild_resource(StagedOutput& output, ByteView bytes, std::size_t index,
                       Reporter& reporter) {
     const FileRecord* record = find_file_record(table, static_cast<TextNumber>(index));
     const std::string name = archive.keys[index].name();
-    WrittenResource written;
     Checksum checksum;
     std::uint64_t size = 0;
     const auto write = [&](ByteView part) {
@@ -97,11 +124,18 @@ bool rebuild_resource(StagedOutput& output, ByteView bytes, std::size_t index,
         }
         // Oddities a source carries are carried on; only a source that was
         // well formed must come out well formed.
-        written.check_gff = check_gff(image, why);
+        const bool well_formed = check_gff(image, why);
         if (!rebuild_gff_strings(image, *record, selection.from_mask, reporter, why)) {
             report(reporter, Severity::error,
                    "Error: resource %zu (%s) is not a well-formed GFF (%s); nothing was written!\n",
                    index, name.c_str(), why.c_str());
+            return false;
+        }
+        if (well_formed && !check_gff(image, why)) {
+            report(reporter, Severity::error,
+                   "Error: the written MOD failed its check: resource %zu is a malformed GFF (%s); "
+                   "nothing was written!\n",
+                   index, why.c_str());
             return false;
         }
         if (fits_offsets(lay_out_gff(image))) write_gff(image, write);
@@ -116,8 +150,7 @@ bool rebuild_resource(StagedOutput& output, ByteView bytes, std::size_t index,
     archive.resources[index] = {static_cast<std::uint32_t>(cursor.offset),
                                 static_cast<std::uint32_t>(size)};
     cursor.offset += size;
-    written.checksum = checksum.value();
-    cursor.written.push_back(written);
+    cursor.checksums.push_back(checksum.value());
     return true;
 }
 
@@ -131,11 +164,11 @@ bool verify_written_module(const ModuleArchive& archive, InputFile& written,
     }
     if (check.header.raw != archive.header.raw || check.locstring_block != archive.locstring_block ||
         check.gap_block != archive.gap_block || check.count() != archive.count() ||
-        cursor.written.size() != archive.count()) {
+        cursor.checksums.size() != archive.count()) {
         why = "its tables are not those written";
         return false;
     }
-    Bytes bytes;
+    ReadBuffer bytes;
     for (std::size_t i = 0; i < check.count(); ++i) {
         const std::string at = "resource " + std::to_string(i);
         if (check.keys[i].raw != archive.keys[i].raw ||
@@ -145,19 +178,13 @@ bool verify_written_module(const ModuleArchive& archive, InputFile& written,
             why = at + " is not where it was written";
             return false;
         }
+        // The bytes are those written, and a rebuilt GFF among them was
+        // checked well formed before it was written.
         Checksum checksum;
-        checksum.update(bytes);
-        if (checksum.value() != cursor.written[i].checksum) {
+        checksum.update(bytes.view());
+        if (checksum.value() != cursor.checksums[i]) {
             why = at + " does not hold the bytes written";
             return false;
-        }
-        if (cursor.written[i].check_gff) {
-            GffImage image;
-            ByteReader reader(bytes);
-            if (!load_gff(image, reader, why) || !check_gff(image, why)) {
-                why = at + " is a malformed GFF (" + why + ")";
-                return false;
-            }
         }
     }
     return true;
@@ -208,12 +235,12 @@ bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& ou
     output.write(resource_list());
 
     OutputCursor cursor{data_offset, {}};
-    cursor.written.reserve(archive.count());
-    Bytes bytes;
+    cursor.checksums.reserve(archive.count());
+    ReadBuffer bytes;
     for (std::size_t i = 0; i < archive.count(); ++i) {
         // Entry i is still the source's here: it is rewritten once written.
         if (!read_resource(source, archive, i, bytes, reporter) ||
-            !rebuild_resource(output, bytes, i, archive, cursor, table, selection, reporter)) {
+            !rebuild_resource(output, bytes.view(), i, archive, cursor, table, selection, reporter)) {
             return false;
         }
     }

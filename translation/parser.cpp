@@ -1,3 +1,4 @@
+#include <cstring>
 #include <limits>
 
 #include "core/languages.h"
@@ -11,12 +12,22 @@ void add_file_record(TranslationTable& table, std::string_view name, TextNumber 
     table.record_of_index.try_emplace(resource_index, table.records.size() - 1);
 }
 
-void add_text_variant(TranslationTable& table, TextNumber key, std::int32_t string_id,
-                      std::string text) {
+namespace {
+
+// A variant whose text the table already holds.
+void add_variant(TranslationTable& table, TextNumber key, std::int32_t string_id,
+                 std::string_view text) {
     FileRecord& record = table.records.back();
     const auto [slot, added] = record.entry_of_key.try_emplace(key, record.entries.size());
     if (added) record.entries.push_back(FieldEntry{key, {}});
-    record.entries[slot->second].variants.push_back(TextVariant{string_id, std::move(text)});
+    record.entries[slot->second].variants.push_back(TextVariant{string_id, text});
+}
+
+}  // namespace
+
+void add_text_variant(TranslationTable& table, TextNumber key, std::int32_t string_id,
+                      std::string text) {
+    add_variant(table, key, string_id, table.added_texts.emplace_back(std::move(text)));
 }
 
 const FieldEntry* find_field_entry(const FileRecord& record, TextNumber key) {
@@ -72,21 +83,22 @@ std::optional<std::int32_t> string_id_of(std::string_view language, std::string_
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(n << 1) | female);
 }
 
-std::string unbar(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c == '|') c = '\n';
+// Turns the bars of a localized text back into line feeds, in place.
+std::string_view unbar(char* text, std::size_t size) {
+    for (char* bar = text; (bar = static_cast<char*>(std::memchr(bar, '|', size - static_cast<std::size_t>(bar - text))));) {
+        *bar++ = '\n';
     }
-    return out;
+    return std::string_view(text, size);
 }
 
 void warn(Reporter& reporter, const char* format, std::size_t line_number) {
     report(reporter, Severity::warning, format, static_cast<int>(line_number));
 }
 
-// One line, its line feed included when it has one.
-void parse_line(TranslationTable& table, std::string_view line, std::size_t line_number,
+// One line of the table's storage, its line feed included when it has one.
+void parse_line(TranslationTable& table, char* start, std::size_t size, std::size_t line_number,
                 Reporter& reporter) {
+    const std::string_view line(start, size);
     if (line.substr(0, 2) == "//") return;
 
     constexpr std::string_view file_tag = "#File:";
@@ -114,7 +126,7 @@ void parse_line(TranslationTable& table, std::string_view line, std::size_t line
     const std::size_t comma = line.find(',');
     if (comma == npos || arrow < comma) {
         // A script entry keeps its line end; the rebuild writes it as it stands.
-        add_text_variant(table, key, -1, std::string(text));
+        add_variant(table, key, -1, text);
         return;
     }
     const std::size_t second = line.find(',', comma + 1);
@@ -127,34 +139,46 @@ void parse_line(TranslationTable& table, std::string_view line, std::size_t line
         warn(reporter, "WARNING: Invalid String on line %d!\n", line_number);
         return;
     }
-    std::string_view localized = text;
-    if (localized.size() >= 2 && localized.back() == '\n') localized.remove_suffix(1);
-    add_text_variant(table, key, *id, unbar(localized));
+    std::size_t length = text.size();
+    if (length >= 2 && text.back() == '\n') --length;
+    add_variant(table, key, *id, unbar(start + arrow + 2, length));
+}
+
+// Parses the table's storage, whose texts the variants then view.
+void parse_storage(TranslationTable& table, Reporter& reporter) {
+    char* text = table.storage.data();
+    std::size_t rest = table.storage.size();
+    for (std::size_t line_number = 0; rest > 0; ++line_number) {
+        const void* feed = std::memchr(text, '\n', rest);
+        const std::size_t length = feed ? static_cast<std::size_t>(static_cast<const char*>(feed) - text) + 1 : rest;
+        parse_line(table, text, length, line_number, reporter);
+        text += length;
+        rest -= length;
+    }
 }
 
 }  // namespace
 
 void parse_translation_lines(TranslationTable& table, std::string_view text, Reporter& reporter) {
     table = TranslationTable{};
-    for (std::size_t line_number = 0; !text.empty(); ++line_number) {
-        const std::size_t feed = text.find('\n');
-        const std::size_t length = feed == npos ? text.size() : feed + 1;
-        parse_line(table, text.substr(0, length), line_number, reporter);
-        text.remove_prefix(length);
-    }
+    table.storage.assign(text);
+    parse_storage(table, reporter);
 }
 
 bool parse_translation_text(TranslationTable& table, const std::string& path, Reporter& reporter) {
     table = TranslationTable{};
     InputFile file;
-    Bytes bytes;
-    if (!file.open(path) || !file.read_all(bytes)) {
+    if (!file.open(path) || file.size() > table.storage.max_size()) {
         report(reporter, Severity::error, "Error opening file: %s\n", path.c_str());
         return false;
     }
-    parse_translation_lines(
-        table, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-        reporter);
+    table.storage.resize(static_cast<std::size_t>(file.size()));
+    if (!file.read_into(0, file.size(), reinterpret_cast<std::uint8_t*>(table.storage.data()))) {
+        report(reporter, Severity::error, "Error opening file: %s\n", path.c_str());
+        table = TranslationTable{};
+        return false;
+    }
+    parse_storage(table, reporter);
     return true;
 }
 

@@ -20,6 +20,9 @@ namespace modtext {
 // of fewer than two bytes takes the last text of two or more bytes met before
 // it in the entry. Each kept variant's own text goes to the reporter's echo.
 Bytes rebuild_locstring(const FieldEntry& entry, std::uint16_t from_mask, Reporter& reporter);
+// The same, appended to out.
+void append_rebuilt_locstring(const FieldEntry& entry, std::uint16_t from_mask, Reporter& reporter,
+                              Bytes& out);
 
 // Rebuilds a named script: every line through the script line reader, with
 // the lines the record names replaced by their first variant's text.
@@ -30,16 +33,11 @@ Bytes rebuild_script(ByteView bytes, const FileRecord& record);
 bool rebuild_gff_strings(GffImage& image, const FileRecord& record, std::uint16_t from_mask,
                          Reporter& reporter, std::string& why);
 
-// What was written of one resource, for the check of the written module.
-struct WrittenResource {
-    std::uint64_t checksum = 0;
-    bool check_gff = false;  // a rebuilt GFF whose source was well formed
-};
-
-// The output module's position of the next resource, and what each got.
+// The output module's position of the next resource, and the checksum of
+// each resource as it was written, for the check of the written module.
 struct OutputCursor {
     std::uint64_t offset = 0;  // the running output offset
-    std::vector<WrittenResource> written;
+    std::vector<std::uint64_t> checksums;
 };
 
 // Writes resource index's new bytes at the end of the output and records
@@ -64,7 +62,8 @@ bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& ou
                      Reporter& reporter);
 
 // Reads the written module back: its tables within it and as written, every
-// resource's bytes as written, every rebuilt GFF well formed.
+// resource's bytes as written. (A rebuilt GFF was checked well formed, where
+// its source was, before it was written.)
 bool verify_written_module(const ModuleArchive& archive, InputFile& written,
                            const OutputCursor& cursor, std::string& why);
 

@@ -1,6 +1,8 @@
 #include "translation/text_format.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 
 namespace modtext {
 
@@ -27,30 +29,73 @@ std::string language_label(std::int32_t string_id) {
     return label;
 }
 
-void append_localized_entry(std::string& out, std::uint32_t key, std::string_view label,
-                            std::string_view text) {
+namespace {
+
+void append_key(std::string& out, std::uint64_t key) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, key).ptr;
     out += '#';
-    out += std::to_string(key);
+    out.append(digits, end);
+}
+
+// The labels of the table's twenty ids, made once.
+const std::string* table_label(std::int32_t string_id) {
+    static const std::array<std::string, 2 * language_count> labels = [] {
+        std::array<std::string, 2 * language_count> made;
+        for (std::size_t row = 0; row < language_count; ++row) {
+            made[2 * row] = language_label(LanguageTable[row].male_id);
+            made[2 * row + 1] = language_label(LanguageTable[row].female_id);
+        }
+        return made;
+    }();
+    const auto row = language_row_of_id(string_id);
+    return row ? &labels[2 * *row + (static_cast<std::uint32_t>(string_id) & 1u)] : nullptr;
+}
+
+}  // namespace
+
+void append_localized_entry(std::string& out, std::uint32_t key, std::int32_t string_id,
+                            std::string_view text) {
+    append_key(out, key);
     out += ',';
-    out += label;
+    if (const std::string* label = table_label(string_id)) out += *label;
+    else out += language_label(string_id);
     out += "->";
-    out += text;
+    // The text, with each line feed written as "|", a run at a time.
+    for (std::size_t from = 0; from < text.size();) {
+        const std::size_t feed = text.find('\n', from);
+        out.append(text, from, feed == std::string_view::npos ? std::string_view::npos : feed - from);
+        if (feed == std::string_view::npos) break;
+        out += '|';
+        from = feed + 1;
+    }
     out += '\n';
 }
 
-void append_template_lines(std::string& out, std::uint32_t key, std::uint16_t to_mask) {
-    const std::string prefix = '#' + std::to_string(key) + ',';
+TemplateLines::TemplateLines(std::uint16_t to_mask) {
     for (std::size_t row = 0; row < LanguageTable.size(); ++row) {
         if ((to_mask & language_bit(row)) == 0) continue;
-        const std::string_view lang = LanguageTable[row].key;
-        out += prefix;
-        out += lang;
-        out += ",male->\n";
-        if (row == 0) continue;  // English has one template line only
-        out += prefix;
-        out += lang;
-        out += ",female->\n";
+        for (std::string_view gender : {",male->\n", ",female->\n"}) {
+            lines_ += ',';
+            lines_ += LanguageTable[row].key;
+            lines_ += gender;
+            ends_.push_back(lines_.size());
+            if (row == 0) break;  // English has one template line only
+        }
     }
+}
+
+void TemplateLines::append(std::string& out, std::uint32_t key) const {
+    std::size_t start = 0;
+    for (std::size_t end : ends_) {
+        append_key(out, key);
+        out.append(lines_, start, end - start);
+        start = end;
+    }
+}
+
+void append_template_lines(std::string& out, std::uint32_t key, std::uint16_t to_mask) {
+    TemplateLines(to_mask).append(out, key);
 }
 
 void append_script_entry(std::string& out, std::size_t line, std::string_view text) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/languages.h"
 
@@ -23,13 +24,24 @@ void append_header_line(std::string& out, std::string_view name, std::string_vie
 // of no table language is "lang<id shifted right by one>".
 std::string language_label(std::int32_t string_id);
 
-// "#<key>,<label>-><text>\n"
-void append_localized_entry(std::string& out, std::uint32_t key, std::string_view label,
+// "#<key>,<label>-><text>\n", the text's line feeds written as "|".
+void append_localized_entry(std::string& out, std::uint32_t key, std::int32_t string_id,
                             std::string_view text);
 
 // The empty template lines of a field for the languages of to_mask, in
 // table order: English one "male" line, every other language "male" then
-// "female".
+// "female". Made once per mask, written for many fields.
+class TemplateLines {
+public:
+    explicit TemplateLines(std::uint16_t to_mask);
+    void append(std::string& out, std::uint32_t key) const;
+
+private:
+    std::string lines_;  // each line after its key, back to back
+    std::vector<std::size_t> ends_;
+};
+
+// The same, made for one field.
 void append_template_lines(std::string& out, std::uint32_t key, std::uint16_t to_mask);
 
 // "#<line>-><text>\n"

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -20,7 +21,7 @@ inline constexpr TextNumber no_text_number = std::int64_t{-1} << 40;
 
 struct TextVariant {
     std::int32_t string_id = -1;  // -1 for a script line
-    std::string text;
+    std::string_view text;        // held by the table
 };
 
 struct FieldEntry {
@@ -38,12 +39,16 @@ struct FileRecord {
 struct TranslationTable {
     std::vector<FileRecord> records;
     std::unordered_map<TextNumber, std::size_t> record_of_index;  // first record per index
+    // The texts: the parsed file itself, converted in place, and texts added
+    // one by one.
+    std::string storage;
+    std::deque<std::string> added_texts;
 };
 
 void add_file_record(TranslationTable& table, std::string_view name, TextNumber resource_index);
 
-// Adds a variant under key in the last record; the string id comes from the
-// language and gender keys (none for a script entry).
+// Adds a variant under key in the last record, with its string id (-1 for a
+// script line). The table keeps a copy of the text.
 void add_text_variant(TranslationTable& table, TextNumber key, std::int32_t string_id,
                       std::string text);
 

@@ -1,0 +1,100 @@
+// Micro-benchmarks of the parts that matter: the parser per megabyte of
+// text, the rebuild of one conversation with 1, 100 and 10000 named strings,
+// and the export of one large GFF.
+#include <benchmark/benchmark.h>
+
+#include "formats/gff_image.h"
+#include "tools/modbuild.h"
+#include "translation/exporters.h"
+#include "translation/rebuild.h"
+
+using namespace modtext;
+using F = build::GffField;
+
+namespace {
+
+// A conversation of `lines` lines, each a speaker and an English text.
+build::Bytes conversation(int lines) {
+    std::vector<build::GffStruct> entries;
+    for (int i = 0; i < lines; ++i) {
+        entries.push_back(build::GffStruct{
+            static_cast<std::uint32_t>(i),
+            {F::exo_string("Speaker", "npc"),
+             F::loc_string("Text", 0xFFFFFFFFu, {{0, "Line " + std::to_string(i) + " of the long talk, friend."}}),
+             F::resref("Script", "")}});
+    }
+    return build::gff_bytes(build::GffStruct{0xFFFFFFFFu, {F::list("EntryList", std::move(entries))}},
+                            "DLG V3.2");
+}
+
+std::string exported(const build::Bytes& gff, std::uint16_t to_mask) {
+    std::string out;
+    GffImage image;
+    SilentReporter quiet;
+    export_gff_strings(out, {0, "talk", resource_type::conversation, gff}, image, {0x3FF, to_mask, 0}, quiet);
+    return out;
+}
+
+// A translation text of about `megabytes` MB: the export of a large
+// conversation with French lines filled, repeated under new indices.
+std::string translation_text(int megabytes) {
+    std::string one = exported(conversation(2000), 0x002);
+    std::string filled;
+    std::size_t start = 0;
+    for (std::size_t end; (end = one.find('\n', start)) != std::string::npos; start = end + 1) {
+        filled.append(one, start, end - start);
+        if (end >= 2 && one.compare(end - 2, 2, "->") == 0) filled += "Texte traduit, sur|deux lignes.";
+        filled += '\n';
+    }
+    std::string text;
+    for (int copy = 0; text.size() < static_cast<std::size_t>(megabytes) << 20; ++copy) {
+        text += "#File:talk.DLG," + std::to_string(copy) + "\n";
+        text += filled.substr(filled.find('\n'));
+    }
+    return text;
+}
+
+void BM_ParseTranslation(benchmark::State& state) {
+    const std::string text = translation_text(8);
+    SilentReporter quiet;
+    for (auto _ : state) {
+        TranslationTable table;
+        parse_translation_lines(table, text, quiet);
+        benchmark::DoNotOptimize(table.records.data());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_ParseTranslation)->Unit(benchmark::kMillisecond);
+
+void BM_RebuildConversation(benchmark::State& state) {
+    const int named = static_cast<int>(state.range(0));
+    const build::Bytes gff = conversation(std::max(named, 100));
+    // Name `named` string fields: every Text field is field 3k + 1.
+    TranslationTable table;
+    add_file_record(table, "talk", 0);
+    for (int k = 0; k < named; ++k) {
+        add_text_variant(table, 3 * k + 1 + 1, 0, "Line of the long talk, friend.");
+        add_text_variant(table, 3 * k + 1 + 1, 2, "Ligne de la longue discussion, l'ami.");
+    }
+    SilentReporter quiet;
+    for (auto _ : state) {
+        GffImage image;
+        ByteReader reader(gff);
+        std::string why;
+        load_gff(image, reader, why);
+        rebuild_gff_strings(image, table.records[0], 0x003, quiet, why);
+        benchmark::DoNotOptimize(image.field_data.data());
+    }
+}
+BENCHMARK(BM_RebuildConversation)->Arg(1)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+void BM_ExportLargeGff(benchmark::State& state) {
+    const build::Bytes gff = conversation(10000);
+    for (auto _ : state) benchmark::DoNotOptimize(exported(gff, 0x3FF).size());
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(gff.size()));
+}
+BENCHMARK(BM_ExportLargeGff)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "formats/byte_reader.h"
+#include "formats/checksum.h"
 
 using namespace modtext;
 
@@ -74,4 +75,32 @@ TEST(ByteReader, StoresAndLoadsWords) {
     EXPECT_EQ(out, (Bytes{0xD4, 0xC3, 0xB2, 0xA1}));
     EXPECT_EQ(load_u32(out.data()), 0xA1B2C3D4u);
     EXPECT_EQ(load_u16(out.data() + 2), 0xA1B2u);
+}
+
+TEST(Checksum, TellsBytesApartWhateverTheirPieces) {
+    Bytes data(1000);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    Checksum whole;
+    whole.update(data);
+    // Fed in uneven pieces, the same bytes give the same checksum.
+    Checksum pieces;
+    for (std::size_t at = 0, step = 1; at < data.size(); at += step, step = step * 3 % 37 + 1) {
+        pieces.update(ByteView(data).subspan(at, std::min(step, data.size() - at)));
+    }
+    EXPECT_EQ(pieces.value(), whole.value());
+    // One bit changed anywhere, a byte more or less: another checksum.
+    for (std::size_t at : {0u, 31u, 32u, 500u, 999u}) {
+        Bytes changed = data;
+        changed[at] ^= 0x10;
+        Checksum other;
+        other.update(changed);
+        EXPECT_NE(other.value(), whole.value()) << at;
+    }
+    Checksum shorter, zero_longer;
+    shorter.update(ByteView(data).first(999));
+    Bytes longer = data;
+    longer.push_back(0);
+    zero_longer.update(longer);
+    EXPECT_NE(shorter.value(), whole.value());
+    EXPECT_NE(zero_longer.value(), whole.value());
 }

@@ -122,16 +122,19 @@ bool rebuild_resource(StagedOutput& output, ByteView bytes, std::size_t index,
                    index, name.c_str(), why.c_str());
             return false;
         }
-        // Oddities a source carries are carried on; only a source that was
-        // well formed must come out well formed.
-        const bool well_formed = check_gff(image, why);
+        // The source as loaded, to tell its own oddities from faults of the rebuild.
+        GffImage source = image;
         if (!rebuild_gff_strings(image, *record, selection.from_mask, reporter, why)) {
             report(reporter, Severity::error,
                    "Error: resource %zu (%s) is not a well-formed GFF (%s); nothing was written!\n",
                    index, name.c_str(), why.c_str());
             return false;
         }
-        if (well_formed && !check_gff(image, why)) {
+        // Oddities a source carries are carried on; only a source that was
+        // well formed must come out well formed. The source is looked at only
+        // when the output is not, which is rare.
+        std::string source_why;
+        if (!check_gff(image, why) && check_gff(source, source_why)) {
             report(reporter, Severity::error,
                    "Error: the written MOD failed its check: resource %zu is a malformed GFF (%s); "
                    "nothing was written!\n",

@@ -18,6 +18,12 @@ namespace {
 void add_variant(TranslationTable& table, TextNumber key, std::int32_t string_id,
                  std::string_view text) {
     FileRecord& record = table.records.back();
+    // A field's lines stand together as export writes them: the entry of
+    // the line before is the likely one.
+    if (!record.entries.empty() && record.entries.back().key == key) {
+        record.entries.back().variants.push_back(TextVariant{string_id, text});
+        return;
+    }
     const auto [slot, added] = record.entry_of_key.try_emplace(key, record.entries.size());
     if (added) record.entries.push_back(FieldEntry{key, {}});
     record.entries[slot->second].variants.push_back(TextVariant{string_id, text});

@@ -30,12 +30,14 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 
 Bytes text_bytes(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
-FileRecord record_of(std::string_view text) {
+// The table holds the texts its records view, so it is what a test keeps.
+TranslationTable table_of(std::string_view text) {
     TranslationTable table;
     RecordingReporter reporter;
     parse_translation_lines(table, text, reporter);
     EXPECT_EQ(reporter.problems, "");
-    return table.records.at(0);
+    EXPECT_EQ(table.records.size(), 1u);
+    return table;
 }
 
 }  // namespace
@@ -196,15 +198,18 @@ TEST(SpliceFieldData, ARecordInsideAnotherFieldsDataIsAppended) {
 }
 
 TEST(RebuildScript, ReplacesNamedLinesAndEndsEveryLineWithALineFeed) {
-    const FileRecord record = record_of("#File:s.NSS,0\n#1->XY\n");
+    const TranslationTable one = table_of("#File:s.NSS,0\n#1->XY\n");
+    const FileRecord& record = one.records.at(0);
     EXPECT_EQ(rebuild_script(text_bytes("abc\r\nde\r\nfgh\r\n"), record), text_bytes("abc\nXY\nfgh\n"));
     // Named, but no line matches: still rewritten with bare line feeds.
-    const FileRecord none = record_of("#File:s.NSS,0\n#40->never\n");
+    const TranslationTable never = table_of("#File:s.NSS,0\n#40->never\n");
+    const FileRecord& none = never.records.at(0);
     EXPECT_EQ(rebuild_script(text_bytes("a\r\nb\n\r\n}"), none), text_bytes("a\nb\n\n}\n"));
     EXPECT_EQ(rebuild_script({}, record), Bytes{});
     // A replacement without a line end gets one; its own CR LF is kept; only
     // the first entry of a line counts; NUL bytes in lines are kept.
-    const FileRecord more = record_of("#File:s.NSS,0\n#0->one\r\n#2->last\n#2->ignored\n#3->no end");
+    const TranslationTable several = table_of("#File:s.NSS,0\n#0->one\r\n#2->last\n#2->ignored\n#3->no end");
+    const FileRecord& more = several.records.at(0);
     EXPECT_EQ(rebuild_script(text_bytes(std::string("a\r\nb\0c\r\nd\r\ne\r\n", 13)), more),
               text_bytes(std::string("one\r\nb\0c\nlast\nno end\n", 21)));
 }

@@ -32,7 +32,9 @@ public:
             size += bytes.size() + 32;
             resources.push_back({std::move(name), type, std::move(bytes), static_cast<std::uint32_t>(resources.size()), 0});
         };
-        for (std::uint32_t n = 0; size < target; ++n) {
+        // `add` grows the size, until the module reaches its target.
+        for (std::uint32_t n = 0;; ++n) {
+            if (size >= target) break;
             const std::string tag = std::to_string(n);
             add("dlg_" + tag, restype::conversation, conversation());
             if (n % 2 == 0) add("area_" + tag, restype::area, area());

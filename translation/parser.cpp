@@ -167,7 +167,7 @@ void parse_storage(TranslationTable& table, Reporter& reporter) {
 
 void parse_translation_lines(TranslationTable& table, std::string_view text, Reporter& reporter) {
     table = TranslationTable{};
-    table.storage.assign(text);
+    table.storage.assign(text.begin(), text.end());
     parse_storage(table, reporter);
 }
 

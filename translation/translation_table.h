@@ -37,11 +37,19 @@ struct FileRecord {
 };
 
 struct TranslationTable {
+    TranslationTable() = default;
+    // Its records view its own texts: a copy would view another table's.
+    TranslationTable(const TranslationTable&) = delete;
+    TranslationTable& operator=(const TranslationTable&) = delete;
+    TranslationTable(TranslationTable&&) = default;
+    TranslationTable& operator=(TranslationTable&&) = default;
+
     std::vector<FileRecord> records;
     std::unordered_map<TextNumber, std::size_t> record_of_index;  // first record per index
     // The texts: the parsed file itself, converted in place, and texts added
-    // one by one.
-    std::string storage;
+    // one by one. Neither moves its characters when the table is moved, so
+    // the views stay good.
+    std::vector<char> storage;
     std::deque<std::string> added_texts;
 };
 

@@ -51,19 +51,22 @@ TEST(TextFormat, LabelsOfTableAndOtherIds) {
 
 TEST(TextFormat, TemplateLinesFollowTableOrder) {
     std::string out;
-    append_template_lines(out, 7, 0);
+    TemplateLines(0).append(out, 7);
     EXPECT_EQ(out, "");
-    append_template_lines(out, 7, 0x001);
+    TemplateLines(0x001).append(out, 7);
     EXPECT_EQ(out, "#7,english,male->\n");
     out.clear();
-    append_template_lines(out, 41, 0x042);  // French and Korean
+    TemplateLines(0x042).append(out, 41);  // French and Korean
     EXPECT_EQ(out,
               "#41,french,male->\n#41,french,female->\n"
               "#41,korean,male->\n#41,korean,female->\n");
 }
 
 TEST(TextFormat, BarLineFeedsReplacesEveryLineFeed) {
-    std::string text = "\nA\n\nB|C\n";
-    bar_line_feeds(text);
-    EXPECT_EQ(text, "|A||B|C|");
+    std::string text = "kept:";
+    bar_line_feeds(text, "\nA\n\nB|C\n");
+    EXPECT_EQ(text, "kept:|A||B|C|");
+    bar_line_feeds(text, "");
+    bar_line_feeds(text, "plain");
+    EXPECT_EQ(text, "kept:|A||B|C|plain");
 }

@@ -61,14 +61,7 @@ void append_localized_entry(std::string& out, std::uint32_t key, std::int32_t st
     if (const std::string* label = table_label(string_id)) out += *label;
     else out += language_label(string_id);
     out += "->";
-    // The text, with each line feed written as "|", a run at a time.
-    for (std::size_t from = 0; from < text.size();) {
-        const std::size_t feed = text.find('\n', from);
-        out.append(text, from, feed == std::string_view::npos ? std::string_view::npos : feed - from);
-        if (feed == std::string_view::npos) break;
-        out += '|';
-        from = feed + 1;
-    }
+    bar_line_feeds(out, text);
     out += '\n';
 }
 
@@ -94,9 +87,6 @@ void TemplateLines::append(std::string& out, std::uint32_t key) const {
     }
 }
 
-void append_template_lines(std::string& out, std::uint32_t key, std::uint16_t to_mask) {
-    TemplateLines(to_mask).append(out, key);
-}
 
 void append_script_entry(std::string& out, std::size_t line, std::string_view text) {
     out += '#';
@@ -106,6 +96,15 @@ void append_script_entry(std::string& out, std::size_t line, std::string_view te
     out += '\n';
 }
 
-void bar_line_feeds(std::string& text) { std::replace(text.begin(), text.end(), '\n', '|'); }
+void bar_line_feeds(std::string& out, std::string_view text) {
+    // A run of text at a time, up to each line feed.
+    for (std::size_t from = 0; from < text.size();) {
+        const std::size_t feed = text.find('\n', from);
+        out.append(text, from, feed == std::string_view::npos ? std::string_view::npos : feed - from);
+        if (feed == std::string_view::npos) break;
+        out += '|';
+        from = feed + 1;
+    }
+}
 
 }  // namespace modtext

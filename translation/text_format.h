@@ -41,13 +41,11 @@ private:
     std::vector<std::size_t> ends_;
 };
 
-// The same, made for one field.
-void append_template_lines(std::string& out, std::uint32_t key, std::uint16_t to_mask);
 
 // "#<line>-><text>\n"
 void append_script_entry(std::string& out, std::size_t line, std::string_view text);
 
-// Writes every line feed of a localized text as "|".
-void bar_line_feeds(std::string& text);
+// Appends a localized text with every line feed written as "|".
+void bar_line_feeds(std::string& out, std::string_view text);
 
 }  // namespace modtext

@@ -398,3 +398,22 @@ TEST(RoundTrip, ASharedRecordTranslatedForOneFieldStaysForTheOthers) {
     EXPECT_GT(after.fields[3].data, after.fields[4].data);
     EXPECT_TRUE(check_gff(after, why)) << why;
 }
+
+// An oddity the source carries (here a field whose label index names no
+// label) is carried on; the check holds the output only to what the source was.
+TEST(ImportAction, ASourcesOwnOdditiesDoNotFailItsCheck) {
+    const auto dir = modtext::testing::scratch_dir();
+    Bytes item = gff_bytes(GffStruct{0, {F::dword("Cost", 5), F::loc_string("Name", 1, {{0, "Lamp"}})}}, "UTI V3.2");
+    store_u32(&item[get_u32(item, 16) + 4], 77);  // field 0's label index
+    write_file((dir / "m.mod").string(), module_bytes({{"i", restype::item_template, item, 0, 0}}));
+    RecordingReporter reporter;
+    ASSERT_TRUE(import(dir, "#File:i.UTI,0\n#1,english,male->Lampe\n", 0x001, reporter)) << reporter.problems;
+    GffImage after;
+    const Bytes rebuilt = resource_of(read_bytes_of(dir / "out.mod"), 0);
+    ByteReader reader(rebuilt);
+    std::string why;
+    ASSERT_TRUE(load_gff(after, reader, why));
+    EXPECT_EQ(after.fields[0].label_index, 77u);
+    EXPECT_FALSE(check_gff(after, why));
+    EXPECT_EQ(why, "label of field 0 out of bounds");
+}

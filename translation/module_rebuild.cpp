@@ -93,6 +93,13 @@ namespace {
 
 bool fits_offsets(std::uint64_t end) { return end <= std::numeric_limits<std::uint32_t>::max(); }
 
+bool source_well_formed(ByteView bytes) {
+    GffImage source;
+    ByteReader reader(bytes);
+    std::string why;
+    return load_gff(source, reader, why) && check_gff(source, why);
+}
+
 }  // namespace
 
 bool rebuild_resource(StagedOutput& output, ByteView bytes, std::size_t index,
@@ -122,8 +129,6 @@ bool rebuild_resource(StagedOutput& output, ByteView bytes, std::size_t index,
                    index, name.c_str(), why.c_str());
             return false;
         }
-        // The source as loaded, to tell its own oddities from faults of the rebuild.
-        GffImage source = image;
         if (!rebuild_gff_strings(image, *record, selection.from_mask, reporter, why)) {
             report(reporter, Severity::error,
                    "Error: resource %zu (%s) is not a well-formed GFF (%s); nothing was written!\n",
@@ -133,8 +138,7 @@ bool rebuild_resource(StagedOutput& output, ByteView bytes, std::size_t index,
         // Oddities a source carries are carried on; only a source that was
         // well formed must come out well formed. The source is looked at only
         // when the output is not, which is rare.
-        std::string source_why;
-        if (!check_gff(image, why) && check_gff(source, source_why)) {
+        if (!check_gff(image, why) && source_well_formed(bytes)) {
             report(reporter, Severity::error,
                    "Error: the written MOD failed its check: resource %zu is a malformed GFF (%s); "
                    "nothing was written!\n",

@@ -21,6 +21,17 @@ public:
     std::size_t total = 0;
 };
 
+// Counts the warnings and errors a reader gives.
+class RecordingReporter final : public Reporter {
+public:
+    bool wants(Severity severity) const override { return severity != Severity::progress; }
+    void diagnostic(Severity, std::string_view) override { ++problems; }
+    void error_box(std::string_view) override {}
+    void info_box(std::string_view) override {}
+    void kept_text(std::string_view) override {}
+    std::size_t problems = 0;
+};
+
 // A broken promise of the code under test: a finding, like a crash.
 #define FUZZ_CHECK(condition)                                                   \
     do {                                                                        \

@@ -2,6 +2,7 @@
 #include "formats/module_archive.h"
 #include "test_support.h"
 #include "translation/exporters.h"
+#include "translation/translation_table.h"
 
 using namespace modtext;
 using namespace modtext::build;
@@ -224,6 +225,21 @@ TEST(GffExport, TextsKeepTheirBytesUpToAZeroAndOtherIdsAreLabelled) {
     EXPECT_EQ(export_one(gff, restype::area, {0, 0}, reporter, nullptr, "a", 1),
               "#File:a.ARE,1\n\n#0,lang6,male->no table language\n"
               "#0,lang150,female->odd other\n\n////////////////////////////////\n\n");
+}
+
+// Found by fuzzing: type letters with a line feed broke the header line, and
+// the block's texts were lost on import. A comma in a name or in the letters
+// would have moved where the import reads the index.
+TEST(GffExport, HeaderLinesStayOneLineWithTheirIndex) {
+    Bytes gff = gff_bytes(flat({F::loc_string("Name", 1, {{0, "Lamp"}})}), "A\n,V3.2");
+    RecordingReporter reporter;
+    const std::string text = export_one(gff, restype::item_template, {0x001, 0}, reporter, nullptr, "a.b,c", 3);
+    EXPECT_EQ(text, "#File:a.b_c.A__,3\n\n#0,english,male->Lamp\n\n////////////////////////////////\n\n");
+    TranslationTable table;
+    parse_translation_lines(table, text, reporter);
+    ASSERT_EQ(table.records.size(), 1u);
+    EXPECT_EQ(table.records[0].resource_index, 3);
+    EXPECT_EQ(reporter.problems, "");
 }
 
 TEST(GffExport, MalformedStringsAreReportedAndTheResourceSkipped) {

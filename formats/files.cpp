@@ -89,18 +89,18 @@ bool InputFile::read_into(std::uint64_t offset, std::uint64_t count, std::uint8_
     return seek_file(file_, offset) && std::fread(out, 1, n, file_) == n;
 }
 
+bool InputFile::readable(std::uint64_t offset, std::uint64_t count) const {
+    return extent_within(offset, count, size_) && count <= std::numeric_limits<std::size_t>::max();
+}
+
 bool InputFile::read_at(std::uint64_t offset, std::uint64_t count, Bytes& out) {
-    if (!extent_within(offset, count, size_) || count > std::numeric_limits<std::size_t>::max()) {
-        return false;
-    }
+    if (!readable(offset, count)) return false;
     out.resize(static_cast<std::size_t>(count));
     return read_into(offset, count, out.data());
 }
 
 bool InputFile::read_at(std::uint64_t offset, std::uint64_t count, ReadBuffer& out) {
-    if (!extent_within(offset, count, size_) || count > std::numeric_limits<std::size_t>::max()) {
-        return false;
-    }
+    if (!readable(offset, count)) return false;
     return read_into(offset, count, out.prepare(static_cast<std::size_t>(count)));
 }
 

@@ -57,6 +57,9 @@ public:
     [[nodiscard]] bool read_all(Bytes& out) { return read_at(0, size_, out); }
 
 private:
+    // Whether count bytes at offset lie within the file and fit memory.
+    bool readable(std::uint64_t offset, std::uint64_t count) const;
+
     std::FILE* file_ = nullptr;
     ByteView memory_;
     bool in_memory_ = false;

@@ -123,13 +123,8 @@ bool rebuild_resource(StagedOutput& output, ByteView bytes, std::size_t index,
         GffImage image;
         ByteReader reader(bytes);
         std::string why;
-        if (!load_gff(image, reader, why)) {
-            report(reporter, Severity::error,
-                   "Error: resource %zu (%s) is not a well-formed GFF (%s); nothing was written!\n",
-                   index, name.c_str(), why.c_str());
-            return false;
-        }
-        if (!rebuild_gff_strings(image, *record, selection.from_mask, reporter, why)) {
+        if (!load_gff(image, reader, why) ||
+            !rebuild_gff_strings(image, *record, selection.from_mask, reporter, why)) {
             report(reporter, Severity::error,
                    "Error: resource %zu (%s) is not a well-formed GFF (%s); nothing was written!\n",
                    index, name.c_str(), why.c_str());

@@ -49,7 +49,7 @@ Table contents(const TranslationTable& table) {
         Record& r = out.emplace_back(Record{record.name, record.resource_index, {}});
         for (const FieldEntry& entry : record.entries) {
             Entry& e = r.entries.emplace_back(Entry{entry.key, {}});
-            for (const TextVariant& variant : entry.variants) {
+            for (const TextVariant& variant : record.variants_of(entry)) {
                 e.variants.push_back(Variant{variant.string_id, std::string(variant.text)});
             }
         }
@@ -335,6 +335,49 @@ TEST(TranslationParser, LongLinesAndRawBytesStayWhole) {
                                     {1, {{-1, "\0\x80|\r\n"s}}},
                                     {2, {{263, "\0"s}}}}}}));
     EXPECT_EQ(bytes.problems, "");
+}
+
+TEST(TranslationParser, TwoHalvesParseAsTheWholeText) {
+    const std::string head = "#File:a.DLG,1\n"          // 0
+                             "#1,english,male->one\n"    // 1
+                             "#2->line two\n"            // 2
+                             "#1,french,male->un\n"      // 3: back to key 1
+                             "#bad\n"                    // 4
+                             "#File:b.DLG,2\n"           // 5
+                             "#5,english,male->five\n";  // 6
+    std::string padding;
+    for (int i = 0; i < 40; ++i) padding += "// padding padding padding\n";  // 7 to 46
+    // Past the middle: a header the parse refuses, whose next line stays in
+    // record b, then the header the second half starts at.
+    const std::string refused = "#File:broken\n"         // 47
+                                "#5,french,male->cinq\n";  // 48
+    const std::string tail = "#File:a.DLG,1\n"          // 49: index 1 again
+                             "#9,english,male->nine\n"   // 50
+                             "#7,english,male->seven\n"  // 51
+                             "#9,french,male->neuf\n"    // 52: back to key 9
+                             "#bad\n"                    // 53
+                             "#7,french,female->sept";   // 54, no line end
+    const std::string text = head + padding + refused + tail;
+    ASSERT_LT(text.size() / 2, head.size() + padding.size());
+    EXPECT_EQ(translation_second_half(text), text.size() - tail.size());
+    EXPECT_EQ(translation_second_half(head + padding + refused), (head + padding + refused).size());
+
+    const Table expected{{"a", 1, {{1, {{0, "one"}, {2, "un"}}}, {2, {{-1, "line two\n"}}}}},
+                         {"b", 2, {{5, {{0, "five"}, {2, "cinq"}}}}},
+                         {"a", 1, {{9, {{0, "nine"}, {2, "neuf"}}}, {7, {{0, "seven"}, {3, "sept"}}}}}};
+    const std::string problems =
+        invalid_string(4) + invalid_file_info(47) + invalid_string(53);
+    for (std::size_t halves_from : {std::size_t{0}, text.size(), text.size() + 1}) {
+        TranslationTable table;
+        RecordingReporter reporter;
+        parse_translation_lines(table, text, reporter, halves_from);
+        EXPECT_EQ(contents(table), expected) << halves_from;
+        EXPECT_EQ(reporter.problems, problems) << halves_from;
+        ASSERT_EQ(table.records.size(), 3u);
+        EXPECT_EQ(find_file_record(table, 1), &table.records[0]);
+        EXPECT_EQ(find_file_record(table, 2), &table.records[1]);
+        EXPECT_EQ(find_field_entry(table.records[2], 7), &table.records[2].entries[1]);
+    }
 }
 
 TEST(TranslationParserFile, ReadsRawBytesAndReportsAMissingFile) {

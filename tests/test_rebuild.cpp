@@ -14,7 +14,7 @@ namespace {
 
 using F = build::GffField;
 
-FieldEntry entry_of(std::vector<TextVariant> variants) { return FieldEntry{0, std::move(variants)}; }
+using Variants = std::vector<TextVariant>;
 
 Bytes le(std::initializer_list<std::uint32_t> words) {
     Bytes out;
@@ -44,15 +44,15 @@ TranslationTable table_of(std::string_view text) {
 
 TEST(RebuildLocstring, RecordLayoutAndLanguageSelection) {
     RecordingReporter reporter;
-    EXPECT_EQ(rebuild_locstring(entry_of({{0, "Hello"}}), 0x002, reporter),
+    EXPECT_EQ(rebuild_locstring(Variants{{0, "Hello"}}, 0x002, reporter),
               le({8, 0xFFFFFFFFu, 0}));
-    EXPECT_EQ(rebuild_locstring(entry_of({{2, "Salut"}}), 0x002, reporter),
+    EXPECT_EQ(rebuild_locstring(Variants{{2, "Salut"}}, 0x002, reporter),
               cat({le({22, 0xFFFFFFFFu, 1, 2, 6}), text_bytes(std::string("Salut") + '\0')}));
     // The skipped English text still supplies the fallback of the empty French one.
-    EXPECT_EQ(rebuild_locstring(entry_of({{0, "Hello"}, {2, ""}}), 0x002, reporter),
+    EXPECT_EQ(rebuild_locstring(Variants{{0, "Hello"}, {2, ""}}, 0x002, reporter),
               cat({le({22, 0xFFFFFFFFu, 1, 2, 6}), text_bytes(std::string("Hello") + '\0')}));
     // Ids of no table language always pass.
-    EXPECT_EQ(rebuild_locstring(entry_of({{12, "xy"}, {-1, "zw"}}), 0, reporter),
+    EXPECT_EQ(rebuild_locstring(Variants{{12, "xy"}, {-1, "zw"}}, 0, reporter),
               cat({le({30, 0xFFFFFFFFu, 2, 12, 3}), text_bytes(std::string("xy") + '\0'),
                    le({0xFFFFFFFFu, 3}), text_bytes(std::string("zw") + '\0')}));
     EXPECT_EQ(reporter.kept, (std::vector<std::string>{"Salut", "", "xy", "zw"}));
@@ -62,7 +62,7 @@ TEST(RebuildLocstring, ShortTextsTakeTheLastLongerText) {
     RecordingReporter reporter;
     // "\n" is an empty template line, "x" a one-byte text: both take the
     // nearest earlier text of two or more bytes; the first kept one has none.
-    const FieldEntry entry = entry_of({{3, "\n"}, {0, "Hi"}, {2, "x"}, {4, "\r"}, {6, "Ok!"}, {7, ""}});
+    const Variants entry{{3, "\n"}, {0, "Hi"}, {2, "x"}, {4, "\r"}, {6, "Ok!"}, {7, ""}};
     EXPECT_EQ(rebuild_locstring(entry, 0x3FF, reporter),
               cat({le({8 + 9 + 11 + 11 + 11 + 12 + 12, 0xFFFFFFFFu, 6}),
                    le({3, 1}), Bytes{0},

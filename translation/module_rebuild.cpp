@@ -6,20 +6,21 @@
 
 namespace modtext {
 
-Bytes rebuild_locstring(const FieldEntry& entry, std::uint16_t from_mask, Reporter& reporter) {
+Bytes rebuild_locstring(std::span<const TextVariant> variants, std::uint16_t from_mask,
+                        Reporter& reporter) {
     Bytes record;
-    append_rebuilt_locstring(entry, from_mask, reporter, record);
+    append_rebuilt_locstring(variants, from_mask, reporter, record);
     return record;
 }
 
-void append_rebuilt_locstring(const FieldEntry& entry, std::uint16_t from_mask, Reporter& reporter,
-                              Bytes& out) {
+void append_rebuilt_locstring(std::span<const TextVariant> variants, std::uint16_t from_mask,
+                              Reporter& reporter, Bytes& out) {
     // The head first, completed once the kept substrings are counted.
     const std::size_t head = out.size();
     out.resize(head + locstring_head_size);
     std::uint32_t count = 0;
     std::string_view fallback;
-    for (const TextVariant& variant : entry.variants) {
+    for (const TextVariant& variant : variants) {
         const std::string_view text = variant.text;
         // A skipped variant still supplies the fallback.
         if (text.size() >= 2) fallback = text;
@@ -46,7 +47,7 @@ Bytes rebuild_script(ByteView bytes, const FileRecord& record) {
     for (TextNumber line_number = 0; !cursor.at_end(); ++line_number) {
         const ByteView line = read_script_line(cursor);
         if (const FieldEntry* entry = find_field_entry(record, line_number)) {
-            const std::string_view text = entry->variants.front().text;
+            const std::string_view text = record.variants_of(*entry).front().text;
             out.insert(out.end(), text.begin(), text.end());
             // A replacement without a line end must not join the next line.
             if (text.empty() || text.back() != '\n') out.push_back('\n');
@@ -75,7 +76,7 @@ bool rebuild_gff_strings(GffImage& image, const FileRecord& record, std::uint16_
             return false;
         }
         starts.push_back(records.size());
-        append_rebuilt_locstring(*entry, from_mask, reporter, records);
+        append_rebuilt_locstring(record.variants_of(*entry), from_mask, reporter, records);
         splices.push_back({j, field.data, static_cast<std::uint32_t>(old_length), {}});
     }
     starts.push_back(records.size());

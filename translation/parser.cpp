@@ -1,50 +1,15 @@
+#include <algorithm>
 #include <cstring>
+#include <future>
 #include <limits>
+#include <optional>
+#include <thread>
 
 #include "core/languages.h"
 #include "formats/files.h"
 #include "translation/translation_table.h"
 
 namespace modtext {
-
-void add_file_record(TranslationTable& table, std::string_view name, TextNumber resource_index) {
-    table.records.push_back(FileRecord{std::string(name), resource_index, {}, {}});
-    table.record_of_index.try_emplace(resource_index, table.records.size() - 1);
-}
-
-namespace {
-
-// A variant whose text the table already holds.
-void add_variant(TranslationTable& table, TextNumber key, std::int32_t string_id,
-                 std::string_view text) {
-    FileRecord& record = table.records.back();
-    // A field's lines stand together as export writes them: the entry of
-    // the line before is the likely one.
-    if (!record.entries.empty() && record.entries.back().key == key) {
-        record.entries.back().variants.push_back(TextVariant{string_id, text});
-        return;
-    }
-    const auto [slot, added] = record.entry_of_key.try_emplace(key, record.entries.size());
-    if (added) record.entries.push_back(FieldEntry{key, {}});
-    record.entries[slot->second].variants.push_back(TextVariant{string_id, text});
-}
-
-}  // namespace
-
-void add_text_variant(TranslationTable& table, TextNumber key, std::int32_t string_id,
-                      std::string text) {
-    add_variant(table, key, string_id, table.added_texts.emplace_back(std::move(text)));
-}
-
-const FieldEntry* find_field_entry(const FileRecord& record, TextNumber key) {
-    const auto found = record.entry_of_key.find(key);
-    return found == record.entry_of_key.end() ? nullptr : &record.entries[found->second];
-}
-
-const FileRecord* find_file_record(const TranslationTable& table, TextNumber resource_index) {
-    const auto found = table.record_of_index.find(resource_index);
-    return found == table.record_of_index.end() ? nullptr : &table.records[found->second];
-}
 
 namespace {
 
@@ -101,23 +66,35 @@ void warn(Reporter& reporter, const char* format, std::size_t line_number) {
     report(reporter, Severity::warning, format, static_cast<int>(line_number));
 }
 
+constexpr std::string_view file_tag = "#File:";
+
+struct Header {
+    std::string_view name;
+    std::string_view number;
+};
+
+// The parts of a header line whose tag is at `tag`: the name up to the first
+// dot after it, the number after the first comma after that dot.
+std::optional<Header> header_of(std::string_view line, std::size_t tag) {
+    const std::size_t name_start = tag + file_tag.size();
+    const std::size_t dot = line.find('.', name_start);
+    const std::size_t comma = dot == npos ? npos : line.find(',', dot);
+    if (comma == npos) return std::nullopt;
+    return Header{line.substr(name_start, dot - name_start), line.substr(comma + 1)};
+}
+
 // One line of the table's storage, its line feed included when it has one.
 void parse_line(TranslationTable& table, char* start, std::size_t size, std::size_t line_number,
                 Reporter& reporter) {
     const std::string_view line(start, size);
     if (line.substr(0, 2) == "//") return;
 
-    constexpr std::string_view file_tag = "#File:";
     if (const std::size_t tag = line.find(file_tag); tag != npos) {
-        const std::size_t name_start = tag + file_tag.size();
-        const std::size_t dot = line.find('.', name_start);
-        const std::size_t comma = dot == npos ? npos : line.find(',', dot);
-        if (comma == npos) {
+        if (const std::optional<Header> header = header_of(line, tag)) {
+            add_file_record(table, header->name, read_number(header->number));
+        } else {
             warn(reporter, "WARNING: Invalid File Info on line %d!\n", line_number);
-            return;
         }
-        add_file_record(table, line.substr(name_start, dot - name_start),
-                        read_number(line.substr(comma + 1)));
         return;
     }
     if (line.empty() || line[0] != '#') return;
@@ -150,41 +127,88 @@ void parse_line(TranslationTable& table, char* start, std::size_t size, std::siz
     add_variant(table, key, *id, unbar(start + arrow + 2, length));
 }
 
-// Parses the table's storage, whose texts the variants then view.
-void parse_storage(TranslationTable& table, Reporter& reporter) {
-    char* text = table.storage.data();
-    std::size_t rest = table.storage.size();
-    for (std::size_t line_number = 0; rest > 0; ++line_number) {
+// Parses lines from text on, numbering them from line_number, into table's
+// records; the variants view the text.
+void parse_lines(TranslationTable& table, char* text, std::size_t size, std::size_t line_number,
+                 Reporter& reporter) {
+    for (std::size_t rest = size; rest > 0; ++line_number) {
         const void* feed = std::memchr(text, '\n', rest);
         const std::size_t length = feed ? static_cast<std::size_t>(static_cast<const char*>(feed) - text) + 1 : rest;
         parse_line(table, text, length, line_number, reporter);
         text += length;
         rest -= length;
     }
+    group_variants(table);
 }
 
 }  // namespace
 
-void parse_translation_lines(TranslationTable& table, std::string_view text, Reporter& reporter) {
+std::size_t translation_second_half(std::string_view text) {
+    for (std::size_t feed = text.find("\n#File:", text.size() / 2); feed != npos;
+         feed = text.find("\n#File:", feed + 1)) {
+        const std::string_view line = text.substr(feed + 1, text.find('\n', feed + 1) - feed);
+        if (header_of(line, 0)) return feed + 1;
+    }
+    return text.size();
+}
+
+namespace {
+
+// Parses the table's storage, whose texts the variants then view. A text of
+// at least halves_from bytes is parsed in two halves, one on another thread;
+// the second half's diagnostics follow the first's.
+void parse_storage(TranslationTable& table, Reporter& reporter, std::size_t halves_from) {
+    char* text = table.storage.get();
+    const std::size_t size = table.storage_size;
+    const std::size_t split = size >= halves_from ? translation_second_half({text, size}) : size;
+    if (split == size) {
+        parse_lines(table, text, size, 0, reporter);
+        return;
+    }
+    TranslationTable second;
+    HeldReporter held(reporter);
+    std::future<void> done = std::async(std::launch::async, [&] {
+        const auto first_lines = static_cast<std::size_t>(std::count(text, text + split, '\n'));
+        parse_lines(second, text + split, size - split, first_lines, held);
+    });
+    parse_lines(table, text, split, 0, reporter);
+    done.get();
+    held.pass_on(reporter);
+    for (FileRecord& record : second.records) {
+        table.record_of_index.insert(record.resource_index, table.records.size());
+        table.records.push_back(std::move(record));
+    }
+}
+
+}  // namespace
+
+void parse_translation_lines(TranslationTable& table, std::string_view text, Reporter& reporter,
+                             std::size_t halves_from) {
     table = TranslationTable{};
-    table.storage.assign(text.begin(), text.end());
-    parse_storage(table, reporter);
+    table.storage = std::make_unique_for_overwrite<char[]>(text.size());
+    table.storage_size = text.size();
+    std::copy(text.begin(), text.end(), table.storage.get());
+    parse_storage(table, reporter, halves_from);
 }
 
 bool parse_translation_text(TranslationTable& table, const std::string& path, Reporter& reporter) {
     table = TranslationTable{};
     InputFile file;
-    if (!file.open(path) || file.size() > table.storage.max_size()) {
+    if (!file.open(path) || file.size() > std::numeric_limits<std::size_t>::max()) {
         report(reporter, Severity::error, "Error opening file: %s\n", path.c_str());
         return false;
     }
-    table.storage.resize(static_cast<std::size_t>(file.size()));
-    if (!file.read_into(0, file.size(), reinterpret_cast<std::uint8_t*>(table.storage.data()))) {
+    table.storage_size = static_cast<std::size_t>(file.size());
+    table.storage = std::make_unique_for_overwrite<char[]>(table.storage_size);
+    if (!file.read_into(0, file.size(), reinterpret_cast<std::uint8_t*>(table.storage.get()))) {
         report(reporter, Severity::error, "Error opening file: %s\n", path.c_str());
         table = TranslationTable{};
         return false;
     }
-    parse_storage(table, reporter);
+    // One core gains nothing from halves.
+    parse_storage(table, reporter,
+                  std::thread::hardware_concurrency() == 1 ? std::numeric_limits<std::size_t>::max()
+                                                           : parse_in_halves_from);
     return true;
 }
 

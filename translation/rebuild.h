@@ -15,14 +15,15 @@
 
 namespace modtext {
 
-// The new record of one localized-string field: the variants whose language
-// from_mask keeps (and those of no table language), in text order. A variant
-// of fewer than two bytes takes the last text of two or more bytes met before
-// it in the entry. Each kept variant's own text goes to the reporter's echo.
-Bytes rebuild_locstring(const FieldEntry& entry, std::uint16_t from_mask, Reporter& reporter);
+// The new record of one localized-string field from its entry's variants:
+// those whose language from_mask keeps (and those of no table language), in
+// text order. A variant of fewer than two bytes takes the last text of two or
+// more bytes met before it in the entry. Each kept variant's own text goes to the reporter's echo.
+Bytes rebuild_locstring(std::span<const TextVariant> variants, std::uint16_t from_mask,
+                        Reporter& reporter);
 // The same, appended to out.
-void append_rebuilt_locstring(const FieldEntry& entry, std::uint16_t from_mask, Reporter& reporter,
-                              Bytes& out);
+void append_rebuilt_locstring(std::span<const TextVariant> variants, std::uint16_t from_mask,
+                              Reporter& reporter, Bytes& out);
 
 // Rebuilds a named script: every line through the script line reader, with
 // the lines the record names replaced by their first variant's text.

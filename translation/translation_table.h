@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "core/reporter.h"
@@ -19,6 +21,29 @@ namespace modtext {
 using TextNumber = std::int64_t;
 inline constexpr TextNumber no_text_number = std::int64_t{-1} << 40;
 
+// A hash from text numbers to positions, flat: a large text makes hundreds
+// of thousands of keys, and a node and a bucket per key would cost more than
+// the texts. The first position given a number is the one kept.
+class KeyIndex {
+public:
+    std::optional<std::size_t> find(TextNumber key) const;
+    // The position key has: the one given now if it had none.
+    std::size_t insert(TextNumber key, std::size_t position);
+    std::size_t size() const { return count_; }
+
+private:
+    static constexpr std::size_t empty = ~std::size_t{0};
+    struct Slot {
+        TextNumber key = 0;
+        std::size_t position = empty;
+    };
+    std::size_t slot_of(TextNumber key) const;
+    void grow();
+
+    std::vector<Slot> slots_;  // a power of two of them, at most half used
+    std::size_t count_ = 0;
+};
+
 struct TextVariant {
     std::int32_t string_id = -1;  // -1 for a script line
     std::string_view text;        // held by the table
@@ -26,14 +51,21 @@ struct TextVariant {
 
 struct FieldEntry {
     TextNumber key = 0;  // GFF field index or script line number
-    std::vector<TextVariant> variants;
+    // Its variants in the record's variant list: these, in text order.
+    std::size_t first = 0;
+    std::size_t count = 0;
 };
 
 struct FileRecord {
     std::string name;  // for information only
     TextNumber resource_index = 0;
-    std::vector<FieldEntry> entries;
-    std::unordered_map<TextNumber, std::size_t> entry_of_key;  // first entry per key
+    std::vector<FieldEntry> entries;    // in the order their keys first appear
+    std::vector<TextVariant> variants;  // grouped by entry, in entry order
+    KeyIndex entry_of_key;              // first entry per key
+
+    std::span<const TextVariant> variants_of(const FieldEntry& entry) const {
+        return std::span<const TextVariant>(variants).subspan(entry.first, entry.count);
+    }
 };
 
 struct TranslationTable {
@@ -45,12 +77,16 @@ struct TranslationTable {
     TranslationTable& operator=(TranslationTable&&) = default;
 
     std::vector<FileRecord> records;
-    std::unordered_map<TextNumber, std::size_t> record_of_index;  // first record per index
+    KeyIndex record_of_index;  // first record per index
     // The texts: the parsed file itself, converted in place, and texts added
     // one by one. Neither moves its characters when the table is moved, so
     // the views stay good.
-    std::vector<char> storage;
+    std::unique_ptr<char[]> storage;  // not zeroed first: the file fills it
+    std::size_t storage_size = 0;
     std::deque<std::string> added_texts;
+    // While the last record's lines for one key are not all adjacent: the
+    // entry of each of its variants, until they are grouped. Empty otherwise.
+    std::vector<std::size_t> scattered;
 };
 
 void add_file_record(TranslationTable& table, std::string_view name, TextNumber resource_index);
@@ -59,6 +95,13 @@ void add_file_record(TranslationTable& table, std::string_view name, TextNumber 
 // script line). The table keeps a copy of the text.
 void add_text_variant(TranslationTable& table, TextNumber key, std::int32_t string_id,
                       std::string text);
+
+// A variant whose text the table already holds. The last record's variants
+// are grouped by entry only once group_variants runs.
+void add_variant(TranslationTable& table, TextNumber key, std::int32_t string_id,
+                 std::string_view text);
+// Groups the last record's variants by entry, keeping their text order.
+void group_variants(TranslationTable& table);
 
 // The first entry of the record with this key, or none.
 const FieldEntry* find_field_entry(const FileRecord& record, TextNumber key);
@@ -70,7 +113,18 @@ const FileRecord* find_file_record(const TranslationTable& table, TextNumber res
 // cannot be read; malformed lines are reported and skipped.
 bool parse_translation_text(TranslationTable& table, const std::string& path, Reporter& reporter);
 
-// The same, over text already in memory.
-void parse_translation_lines(TranslationTable& table, std::string_view text, Reporter& reporter);
+// Where a second half of the text may start: the first line from the middle
+// on that the parse takes as a header. Every line after it up to the next
+// header is that record's, whatever came before, so the halves parse alone.
+// The text's size when there is no such line.
+std::size_t translation_second_half(std::string_view text);
+
+// Texts from this size on are parsed in two halves at once.
+inline constexpr std::size_t parse_in_halves_from = std::size_t{1} << 20;
+
+// The same, over text already in memory, parsed in two halves from
+// halves_from bytes on.
+void parse_translation_lines(TranslationTable& table, std::string_view text, Reporter& reporter,
+                             std::size_t halves_from = parse_in_halves_from);
 
 }  // namespace modtext

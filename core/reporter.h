@@ -3,9 +3,7 @@
 // command-line tool prints; the actions do not know which.
 #pragma once
 
-#include <string>
 #include <string_view>
-#include <vector>
 
 namespace modtext {
 
@@ -51,32 +49,6 @@ public:
     void error_box(std::string_view) override {}
     void info_box(std::string_view) override {}
     void kept_text(std::string_view) override {}
-};
-
-// A reporter for work done on another thread: it keeps what it is told and
-// passes it on, in order, when that work is over. It wants what the reporter
-// it passes on to wanted when it was made.
-class HeldReporter final : public Reporter {
-public:
-    explicit HeldReporter(const Reporter& outer);
-
-    bool wants(Severity severity) const override;
-    void diagnostic(Severity severity, std::string_view text) override;
-    void error_box(std::string_view text) override;
-    void info_box(std::string_view text) override;
-    void kept_text(std::string_view text) override;
-
-    void pass_on(Reporter& outer) const;
-
-private:
-    enum class Kind { diagnostic, error_box, info_box, kept_text };
-    struct Message {
-        Kind kind;
-        Severity severity;
-        std::string text;
-    };
-    bool wanted_[3];
-    std::vector<Message> held_;
 };
 
 }  // namespace modtext

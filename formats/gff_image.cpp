@@ -68,6 +68,11 @@ void release_gff(GffImage& image) {
     image.rebuilt_field_data = {};
 }
 
+std::array<ByteView, 7> gff_sections(const GffImage& image, ByteView field_array) {
+    return {ByteView(image.header.raw), image.structs,       field_array,       image.labels,
+            image.field_data,           image.field_indices, image.list_indices};
+}
+
 Bytes field_array_bytes(const std::vector<GffField>& fields) {
     Bytes out(fields.size() * gff_field_size);
     std::uint8_t* at = out.data();

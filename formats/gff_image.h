@@ -120,16 +120,15 @@ Bytes field_array_bytes(const std::vector<GffField>& fields);
 // data, field indices, list indices. Returns the resource's total size.
 std::uint64_t lay_out_gff(GffImage& image);
 
+// The header and sections, as laid out, in the order they are written;
+// field_array is the image's field array bytes, held by the caller.
+std::array<ByteView, 7> gff_sections(const GffImage& image, ByteView field_array);
+
 // The header and sections, as laid out, one after another.
 template <typename Sink>
 void write_gff(const GffImage& image, Sink&& write) {
-    write(ByteView(image.header.raw));
-    write(image.structs);
-    write(ByteView(field_array_bytes(image.fields)));
-    write(image.labels);
-    write(image.field_data);
-    write(image.field_indices);
-    write(image.list_indices);
+    const Bytes field_array = field_array_bytes(image.fields);
+    for (ByteView section : gff_sections(image, field_array)) write(section);
 }
 
 }  // namespace modtext

@@ -108,22 +108,31 @@ bool read_resource_into(InputFile& source, const ModuleArchive& archive, std::si
                         Buffer& out, Reporter& reporter) {
     const ResourceEntry& entry = archive.resources[index];
     if (!resource_fits(source, archive, index)) {
-        const std::string name = archive.keys[index].name();
-        report(reporter, Severity::error,
-               "Error: resource %zu (%s) lies outside the MOD file (offset %u, size %u)!\n", index,
-               name.c_str(), entry.offset, entry.size);
+        report_resource_outside(reporter, archive, index);
         return false;
     }
     if (!source.read_at(entry.offset, entry.size, out)) {
-        const std::string name = archive.keys[index].name();
-        report(reporter, Severity::error, "Error reading resource %zu (%s) from %s\n", index,
-               name.c_str(), archive.source_path.c_str());
+        report_unread_resource(reporter, archive, index);
         return false;
     }
     return true;
 }
 
 }  // namespace
+
+void report_resource_outside(Reporter& reporter, const ModuleArchive& archive, std::size_t index) {
+    const ResourceEntry& entry = archive.resources[index];
+    const std::string name = archive.keys[index].name();
+    report(reporter, Severity::error,
+           "Error: resource %zu (%s) lies outside the MOD file (offset %u, size %u)!\n", index,
+           name.c_str(), entry.offset, entry.size);
+}
+
+void report_unread_resource(Reporter& reporter, const ModuleArchive& archive, std::size_t index) {
+    const std::string name = archive.keys[index].name();
+    report(reporter, Severity::error, "Error reading resource %zu (%s) from %s\n", index,
+           name.c_str(), archive.source_path.c_str());
+}
 
 bool read_resource(InputFile& source, const ModuleArchive& archive, std::size_t index,
                    ReadBuffer& out, Reporter& reporter) {

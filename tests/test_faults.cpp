@@ -29,14 +29,17 @@ public:
     bool wants(Severity) const override { return true; }
     void diagnostic(Severity severity, std::string_view text) override {
         if (severity != Severity::progress) problems += text;
-        if (action_ && text.find(when_) != std::string_view::npos) std::exchange(action_, nullptr)();
+        act_on(text);
     }
     void error_box(std::string_view text) override { problems += text; }
     void info_box(std::string_view text) override { info += text; }
-    void kept_text(std::string_view) override {}
+    void kept_text(std::string_view text) override { act_on(text); }
     std::string problems, info;
 
 private:
+    void act_on(std::string_view text) {
+        if (action_ && text.find(when_) != std::string_view::npos) std::exchange(action_, nullptr)();
+    }
     std::string when_;
     std::function<void()> action_;
 };
@@ -50,7 +53,7 @@ struct Scene {
     Scene() {
         write_file(source, synthetic_module(4));
         source_bytes = read_text(source);
-        write_text(dir / "t.txt", "#File:dlg_innkeeper.DLG,4\n#5,english,male->x\n");
+        write_text(dir / "t.txt", "#File:dlg_innkeeper.DLG,4\n#12,english,male->Kept text\n");
         write_text(dir / "out.mod", "existing output");
     }
     // The CLI gives the same message on standard error and exits 1.
@@ -121,6 +124,15 @@ TEST(Faults, ASourceCutShortWhileItIsReadFailsTheAction) {
     HookReporter importing("# resources", cut);
     EXPECT_FALSE(import_module(s.source, s.text, s.output, {0x3FF, 0, 0}, importing));
     EXPECT_NE(importing.problems.find("lies outside the MOD file"), std::string::npos) << importing.problems;
+    write_file(s.source, synthetic_module(4));
+
+    // Cut while the named string is rebuilt: the resources after it are
+    // still to be copied, on the writing thread, and their reads come back short.
+    HookReporter rebuilding("Kept text", cut);
+    EXPECT_FALSE(import_module(s.source, s.text, s.output, {0x3FF, 0, 0}, rebuilding));
+    EXPECT_EQ(rebuilding.problems.rfind("Error reading resource ", 0), 0u) << rebuilding.problems;
+    EXPECT_NE(rebuilding.problems.find(" from " + s.source + "\n"), std::string::npos) << rebuilding.problems;
+    EXPECT_EQ(rebuilding.info, "");
     write_file(s.source, synthetic_module(4));
     s.untouched({"m.mod", "out.mod", "t.txt"});
 }

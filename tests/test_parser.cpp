@@ -339,7 +339,7 @@ TEST(TranslationParser, LongLinesAndRawBytesStayWhole) {
 
 TEST(TranslationParser, TwoHalvesParseAsTheWholeText) {
     const std::string head = "#File:a.DLG,1\n"          // 0
-                             "#1,english,male->one\n"    // 1
+                             "#1,english,male->o|n|e\n"  // 1: bars become line feeds
                              "#2->line two\n"            // 2
                              "#1,french,male->un\n"      // 3: back to key 1
                              "#bad\n"                    // 4
@@ -362,7 +362,7 @@ TEST(TranslationParser, TwoHalvesParseAsTheWholeText) {
     EXPECT_EQ(translation_second_half(text), text.size() - tail.size());
     EXPECT_EQ(translation_second_half(head + padding + refused), (head + padding + refused).size());
 
-    const Table expected{{"a", 1, {{1, {{0, "one"}, {2, "un"}}}, {2, {{-1, "line two\n"}}}}},
+    const Table expected{{"a", 1, {{1, {{0, "o\nn\ne"}, {2, "un"}}}, {2, {{-1, "line two\n"}}}}},
                          {"b", 2, {{5, {{0, "five"}, {2, "cinq"}}}}},
                          {"a", 1, {{9, {{0, "nine"}, {2, "neuf"}}}, {7, {{0, "seven"}, {3, "sept"}}}}}};
     const std::string problems =

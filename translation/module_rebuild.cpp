@@ -94,6 +94,12 @@ namespace {
 
 bool fits_offsets(std::uint64_t end) { return end <= std::numeric_limits<std::uint32_t>::max(); }
 
+void report_too_large(Reporter& reporter, std::size_t index, const ModuleArchive& archive) {
+    report(reporter, Severity::error,
+           "Error: the output MOD would exceed 4 GB at resource %zu (%s); nothing was written!\n",
+           index, archive.keys[index].name().c_str());
+}
+
 bool source_well_formed(ByteView bytes) {
     GffImage source;
     ByteReader reader(bytes);
@@ -103,57 +109,41 @@ bool source_well_formed(ByteView bytes) {
 
 }  // namespace
 
-bool rebuild_resource(StagedOutput& output, ByteView bytes, std::size_t index,
-                      ModuleArchive& archive, OutputCursor& cursor,
-                      const TranslationTable& table, const SelectionState& selection,
+bool rebuild_resource(ResourcePiece& piece, std::size_t index, const FileRecord& record,
+                      const ModuleArchive& archive, const SelectionState& selection,
                       Reporter& reporter) {
-    const FileRecord* record = find_file_record(table, static_cast<TextNumber>(index));
-    const std::string name = archive.keys[index].name();
-    Checksum checksum;
-    std::uint64_t size = 0;
-    const auto write = [&](ByteView part) {
-        output.write(part);
-        checksum.update(part);
-        size += part.size();
-    };
-    if (!record) {
-        write(bytes);
-    } else if (archive.keys[index].type() == resource_type::script) {
-        write(rebuild_script(bytes, *record));
-    } else {
-        GffImage image;
-        ByteReader reader(bytes);
-        std::string why;
-        if (!load_gff(image, reader, why) ||
-            !rebuild_gff_strings(image, *record, selection.from_mask, reporter, why)) {
-            report(reporter, Severity::error,
-                   "Error: resource %zu (%s) is not a well-formed GFF (%s); nothing was written!\n",
-                   index, name.c_str(), why.c_str());
-            return false;
-        }
-        // Oddities a source carries are carried on; only a source that was
-        // well formed must come out well formed. The source is looked at only
-        // when the output is not, which is rare.
-        if (!check_gff(image, why) && source_well_formed(bytes)) {
-            report(reporter, Severity::error,
-                   "Error: the written MOD failed its check: resource %zu is a malformed GFF (%s); "
-                   "nothing was written!\n",
-                   index, why.c_str());
-            return false;
-        }
-        if (fits_offsets(lay_out_gff(image))) write_gff(image, write);
-        else size = std::uint64_t{1} << 32;
+    const ByteView bytes = piece.source.view();
+    if (archive.keys[index].type() == resource_type::script) {
+        piece.built = rebuild_script(bytes, record);
+        piece.parts.push_back(piece.built);
+        return true;
     }
-    if (!fits_offsets(size) || !fits_offsets(cursor.offset + size)) {
+    GffImage& image = piece.image;
+    ByteReader reader(bytes);
+    std::string why;
+    if (!load_gff(image, reader, why) ||
+        !rebuild_gff_strings(image, record, selection.from_mask, reporter, why)) {
         report(reporter, Severity::error,
-               "Error: the output MOD would exceed 4 GB at resource %zu (%s); nothing was written!\n",
-               index, name.c_str());
+               "Error: resource %zu (%s) is not a well-formed GFF (%s); nothing was written!\n",
+               index, archive.keys[index].name().c_str(), why.c_str());
         return false;
     }
-    archive.resources[index] = {static_cast<std::uint32_t>(cursor.offset),
-                                static_cast<std::uint32_t>(size)};
-    cursor.offset += size;
-    cursor.checksums.push_back(checksum.value());
+    // Oddities a source carries are carried on; only a source that was well
+    // formed must come out well formed. The source is looked at only when the
+    // output is not, which is rare.
+    if (!check_gff(image, why) && source_well_formed(bytes)) {
+        report(reporter, Severity::error,
+               "Error: the written MOD failed its check: resource %zu is a malformed GFF (%s); "
+               "nothing was written!\n",
+               index, why.c_str());
+        return false;
+    }
+    if (!fits_offsets(lay_out_gff(image))) {
+        report_too_large(reporter, index, archive);
+        return false;
+    }
+    piece.built = field_array_bytes(image.fields);
+    for (ByteView section : gff_sections(image, piece.built)) piece.parts.push_back(section);
     return true;
 }
 
@@ -238,14 +228,36 @@ bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& ou
     output.write(resource_list());
 
     OutputCursor cursor{data_offset, {}};
-    cursor.checksums.reserve(archive.count());
-    ReadBuffer bytes;
-    for (std::size_t i = 0; i < archive.count(); ++i) {
-        // Entry i is still the source's here: it is rewritten once written.
-        if (!read_resource(source, archive, i, bytes, reporter) ||
-            !rebuild_resource(output, bytes.view(), i, archive, cursor, table, selection, reporter)) {
-            return false;
+    {
+        ResourceWriter writer(output, source);
+        for (std::size_t i = 0; i < archive.count(); ++i) {
+            // Entry i is still the source's here: it is rewritten once placed.
+            std::uint64_t size = archive.resources[i].size;
+            if (const FileRecord* record = find_file_record(table, static_cast<TextNumber>(i))) {
+                ResourcePiece* piece = writer.next_piece();
+                if (!piece) break;  // the writer failed: finish tells
+                if (!writer.read(archive, i, piece->source, reporter) ||
+                    !rebuild_resource(*piece, i, *record, archive, selection, reporter)) {
+                    return false;
+                }
+                size = piece->size();
+                writer.hand_on();
+            } else {
+                if (!resource_fits(source, archive, i)) {
+                    report_resource_outside(reporter, archive, i);
+                    return false;
+                }
+                writer.copy(i, archive.resources[i]);
+            }
+            if (!fits_offsets(size) || !fits_offsets(cursor.offset + size)) {
+                report_too_large(reporter, i, archive);
+                return false;
+            }
+            archive.resources[i] = {static_cast<std::uint32_t>(cursor.offset),
+                                    static_cast<std::uint32_t>(size)};
+            cursor.offset += size;
         }
+        if (!writer.finish(archive, cursor.checksums, reporter)) return false;
     }
     output.write_at(list_offset, resource_list());
 

@@ -3,6 +3,8 @@
 #include <future>
 #include <limits>
 #include <optional>
+#include <utility>
+#include <vector>
 #include <thread>
 
 #include "core/languages.h"
@@ -62,9 +64,23 @@ std::string_view unbar(char* text, std::size_t size) {
     return std::string_view(text, size);
 }
 
-void warn(Reporter& reporter, const char* format, std::size_t line_number) {
-    report(reporter, Severity::warning, format, static_cast<int>(line_number));
-}
+// Where a part of the text's warnings go: straight to the reporter, or, for
+// a part parsed on another thread, held with their line numbers within the
+// part until the lines before it are counted.
+struct Warnings {
+    Reporter* reporter = nullptr;
+    std::vector<std::pair<const char*, std::size_t>> held;
+
+    void warn(const char* format, std::size_t line_number) {
+        if (reporter) report(*reporter, Severity::warning, format, static_cast<int>(line_number));
+        else held.emplace_back(format, line_number);
+    }
+    void pass_on(Reporter& to, std::size_t lines_before) const {
+        for (const auto& [format, line_number] : held) {
+            report(to, Severity::warning, format, static_cast<int>(lines_before + line_number));
+        }
+    }
+};
 
 constexpr std::string_view file_tag = "#File:";
 
@@ -85,7 +101,7 @@ std::optional<Header> header_of(std::string_view line, std::size_t tag) {
 
 // One line of the table's storage, its line feed included when it has one.
 void parse_line(TranslationTable& table, char* start, std::size_t size, std::size_t line_number,
-                Reporter& reporter) {
+                Warnings& warnings) {
     const std::string_view line(start, size);
     if (line.substr(0, 2) == "//") return;
 
@@ -93,7 +109,7 @@ void parse_line(TranslationTable& table, char* start, std::size_t size, std::siz
         if (const std::optional<Header> header = header_of(line, tag)) {
             add_file_record(table, header->name, read_number(header->number));
         } else {
-            warn(reporter, "WARNING: Invalid File Info on line %d!\n", line_number);
+            warnings.warn("WARNING: Invalid File Info on line %d!\n", line_number);
         }
         return;
     }
@@ -101,7 +117,7 @@ void parse_line(TranslationTable& table, char* start, std::size_t size, std::siz
 
     const std::size_t arrow = line.find("->");
     if (arrow == npos || table.records.empty()) {
-        warn(reporter, "WARNING: Invalid String on line %d!\n", line_number);
+        warnings.warn("WARNING: Invalid String on line %d!\n", line_number);
         return;
     }
     const TextNumber key = read_number(line.substr(1));
@@ -119,7 +135,7 @@ void parse_line(TranslationTable& table, char* start, std::size_t size, std::siz
                         : string_id_of(line.substr(comma + 1, second - comma - 1),
                                        line.substr(second + 1, gender_end - second - 1));
     if (!id) {
-        warn(reporter, "WARNING: Invalid String on line %d!\n", line_number);
+        warnings.warn("WARNING: Invalid String on line %d!\n", line_number);
         return;
     }
     std::size_t length = text.size();
@@ -127,18 +143,19 @@ void parse_line(TranslationTable& table, char* start, std::size_t size, std::siz
     add_variant(table, key, *id, unbar(start + arrow + 2, length));
 }
 
-// Parses lines from text on, numbering them from line_number, into table's
-// records; the variants view the text.
-void parse_lines(TranslationTable& table, char* text, std::size_t size, std::size_t line_number,
-                 Reporter& reporter) {
+// Parses the lines of text into table's records, the variants viewing the
+// text, and tells how many lines there were.
+std::size_t parse_lines(TranslationTable& table, char* text, std::size_t size, Warnings& warnings) {
+    std::size_t line_number = 0;
     for (std::size_t rest = size; rest > 0; ++line_number) {
         const void* feed = std::memchr(text, '\n', rest);
         const std::size_t length = feed ? static_cast<std::size_t>(static_cast<const char*>(feed) - text) + 1 : rest;
-        parse_line(table, text, length, line_number, reporter);
+        parse_line(table, text, length, line_number, warnings);
         text += length;
         rest -= length;
     }
     group_variants(table);
+    return line_number;
 }
 
 }  // namespace
@@ -161,19 +178,19 @@ void parse_storage(TranslationTable& table, Reporter& reporter, std::size_t halv
     char* text = table.storage.get();
     const std::size_t size = table.storage_size;
     const std::size_t split = size >= halves_from ? translation_second_half({text, size}) : size;
+    Warnings first_warnings{&reporter, {}};
     if (split == size) {
-        parse_lines(table, text, size, 0, reporter);
+        parse_lines(table, text, size, first_warnings);
         return;
     }
     TranslationTable second;
-    HeldReporter held(reporter);
-    std::future<void> done = std::async(std::launch::async, [&] {
-        const auto first_lines = static_cast<std::size_t>(std::count(text, text + split, '\n'));
-        parse_lines(second, text + split, size - split, first_lines, held);
+    Warnings second_warnings;
+    std::future<std::size_t> second_done = std::async(std::launch::async, [&] {
+        return parse_lines(second, text + split, size - split, second_warnings);
     });
-    parse_lines(table, text, split, 0, reporter);
-    done.get();
-    held.pass_on(reporter);
+    const std::size_t first_lines = parse_lines(table, text, split, first_warnings);
+    second_done.get();
+    second_warnings.pass_on(reporter, first_lines);
     for (FileRecord& record : second.records) {
         table.record_of_index.insert(record.resource_index, table.records.size());
         table.records.push_back(std::move(record));

@@ -11,6 +11,7 @@
 #include "formats/gff_image.h"
 #include "formats/locstring.h"
 #include "formats/module_archive.h"
+#include "translation/resource_writer.h"
 #include "translation/translation_table.h"
 
 namespace modtext {
@@ -41,12 +42,11 @@ struct OutputCursor {
     std::vector<std::uint64_t> checksums;
 };
 
-// Writes resource index's new bytes at the end of the output and records
-// them in the archive's resource list. Fails, reported, on a malformed named
-// resource or an output beyond 32-bit offsets.
-bool rebuild_resource(StagedOutput& output, ByteView bytes, std::size_t index,
-                      ModuleArchive& archive, OutputCursor& cursor,
-                      const TranslationTable& table, const SelectionState& selection,
+// Rebuilds resource index, which record names, from the piece's source into
+// the piece. Fails, reported, on a malformed resource or one beyond 32-bit
+// offsets.
+bool rebuild_resource(ResourcePiece& piece, std::size_t index, const FileRecord& record,
+                      const ModuleArchive& archive, const SelectionState& selection,
                       Reporter& reporter);
 
 // Parses the translation text and writes the output module. The output
@@ -56,7 +56,7 @@ bool write_module(ModuleArchive& archive, const std::string& text_path,
                   Reporter& reporter);
 
 // The writing itself: the tables, then every resource from the open source
-// through rebuild_resource, then the resource list with the new places; then
+// through rebuild_resource or as it is, written on a second thread, then the resource list with the new places; then
 // the written module is read back and checked before it may replace anything.
 bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& output,
                      const TranslationTable& table, const SelectionState& selection,

@@ -3,10 +3,10 @@
 namespace modtext {
 
 std::size_t KeyIndex::slot_of(TextNumber key) const {
-    // Keys are mostly small and evenly spaced: mix them before masking.
-    std::uint64_t hash = static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15u;
-    hash ^= hash >> 29;
-    return static_cast<std::size_t>(hash) & (slots_.size() - 1);
+    // Fibonacci hashing: keys in steps, as field indices and line numbers
+    // come, spread over the whole table instead of clustering.
+    const std::uint64_t hash = static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15u;
+    return static_cast<std::size_t>(hash >> shift_);
 }
 
 std::optional<std::size_t> KeyIndex::find(TextNumber key) const {
@@ -34,6 +34,8 @@ std::size_t KeyIndex::insert(TextNumber key, std::size_t position) {
 void KeyIndex::grow() {
     std::vector<Slot> old(slots_.empty() ? 8 : 2 * slots_.size());
     old.swap(slots_);
+    shift_ = 64;
+    for (std::size_t size = slots_.size(); size > 1; size >>= 1) --shift_;
     for (const Slot& slot : old) {
         if (slot.position == empty) continue;
         std::size_t i = slot_of(slot.key);

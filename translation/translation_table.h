@@ -41,6 +41,7 @@ private:
     void grow();
 
     std::vector<Slot> slots_;  // a power of two of them, at most half used
+    unsigned shift_ = 64;      // 64 less the bits of a slot number
     std::size_t count_ = 0;
 };
 

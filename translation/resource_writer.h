@@ -1,0 +1,92 @@
+// Writing the output module's resources on a second thread: while one
+// resource is written and its checksum taken, the next is rebuilt. The
+// resources carried over as they are, the writer reads itself, so the
+// rebuilding runs ahead over them.
+#pragma once
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "formats/files.h"
+#include "formats/gff_image.h"
+#include "formats/module_archive.h"
+
+namespace modtext {
+
+// One rebuilt resource's new bytes, as views of what the piece holds: the
+// resource as read, its image, and rebuilt bytes.
+struct ResourcePiece {
+    ReadBuffer source;
+    GffImage image;
+    Bytes built;  // a rebuilt script, or a rebuilt GFF's field array
+    std::vector<ByteView> parts;
+
+    std::uint64_t size() const;
+};
+
+// Writes resources, in the order they are handed on, to the output on its
+// own thread, keeping the checksum of each. Two pieces take turns: one being
+// written, one being filled.
+class ResourceWriter {
+public:
+    ResourceWriter(StagedOutput& output, InputFile& source);
+    ResourceWriter(const ResourceWriter&) = delete;
+    ResourceWriter& operator=(const ResourceWriter&) = delete;
+    // Stops at once: what was not written yet is not.
+    ~ResourceWriter();
+
+    // Reads resource index from the source, as read_resource does.
+    bool read(const ModuleArchive& archive, std::size_t index, ReadBuffer& out,
+              Reporter& reporter);
+    // Hands on a resource to be copied from the source as it is: its index
+    // and its place in the source.
+    void copy(std::size_t index, ResourceEntry entry);
+    // The piece to fill next, once the writer is done with it; none when the
+    // writer stopped on a failed read (finish tells of it).
+    ResourcePiece* next_piece();
+    // Hands on the piece from next_piece to be written.
+    void hand_on();
+    // Waits until everything handed on is written, and gives the checksum of
+    // each resource, in order. Fails, reported, when a copy's read came back
+    // short.
+    bool finish(const ModuleArchive& archive, std::vector<std::uint64_t>& checksums,
+                Reporter& reporter);
+
+private:
+    struct Job {
+        std::optional<ResourceEntry> copy;  // the resource to copy, or none
+        std::size_t resource = 0;           // a copy's index
+        std::size_t piece = 0;              // otherwise, the piece to write
+    };
+    void run();
+    void stop();
+
+    StagedOutput& output_;
+    InputFile& source_;
+    std::mutex source_mutex_;  // the source is read from both threads
+
+    std::array<ResourcePiece, 4> pieces_;
+    std::size_t pieces_handed_ = 0;  // the next piece is pieces_[pieces_handed_ % 2]
+    std::size_t pieces_pending_ = 0;
+    ReadBuffer copy_buffer_;  // the writer's
+    std::vector<std::uint64_t> checksums_;
+
+    std::mutex mutex_;  // guards what follows
+    std::condition_variable changed_;
+    std::deque<Job> jobs_;
+    bool closing_ = false;
+    bool abandoned_ = false;
+    std::optional<std::size_t> unread_;  // the copy whose read came back short
+    std::exception_ptr failure_;
+    std::thread thread_;
+};
+
+}  // namespace modtext

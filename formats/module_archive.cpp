@@ -101,16 +101,24 @@ bool resource_fits(const InputFile& source, const ModuleArchive& archive, std::s
     return extent_within(entry.offset, entry.size, source.size());
 }
 
+bool resource_fits(const InputFile& source, const ModuleArchive& archive, std::size_t index,
+                   Reporter& reporter) {
+    if (resource_fits(source, archive, index)) return true;
+    const ResourceEntry& entry = archive.resources[index];
+    const std::string name = archive.keys[index].name();
+    report(reporter, Severity::error,
+           "Error: resource %zu (%s) lies outside the MOD file (offset %u, size %u)!\n", index,
+           name.c_str(), entry.offset, entry.size);
+    return false;
+}
+
 namespace {
 
 template <typename Buffer>
 bool read_resource_into(InputFile& source, const ModuleArchive& archive, std::size_t index,
                         Buffer& out, Reporter& reporter) {
     const ResourceEntry& entry = archive.resources[index];
-    if (!resource_fits(source, archive, index)) {
-        report_resource_outside(reporter, archive, index);
-        return false;
-    }
+    if (!resource_fits(source, archive, index, reporter)) return false;
     if (!source.read_at(entry.offset, entry.size, out)) {
         report_unread_resource(reporter, archive, index);
         return false;
@@ -119,14 +127,6 @@ bool read_resource_into(InputFile& source, const ModuleArchive& archive, std::si
 }
 
 }  // namespace
-
-void report_resource_outside(Reporter& reporter, const ModuleArchive& archive, std::size_t index) {
-    const ResourceEntry& entry = archive.resources[index];
-    const std::string name = archive.keys[index].name();
-    report(reporter, Severity::error,
-           "Error: resource %zu (%s) lies outside the MOD file (offset %u, size %u)!\n", index,
-           name.c_str(), entry.offset, entry.size);
-}
 
 void report_unread_resource(Reporter& reporter, const ModuleArchive& archive, std::size_t index) {
     const std::string name = archive.keys[index].name();

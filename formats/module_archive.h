@@ -83,9 +83,11 @@ bool read_module_tables(ModuleArchive& archive, InputFile& file, const std::stri
 // Whether resource index's extent lies within the open source.
 bool resource_fits(const InputFile& source, const ModuleArchive& archive, std::size_t index);
 
-// The errors of a resource that lies outside the file, and of one whose
-// read came back short.
-void report_resource_outside(Reporter& reporter, const ModuleArchive& archive, std::size_t index);
+// The same, reporting a resource that lies outside the file.
+bool resource_fits(const InputFile& source, const ModuleArchive& archive, std::size_t index,
+                   Reporter& reporter);
+
+// The error of a resource whose read came back short.
 void report_unread_resource(Reporter& reporter, const ModuleArchive& archive, std::size_t index);
 
 // Reads resource index's bytes from the open source. A resource whose extent

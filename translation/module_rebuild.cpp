@@ -243,10 +243,7 @@ bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& ou
                 size = piece->size();
                 writer.hand_on();
             } else {
-                if (!resource_fits(source, archive, i)) {
-                    report_resource_outside(reporter, archive, i);
-                    return false;
-                }
+                if (!resource_fits(source, archive, i, reporter)) return false;
                 writer.copy(i, archive.resources[i]);
             }
             if (!fits_offsets(size) || !fits_offsets(cursor.offset + size)) {

@@ -3,9 +3,9 @@
 #include <future>
 #include <limits>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
-#include <thread>
 
 #include "core/languages.h"
 #include "formats/files.h"

@@ -19,7 +19,8 @@ namespace modtext {
 // The new record of one localized-string field from its entry's variants:
 // those whose language from_mask keeps (and those of no table language), in
 // text order. A variant of fewer than two bytes takes the last text of two or
-// more bytes met before it in the entry. Each kept variant's own text goes to the reporter's echo.
+// more bytes met before it in the entry. Each kept variant's own text goes to
+// the reporter's echo.
 Bytes rebuild_locstring(std::span<const TextVariant> variants, std::uint16_t from_mask,
                         Reporter& reporter);
 // The same, appended to out.
@@ -55,9 +56,10 @@ bool write_module(ModuleArchive& archive, const std::string& text_path,
                   const std::string& output_path, const SelectionState& selection,
                   Reporter& reporter);
 
-// The writing itself: the tables, then every resource from the open source
-// through rebuild_resource or as it is, written on a second thread, then the resource list with the new places; then
-// the written module is read back and checked before it may replace anything.
+// The writing itself: the tables, then every resource from the open source,
+// through rebuild_resource or as it is, written on a second thread; then the
+// resource list with the new places. The written module is then read back and
+// checked before it may replace anything.
 bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& output,
                      const TranslationTable& table, const SelectionState& selection,
                      Reporter& reporter);

@@ -409,3 +409,38 @@ TEST(TranslationParserFile, ReadsRawBytesAndReportsAMissingFile) {
     EXPECT_EQ(contents(table), Table{});
     EXPECT_EQ(reporter.problems, "");
 }
+
+TEST(TranslationParserFile, ALargeTextParsesAsTheSameTextInMemoryAndSurvivesAMove) {
+    // Several megabytes: read into memory of its own kind and parsed in
+    // halves, which must change nothing.
+    std::string text;
+    for (int record = 0; text.size() < (std::size_t{6} << 20); ++record) {
+        text += "#File:area" + std::to_string(record) + ".DLG," + std::to_string(record) + "\n";
+        for (int key = 0; key < 200; ++key) {
+            const std::string k = std::to_string(key);
+            text += "#" + k + ",english,male->line " + k + " of " + std::to_string(record) + "|more\n";
+            if (key % 50 == 7) text += "#bad line\n";
+            text += "#" + k + ",french,female->ligne " + k + "\n";
+        }
+    }
+    text += "#0,german,male->no line end";
+    const std::string path = (modtext::testing::scratch_dir() / "large.txt").string();
+    modtext::testing::write_text(path, text);
+
+    TranslationTable whole;
+    RecordingReporter whole_reporter;
+    parse_translation_lines(whole, text, whole_reporter, text.size() + 1);
+    TranslationTable read;
+    RecordingReporter read_reporter;
+    ASSERT_TRUE(parse_translation_text(read, path, read_reporter));
+    const Table expected = contents(whole);
+    ASSERT_GT(expected.size(), 100u);
+    EXPECT_EQ(contents(read), expected);
+    EXPECT_EQ(read_reporter.problems, whole_reporter.problems);
+    EXPECT_NE(read_reporter.problems, "");
+
+    TranslationTable moved = std::move(read);
+    EXPECT_EQ(contents(moved), expected);
+    read = std::move(moved);
+    EXPECT_EQ(contents(read), expected);
+}

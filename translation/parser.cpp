@@ -175,8 +175,8 @@ namespace {
 // at least halves_from bytes is parsed in two halves, one on another thread;
 // the second half's diagnostics follow the first's.
 void parse_storage(TranslationTable& table, Reporter& reporter, std::size_t halves_from) {
-    char* text = table.storage.get();
-    const std::size_t size = table.storage_size;
+    char* text = table.storage.data();
+    const std::size_t size = table.storage.size();
     const std::size_t split = size >= halves_from ? translation_second_half({text, size}) : size;
     Warnings first_warnings{&reporter, {}};
     if (split == size) {
@@ -202,9 +202,8 @@ void parse_storage(TranslationTable& table, Reporter& reporter, std::size_t halv
 void parse_translation_lines(TranslationTable& table, std::string_view text, Reporter& reporter,
                              std::size_t halves_from) {
     table = TranslationTable{};
-    table.storage = std::make_unique_for_overwrite<char[]>(text.size());
-    table.storage_size = text.size();
-    std::copy(text.begin(), text.end(), table.storage.get());
+    table.storage = BulkBuffer(text.size());
+    std::copy(text.begin(), text.end(), table.storage.data());
     parse_storage(table, reporter, halves_from);
 }
 
@@ -215,9 +214,8 @@ bool parse_translation_text(TranslationTable& table, const std::string& path, Re
         report(reporter, Severity::error, "Error opening file: %s\n", path.c_str());
         return false;
     }
-    table.storage_size = static_cast<std::size_t>(file.size());
-    table.storage = std::make_unique_for_overwrite<char[]>(table.storage_size);
-    if (!file.read_into(0, file.size(), reinterpret_cast<std::uint8_t*>(table.storage.get()))) {
+    table.storage = BulkBuffer(static_cast<std::size_t>(file.size()));
+    if (!file.read_into(0, file.size(), reinterpret_cast<std::uint8_t*>(table.storage.data()))) {
         report(reporter, Severity::error, "Error opening file: %s\n", path.c_str());
         table = TranslationTable{};
         return false;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/reporter.h"
+#include "formats/bulk_buffer.h"
 
 namespace modtext {
 
@@ -82,8 +83,7 @@ struct TranslationTable {
     // The texts: the parsed file itself, converted in place, and texts added
     // one by one. Neither moves its characters when the table is moved, so
     // the views stay good.
-    std::unique_ptr<char[]> storage;  // not zeroed first: the file fills it
-    std::size_t storage_size = 0;
+    BulkBuffer storage;  // not zeroed first: the file fills it
     std::deque<std::string> added_texts;
     // While the last record's lines for one key are not all adjacent: the
     // entry of each of its variants, until they are grouped. Empty otherwise.

@@ -96,6 +96,59 @@ TEST(WriteModule, EmptyModuleAndUnnamedResourcesCarriedByteForByte) {
     for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(resource_of(output, i), resource_of(source, i)) << i;
 }
 
+TEST(WriteModule, TheCheckTellsTheFirstResourceThatDiffersWhicheverHalfReadsIt) {
+    std::vector<ModuleResource> resources;
+    for (int i = 0; i < 6; ++i) {
+        const auto letter = static_cast<char>('a' + i);
+        resources.push_back({std::string(1, letter), restype::script,
+                             Bytes(100, static_cast<std::uint8_t>(letter)), 0, 0});
+    }
+    const Bytes module = module_bytes(resources);
+    ModuleArchive archive;
+    InputFile file;
+    file.open_memory(module);
+    RecordingReporter reporter;
+    ASSERT_TRUE(read_module_tables(archive, file, "m.mod", reporter));
+    OutputCursor cursor;
+    for (std::size_t i = 0; i < 6; ++i) {
+        Checksum checksum;
+        checksum.update(resource_of(module, i));
+        cursor.checksums.push_back(checksum.value());
+    }
+    const auto check = [&](const Bytes& written, const ModuleArchive& meant) {
+        InputFile first;
+        InputFile second;
+        first.open_memory(written);
+        second.open_memory(written);
+        std::string why;
+        return verify_written_module(meant, first, second, cursor, why) ? "good" : why;
+    };
+    EXPECT_EQ(check(module, archive), "good");
+
+    // Resources 0 to 2 are read by one thread, 3 to 5 by the other.
+    const std::size_t data = get_u32(module, get_u32(module, 28));
+    const auto changed = [&](std::initializer_list<std::size_t> at) {
+        Bytes written = module;
+        for (std::size_t i : at) written[data + 100 * i + 99] ^= 1;
+        return written;
+    };
+    EXPECT_EQ(check(changed({4}), archive), "resource 4 does not hold the bytes written");
+    EXPECT_EQ(check(changed({1}), archive), "resource 1 does not hold the bytes written");
+    EXPECT_EQ(check(changed({5, 0}), archive), "resource 0 does not hold the bytes written");
+
+    ModuleArchive moved = archive;
+    moved.resources[5].size = 99;
+    EXPECT_EQ(check(module, moved), "resource 5 is not where it was written");
+    moved.resources[2].offset += 1;
+    EXPECT_EQ(check(module, moved), "resource 2 is not where it was written");
+    EXPECT_EQ(check(Bytes(module.begin(), module.end() - 1), archive),
+              "resource 5 is not where it was written");
+    cursor.checksums.pop_back();
+    EXPECT_EQ(check(module, archive), "its tables are not those written");
+    EXPECT_EQ(check(Bytes(module.begin(), module.begin() + 100), archive),
+              "its tables do not lie within it");
+}
+
 TEST(RebuildResource, GffComesBackIdenticalUnlessItsStringsChange) {
     const auto dir = modtext::testing::scratch_dir();
     const Bytes dialogue = gff_bytes(

@@ -304,6 +304,25 @@ TEST(TranslationParser, EntriesGatherByKeyUnderTheLatestAcceptedHeader) {
     EXPECT_EQ(find_field_entry(table.records[1], 20), nullptr);
     EXPECT_EQ(find_field_entry(table.records[2], 10), nullptr);
 
+    // Keys that do not ascend are found all the same, before and after the
+    // first key below another.
+    parse_translation_lines(table,
+                            "#File:q.DLG,4\n#5,english,male->a\n#5,french,male->b\n#9,english,male->c\n"
+                            "#3,english,male->d\n#9,french,male->e\n#7,english,male->f\n",
+                            reporter);
+    ASSERT_EQ(table.records.size(), 1u);
+    const FileRecord& q = table.records[0];
+    EXPECT_EQ(contents(table), (Table{{"q", 4, {{5, {{0, "a"}, {2, "b"}}}, {9, {{0, "c"}, {2, "e"}}},
+                                                {3, {{0, "d"}}}, {7, {{0, "f"}}}}}}));
+    for (std::size_t e = 0; e < q.entries.size(); ++e) {
+        EXPECT_EQ(find_field_entry(q, q.entries[e].key), &q.entries[e]);
+    }
+    EXPECT_EQ(find_field_entry(q, 4), nullptr);
+    EntryWalk walk(q);
+    EXPECT_EQ(walk.find(3), &q.entries[2]);
+    EXPECT_EQ(walk.find(4), nullptr);
+    EXPECT_EQ(walk.find(9), &q.entries[1]);
+
     // Each parse starts from an empty table.
     parse_translation_lines(table, "#File:z.NSS,9\n", reporter);
     EXPECT_EQ(contents(table), (Table{{"z", 9, {}}}));

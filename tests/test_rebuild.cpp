@@ -212,4 +212,8 @@ TEST(RebuildScript, ReplacesNamedLinesAndEndsEveryLineWithALineFeed) {
     const FileRecord& more = several.records.at(0);
     EXPECT_EQ(rebuild_script(text_bytes(std::string("a\r\nb\0c\r\nd\r\ne\r\n", 13)), more),
               text_bytes(std::string("one\r\nb\0c\nlast\nno end\n", 21)));
+    // Lines named out of order reach the same lines.
+    const TranslationTable shuffled = table_of("#File:s.NSS,0\n#3->no end\n#0->one\r\n#2->last\n#2->ignored");
+    EXPECT_EQ(rebuild_script(text_bytes(std::string("a\r\nb\0c\r\nd\r\ne\r\n", 13)), shuffled.records.at(0)),
+              text_bytes(std::string("one\r\nb\0c\nlast\nno end\n", 21)));
 }

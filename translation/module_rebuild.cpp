@@ -45,9 +45,10 @@ Bytes rebuild_script(ByteView bytes, const FileRecord& record) {
     Bytes out;
     out.reserve(bytes.size());
     ByteReader cursor(bytes);
+    EntryWalk entries(record);
     for (TextNumber line_number = 0; !cursor.at_end(); ++line_number) {
         const ByteView line = read_script_line(cursor);
-        if (const FieldEntry* entry = find_field_entry(record, line_number)) {
+        if (const FieldEntry* entry = entries.find(line_number)) {
             const std::string_view text = record.variants_of(*entry).front().text;
             out.insert(out.end(), text.begin(), text.end());
             // A replacement without a line end must not join the next line.
@@ -66,10 +67,11 @@ bool rebuild_gff_strings(GffImage& image, const FileRecord& record, std::uint16_
     Bytes records;
     std::vector<FieldSplice> splices;
     std::vector<std::size_t> starts;
+    EntryWalk entries(record);
     for (std::size_t j = 0; j < image.fields.size(); ++j) {
         const GffField& field = image.fields[j];
         if (field.type != gff_type::loc_string) continue;
-        const FieldEntry* entry = find_field_entry(record, static_cast<TextNumber>(j));
+        const FieldEntry* entry = entries.find(static_cast<TextNumber>(j));
         if (!entry) continue;
         std::uint64_t old_length = 0;
         if (!locstring_extent(image.field_data, field.data, old_length)) {

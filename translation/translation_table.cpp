@@ -1,5 +1,7 @@
 #include "translation/translation_table.h"
 
+#include <algorithm>
+
 namespace modtext {
 
 std::size_t KeyIndex::slot_of(TextNumber key) const {
@@ -46,7 +48,7 @@ void KeyIndex::grow() {
 
 void add_file_record(TranslationTable& table, std::string_view name, TextNumber resource_index) {
     group_variants(table);
-    table.records.push_back(FileRecord{std::string(name), resource_index, {}, {}, {}});
+    table.records.push_back(FileRecord{std::string(name), resource_index, {}, {}, true, {}});
     table.record_of_index.insert(resource_index, table.records.size() - 1);
 }
 
@@ -57,7 +59,15 @@ void add_variant(TranslationTable& table, TextNumber key, std::int32_t string_id
     std::size_t entry = entries.size() - 1;
     // A field's lines stand together as export writes them: the entry of
     // the line before is the likely one.
-    if (entries.empty() || entries.back().key != key) {
+    if (entries.empty() || (record.keys_ascend && entries.back().key < key)) {
+        entry = entries.size();
+        entries.push_back(FieldEntry{key, record.variants.size(), 0});
+    } else if (entries.back().key != key) {
+        if (record.keys_ascend) {
+            // The first key below the one before: from here on keys are hashed.
+            record.keys_ascend = false;
+            for (std::size_t e = 0; e < entries.size(); ++e) record.entry_of_key.insert(entries[e].key, e);
+        }
         entry = record.entry_of_key.insert(key, entries.size());
         if (entry == entries.size()) {
             entries.push_back(FieldEntry{key, record.variants.size(), 0});
@@ -100,6 +110,12 @@ void add_text_variant(TranslationTable& table, TextNumber key, std::int32_t stri
 }
 
 const FieldEntry* find_field_entry(const FileRecord& record, TextNumber key) {
+    if (record.keys_ascend) {
+        const auto found = std::lower_bound(
+            record.entries.begin(), record.entries.end(), key,
+            [](const FieldEntry& entry, TextNumber k) { return entry.key < k; });
+        return found != record.entries.end() && found->key == key ? &*found : nullptr;
+    }
     const std::optional<std::size_t> found = record.entry_of_key.find(key);
     return found ? &record.entries[*found] : nullptr;
 }

@@ -63,7 +63,10 @@ struct FileRecord {
     TextNumber resource_index = 0;
     std::vector<FieldEntry> entries;    // in the order their keys first appear
     std::vector<TextVariant> variants;  // grouped by entry, in entry order
-    KeyIndex entry_of_key;              // first entry per key
+    // Whether the entries' keys ascend, as an export writes them: they are
+    // then found by searching the entries, and need no hash.
+    bool keys_ascend = true;
+    KeyIndex entry_of_key;  // first entry per key, once the keys do not ascend
 
     std::span<const TextVariant> variants_of(const FieldEntry& entry) const {
         return std::span<const TextVariant>(variants).subspan(entry.first, entry.count);
@@ -106,6 +109,24 @@ void group_variants(TranslationTable& table);
 
 // The first entry of the record with this key, or none.
 const FieldEntry* find_field_entry(const FileRecord& record, TextNumber key);
+
+// Finds a record's entries by keys asked in ascending order, as the rebuild
+// walks fields and lines: alongside the entries when their keys ascend, which
+// costs one pass over them in all, or else by hash.
+class EntryWalk {
+public:
+    explicit EntryWalk(const FileRecord& record) : record_(record) {}
+    const FieldEntry* find(TextNumber key) {
+        if (!record_.keys_ascend) return find_field_entry(record_, key);
+        const std::vector<FieldEntry>& entries = record_.entries;
+        while (next_ < entries.size() && entries[next_].key < key) ++next_;
+        return next_ < entries.size() && entries[next_].key == key ? &entries[next_] : nullptr;
+    }
+
+private:
+    const FileRecord& record_;
+    std::size_t next_ = 0;
+};
 
 // The first record naming this resource index, or none.
 const FileRecord* find_file_record(const TranslationTable& table, TextNumber resource_index);

@@ -24,17 +24,40 @@ public:
     ByteView bytes() const { return bytes_; }
 
     // Moves the cursor; a position past the end is refused and leaves it.
-    [[nodiscard]] bool seek(std::uint64_t position);
-    [[nodiscard]] bool skip(std::uint64_t count);
+    [[nodiscard]] bool seek(std::uint64_t position) {
+        if (position > bytes_.size()) return false;
+        position_ = static_cast<std::size_t>(position);
+        return true;
+    }
+    [[nodiscard]] bool skip(std::uint64_t count) {
+        if (count > remaining()) return false;
+        position_ += static_cast<std::size_t>(count);
+        return true;
+    }
 
     // Each read either takes all it asks for and advances, or fails and
-    // leaves the cursor and the destination as they were.
+    // leaves the cursor and the destination as they were. (Defined here:
+    // they run for every field of every resource.)
     [[nodiscard]] bool read_bytes(std::span<std::uint8_t> destination);
-    [[nodiscard]] bool read_view(std::uint64_t count, ByteView& out);
-    [[nodiscard]] bool read_u8(std::uint8_t& value);
+    [[nodiscard]] bool read_view(std::uint64_t count, ByteView& out) {
+        if (count > remaining()) return false;
+        out = bytes_.subspan(position_, static_cast<std::size_t>(count));
+        position_ += static_cast<std::size_t>(count);
+        return true;
+    }
+    [[nodiscard]] bool read_u8(std::uint8_t& value) {
+        if (remaining() < 1) return false;
+        value = bytes_[position_++];
+        return true;
+    }
     [[nodiscard]] bool read_u16(std::uint16_t& value);
     [[nodiscard]] bool read_u32(std::uint32_t& value);
-    [[nodiscard]] bool read_i32(std::int32_t& value);
+    [[nodiscard]] bool read_i32(std::int32_t& value) {
+        std::uint32_t raw = 0;
+        if (!read_u32(raw)) return false;
+        value = static_cast<std::int32_t>(raw);
+        return true;
+    }
 
     // The line that starts at the cursor, without its line end (a line feed,
     // or a carriage return and line feed); the cursor moves past the line
@@ -47,10 +70,33 @@ private:
 };
 
 // Little-endian helpers for fixed-size records held in memory.
-std::uint16_t load_u16(const std::uint8_t* at);
-std::uint32_t load_u32(const std::uint8_t* at);
-void store_u32(std::uint8_t* at, std::uint32_t value);
+inline std::uint16_t load_u16(const std::uint8_t* at) {
+    return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
+}
+inline std::uint32_t load_u32(const std::uint8_t* at) {
+    return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
+           (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
+}
+inline void store_u32(std::uint8_t* at, std::uint32_t value) {
+    at[0] = static_cast<std::uint8_t>(value);
+    at[1] = static_cast<std::uint8_t>(value >> 8);
+    at[2] = static_cast<std::uint8_t>(value >> 16);
+    at[3] = static_cast<std::uint8_t>(value >> 24);
+}
 void append_u32(Bytes& out, std::uint32_t value);
+
+inline bool ByteReader::read_u16(std::uint16_t& value) {
+    if (remaining() < 2) return false;
+    value = load_u16(bytes_.data() + position_);
+    position_ += 2;
+    return true;
+}
+inline bool ByteReader::read_u32(std::uint32_t& value) {
+    if (remaining() < 4) return false;
+    value = load_u32(bytes_.data() + position_);
+    position_ += 4;
+    return true;
+}
 
 // Whether [offset, offset + length) lies within a buffer of the given size,
 // without overflow.

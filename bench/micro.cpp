@@ -77,12 +77,13 @@ void BM_RebuildConversation(benchmark::State& state) {
         add_text_variant(table, 3 * k + 1 + 1, 2, "Ligne de la longue discussion, l'ami.");
     }
     SilentReporter quiet;
+    SpliceMemory memory;
     for (auto _ : state) {
         GffImage image;
         ByteReader reader(gff);
         std::string why;
         load_gff(image, reader, why);
-        rebuild_gff_strings(image, table.records[0], 0x003, quiet, why);
+        rebuild_gff_strings(image, table.records[0], 0x003, quiet, why, memory);
         benchmark::DoNotOptimize(image.field_data.data());
     }
 }

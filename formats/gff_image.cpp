@@ -65,7 +65,7 @@ void release_gff(GffImage& image) {
     image.field_data = {};
     image.field_indices = {};
     image.list_indices = {};
-    image.rebuilt_field_data = {};
+    image.rebuilt_field_data.clear();  // its memory serves the next rebuild
 }
 
 std::array<ByteView, 7> gff_sections(const GffImage& image, ByteView field_array) {
@@ -74,7 +74,13 @@ std::array<ByteView, 7> gff_sections(const GffImage& image, ByteView field_array
 }
 
 Bytes field_array_bytes(const std::vector<GffField>& fields) {
-    Bytes out(fields.size() * gff_field_size);
+    Bytes out;
+    field_array_bytes(fields, out);
+    return out;
+}
+
+void field_array_bytes(const std::vector<GffField>& fields, Bytes& out) {
+    out.resize(fields.size() * gff_field_size);
     std::uint8_t* at = out.data();
     for (const GffField& field : fields) {
         store_u32(at, field.type);
@@ -82,7 +88,6 @@ Bytes field_array_bytes(const std::vector<GffField>& fields) {
         store_u32(at + 8, field.data);
         at += gff_field_size;
     }
-    return out;
 }
 
 std::uint64_t lay_out_gff(GffImage& image) {

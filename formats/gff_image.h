@@ -114,6 +114,8 @@ void release_gff(GffImage& image);
 
 // The field array as 12-byte little-endian records.
 Bytes field_array_bytes(const std::vector<GffField>& fields);
+// The same into out, whose memory is kept.
+void field_array_bytes(const std::vector<GffField>& fields, Bytes& out);
 
 // Sets every section offset of the header to where the section is written:
 // after the header, back to back, in the order structs, fields, labels, field

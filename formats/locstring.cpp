@@ -84,28 +84,33 @@ std::size_t lower_bound_from(const Sequence& sorted, Value value, std::size_t& h
 }  // namespace
 
 bool splice_field_data(GffImage& image, const std::vector<FieldSplice>& splices) {
+    SpliceMemory memory;
+    return splice_field_data(image, splices, memory);
+}
+
+bool splice_field_data(GffImage& image, const std::vector<FieldSplice>& splices,
+                       SpliceMemory& memory) {
     if (splices.empty()) return true;
     // Where every other field's data lies: a record that any of them reaches
     // into, or that reaches into one of them, is shared.
-    struct Extent {
-        std::uint64_t start, end;
-    };
-    std::vector<Extent> extents;
+    std::vector<DataExtent>& extents = memory.extents;
+    extents.clear();
     for (const GffField& field : image.fields) {
         if (!has_data_offset(field.type)) continue;
         const std::uint64_t length = field_data_extent(field, image.field_data);
         extents.push_back({field.data, std::uint64_t{field.data} + std::max<std::uint64_t>(length, 1)});
     }
-    const auto by_start = [](const Extent& a, const Extent& b) { return a.start < b.start; };
+    const auto by_start = [](const DataExtent& a, const DataExtent& b) { return a.start < b.start; };
     if (!std::is_sorted(extents.begin(), extents.end(), by_start)) {
         std::sort(extents.begin(), extents.end(), by_start);
     }
-    std::vector<std::uint64_t> furthest(extents.size());  // the furthest end up to each extent
+    std::vector<std::uint64_t>& furthest = memory.furthest;  // the furthest end up to each extent
+    furthest.resize(extents.size());
     for (std::size_t i = 0; i < extents.size(); ++i) {
         furthest[i] = std::max(extents[i].end, i ? furthest[i - 1] : 0);
     }
     std::size_t first_hint = 0, last_hint = 0;
-    const auto start_of = [](const Extent& e) { return e.start; };
+    const auto start_of = [](const DataExtent& e) { return e.start; };
     const auto shared = [&](const FieldSplice& s) {
         const std::size_t first = lower_bound_from(extents, std::uint64_t{s.position}, first_hint, start_of);
         const std::size_t last =
@@ -114,7 +119,10 @@ bool splice_field_data(GffImage& image, const std::vector<FieldSplice>& splices)
         return last - first > 1 || (first > 0 && furthest[first - 1] > s.position);
     };
 
-    std::vector<const FieldSplice*> in_place, appended;
+    std::vector<const FieldSplice*>& in_place = memory.in_place;
+    std::vector<const FieldSplice*>& appended = memory.appended;
+    in_place.clear();
+    appended.clear();
     for (const FieldSplice& s : splices) (shared(s) ? appended : in_place).push_back(&s);
     std::stable_sort(in_place.begin(), in_place.end(),
                      [](const FieldSplice* a, const FieldSplice* b) { return a->position < b->position; });
@@ -126,11 +134,14 @@ bool splice_field_data(GffImage& image, const std::vector<FieldSplice>& splices)
     for (const FieldSplice* s : appended) new_size += s->record.size();
     if (new_size > std::numeric_limits<std::uint32_t>::max()) return false;
 
-    Bytes block;
+    Bytes& block = memory.block;
+    block.clear();
     block.reserve(static_cast<std::size_t>(new_size));
     std::size_t cursor = 0;
-    std::vector<std::uint32_t> positions;
-    std::vector<std::uint32_t> shifts;  // running shift behind each position
+    std::vector<std::uint32_t>& positions = memory.positions;
+    std::vector<std::uint32_t>& shifts = memory.shifts;  // running shift behind each position
+    positions.clear();
+    shifts.clear();
     std::uint32_t shift = 0;
     for (const FieldSplice* s : in_place) {
         block.insert(block.end(), old.begin() + static_cast<std::ptrdiff_t>(cursor),
@@ -157,7 +168,9 @@ bool splice_field_data(GffImage& image, const std::vector<FieldSplice>& splices)
         image.fields[s->field].data = static_cast<std::uint32_t>(end);
         end += s->record.size();
     }
-    image.set_field_data(std::move(block));
+    // The image's block before, which old may view, is the spare from here on.
+    image.rebuilt_field_data.swap(block);
+    image.field_data = image.rebuilt_field_data;
     image.header.set_word(36, static_cast<std::uint32_t>(new_size));
     return true;
 }

@@ -50,12 +50,36 @@ struct FieldSplice {
     ByteView record;
 };
 
+// Where a field's data lies in the field data block.
+struct DataExtent {
+    std::uint64_t start = 0;
+    std::uint64_t end = 0;
+};
+
+// Memory for splicing one resource's strings, kept from one resource to the
+// next, so that a module's worth of splices does not take memory from the
+// system and give it back each time.
+struct SpliceMemory {
+    Bytes records;  // the new records, back to back
+    std::vector<FieldSplice> splices;
+    std::vector<std::size_t> starts;  // of each record within records
+    std::vector<DataExtent> extents;
+    std::vector<std::uint64_t> furthest;
+    std::vector<const FieldSplice*> in_place;
+    std::vector<const FieldSplice*> appended;
+    std::vector<std::uint32_t> positions;
+    std::vector<std::uint32_t> shifts;
+    Bytes block;  // the next field data block
+};
+
 // Puts every new record into the image's field data block in one pass, the
 // splices given in ascending field order with the offsets as loaded. Each
 // record replaces its old one in place, and every data offset behind it moves
 // by the difference in length; but a record whose old bytes another field
 // also points into is appended at the end of the block instead, leaving the
 // old bytes to the others. Fails when the block would outgrow 32 bits.
+bool splice_field_data(GffImage& image, const std::vector<FieldSplice>& splices,
+                       SpliceMemory& memory);
 bool splice_field_data(GffImage& image, const std::vector<FieldSplice>& splices);
 
 }  // namespace modtext

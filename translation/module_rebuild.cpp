@@ -62,11 +62,14 @@ Bytes rebuild_script(ByteView bytes, const FileRecord& record) {
 }
 
 bool rebuild_gff_strings(GffImage& image, const FileRecord& record, std::uint16_t from_mask,
-                         Reporter& reporter, std::string& why) {
+                         Reporter& reporter, std::string& why, SpliceMemory& memory) {
     // The new records, back to back; the splices view them once all are made.
-    Bytes records;
-    std::vector<FieldSplice> splices;
-    std::vector<std::size_t> starts;
+    Bytes& records = memory.records;
+    std::vector<FieldSplice>& splices = memory.splices;
+    std::vector<std::size_t>& starts = memory.starts;
+    records.clear();
+    splices.clear();
+    starts.clear();
     EntryWalk entries(record);
     for (std::size_t j = 0; j < image.fields.size(); ++j) {
         const GffField& field = image.fields[j];
@@ -86,7 +89,7 @@ bool rebuild_gff_strings(GffImage& image, const FileRecord& record, std::uint16_
     for (std::size_t k = 0; k < splices.size(); ++k) {
         splices[k].record = ByteView(records).subspan(starts[k], starts[k + 1] - starts[k]);
     }
-    if (!splice_field_data(image, splices)) {
+    if (!splice_field_data(image, splices, memory)) {
         why = "field data would exceed 4 GB";
         return false;
     }
@@ -125,7 +128,7 @@ bool rebuild_resource(ResourcePiece& piece, std::size_t index, const FileRecord&
     ByteReader reader(bytes);
     std::string why;
     if (!load_gff(image, reader, why) ||
-        !rebuild_gff_strings(image, record, selection.from_mask, reporter, why)) {
+        !rebuild_gff_strings(image, record, selection.from_mask, reporter, why, piece.splicing)) {
         report(reporter, Severity::error,
                "Error: resource %zu (%s) is not a well-formed GFF (%s); nothing was written!\n",
                index, archive.keys[index].name().c_str(), why.c_str());
@@ -145,7 +148,7 @@ bool rebuild_resource(ResourcePiece& piece, std::size_t index, const FileRecord&
         report_too_large(reporter, index, archive);
         return false;
     }
-    piece.built = field_array_bytes(image.fields);
+    field_array_bytes(image.fields, piece.built);
     for (ByteView section : gff_sections(image, piece.built)) piece.parts.push_back(section);
     return true;
 }

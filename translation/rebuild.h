@@ -31,10 +31,11 @@ void append_rebuilt_locstring(std::span<const TextVariant> variants, std::uint16
 // the lines the record names replaced by their first variant's text.
 Bytes rebuild_script(ByteView bytes, const FileRecord& record);
 
-// Rebuilds a named GFF resource's localized strings in the loaded image.
-// Fails, with the reason in `why`, when a named string lies outside its block.
+// Rebuilds a named GFF resource's localized strings in the loaded image,
+// working in memory. Fails, with the reason in `why`, when a named string
+// lies outside its block.
 bool rebuild_gff_strings(GffImage& image, const FileRecord& record, std::uint16_t from_mask,
-                         Reporter& reporter, std::string& why);
+                         Reporter& reporter, std::string& why, SpliceMemory& memory);
 
 // The output module's position of the next resource, and the checksum of
 // each resource as it was written, for the check of the written module.

@@ -3,6 +3,15 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -31,6 +40,41 @@ std::int64_t tell_file(std::FILE* file) {
 #endif
 }
 
+// Reads count bytes at offset without moving a position the file shares, so
+// that two threads may read the same file at once. Fails on a short read.
+bool read_file_at(std::FILE* file, std::uint64_t offset, std::uint8_t* out, std::size_t count) {
+    // Pieces of at most 1 GB, which every system takes in one call.
+    constexpr std::size_t most = std::size_t{1} << 30;
+#ifdef _WIN32
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    while (count > 0) {
+        OVERLAPPED place{};
+        place.Offset = static_cast<DWORD>(offset);
+        place.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        if (!ReadFile(handle, out, static_cast<DWORD>(std::min(count, most)), &got, &place) ||
+            got == 0) {
+            return false;
+        }
+        out += got;
+        offset += got;
+        count -= got;
+    }
+#else
+    const int descriptor = fileno(file);
+    while (count > 0) {
+        const ssize_t got = pread(descriptor, out, std::min(count, most), static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        const auto taken = static_cast<std::size_t>(got);
+        out += taken;
+        offset += taken;
+        count -= taken;
+    }
+#endif
+    return true;
+}
+
 bool regular_file(std::FILE* file) {
 #ifdef _WIN32
     struct _stat64 info;
@@ -52,7 +96,6 @@ bool InputFile::open(const std::string& path) {
         close();
         return false;
     }
-    std::setvbuf(file_, nullptr, _IOFBF, io_buffer_size);
     std::int64_t end = -1;
     if (std::fseek(file_, 0, SEEK_END) == 0) end = tell_file(file_);
     if (end < 0 || !seek_file(file_, 0)) {
@@ -86,7 +129,7 @@ bool InputFile::read_into(std::uint64_t offset, std::uint64_t count, std::uint8_
         std::memcpy(out, memory_.data() + offset, n);
         return true;
     }
-    return seek_file(file_, offset) && std::fread(out, 1, n, file_) == n;
+    return read_file_at(file_, offset, out, n);
 }
 
 bool InputFile::readable(std::uint64_t offset, std::uint64_t count) const {

@@ -23,7 +23,6 @@ ResourceWriter::~ResourceWriter() {
 
 bool ResourceWriter::read(const ModuleArchive& archive, std::size_t index, ReadBuffer& out,
                           Reporter& reporter) {
-    const std::lock_guard lock(source_mutex_);
     return read_resource(source_, archive, index, out, reporter);
 }
 
@@ -88,7 +87,6 @@ void ResourceWriter::run() {
             }
             ByteView copied;
             if (job.copy) {
-                const std::lock_guard lock(source_mutex_);
                 if (!source_.read_at(job.copy->offset, job.copy->size, copy_buffer_)) {
                     const std::lock_guard state_lock(mutex_);
                     unread_ = job.resource;

@@ -72,8 +72,7 @@ private:
     void stop();
 
     StagedOutput& output_;
-    InputFile& source_;
-    std::mutex source_mutex_;  // the source is read from both threads
+    InputFile& source_;  // read from both threads, by offset
 
     std::array<ResourcePiece, 4> pieces_;
     std::size_t pieces_handed_ = 0;  // the next piece is pieces_[pieces_handed_ % 2]

@@ -149,6 +149,48 @@ TEST(WriteModule, TheCheckTellsTheFirstResourceThatDiffersWhicheverHalfReadsIt) 
               "its tables do not lie within it");
 }
 
+TEST(WriteModule, ResourcesOfEverySizeComeOutInOrderWhateverTheWriterHoldsAhead) {
+    // Named scripts of a few bytes, of more than a piece keeps, and of more
+    // than the writer lets the rebuilding run ahead by, between resources
+    // copied as they are.
+    const auto dir = modtext::testing::scratch_dir();
+    const std::size_t sizes[] = {100, 300'000, 40, 4'500'000, 2'000, 600'000, 10};
+    std::vector<ModuleResource> resources;
+    std::vector<std::string> expected;
+    std::string text;
+    for (std::size_t i = 0; i < 14; ++i) {
+        const std::size_t size = sizes[i % std::size(sizes)];
+        std::string name(1, 'r');
+        name += std::to_string(i);
+        if (i % 3 == 2) {
+            std::string bytes(size, static_cast<char>('a' + i % 26));
+            resources.push_back({name, restype::area, to_bytes(bytes), 0, 0});
+            expected.push_back(bytes);
+            continue;
+        }
+        std::string script;
+        const std::string replaced = std::string("line ").append(std::to_string(i));
+        std::string rebuilt = replaced + "\n";
+        for (std::size_t k = 0; script.size() < size; ++k) {
+            const std::string line = std::to_string(i) + ":" + std::to_string(k);
+            script += line + "\r\n";
+            if (k > 0) rebuilt += line + "\n";
+        }
+        resources.push_back({name, restype::script, to_bytes(script), 0, 0});
+        expected.push_back(rebuilt);
+        text += "#File:" + name + ".NSS," + std::to_string(i) + "\n#0->" + replaced + "\n";
+    }
+    write_file((dir / "m.mod").string(), module_bytes(resources));
+    RecordingReporter reporter;
+    ASSERT_TRUE(import(dir, text, 0x001, reporter)) << reporter.problems;
+    const Bytes out = read_bytes_of(dir / "out.mod");
+    ASSERT_EQ(get_u32(out, 16), resources.size());
+    for (std::size_t i = 0; i < resources.size(); ++i) {
+        const Bytes got = resource_of(out, i);
+        EXPECT_TRUE(std::string(got.begin(), got.end()) == expected[i]) << i;
+    }
+}
+
 TEST(RebuildResource, GffComesBackIdenticalUnlessItsStringsChange) {
     const auto dir = modtext::testing::scratch_dir();
     const Bytes dialogue = gff_bytes(

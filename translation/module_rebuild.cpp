@@ -270,7 +270,7 @@ bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& ou
             // Entry i is still the source's here: it is rewritten once placed.
             std::uint64_t size = archive.resources[i].size;
             if (const FileRecord* record = find_file_record(table, static_cast<TextNumber>(i))) {
-                ResourcePiece* piece = writer.next_piece();
+                ResourcePiece* piece = writer.next_piece(archive.resources[i].size);
                 if (!piece) break;  // the writer failed: finish tells
                 if (!writer.read(archive, i, piece->source, reporter) ||
                     !rebuild_resource(*piece, i, *record, archive, selection, reporter)) {

@@ -29,18 +29,21 @@ bool ResourceWriter::read(const ModuleArchive& archive, std::size_t index, ReadB
 void ResourceWriter::copy(std::size_t index, ResourceEntry entry) {
     {
         const std::lock_guard lock(mutex_);
-        jobs_.push_back(Job{entry, index, 0});
+        jobs_.push_back(Job{entry, index, 0, 0});
     }
     changed_.notify_all();
 }
 
-ResourcePiece* ResourceWriter::next_piece() {
+ResourcePiece* ResourceWriter::next_piece(std::uint64_t size) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] {
-        return pieces_pending_ < pieces_.size() || unread_ || failure_;
+    changed_.wait(lock, [this, size] {
+        const bool room = pieces_pending_ < pieces_.size() &&
+                          (bytes_pending_ == 0 || bytes_pending_ + size <= ahead_bytes);
+        return room || unread_ || failure_;
     });
     if (unread_ || failure_) return nullptr;
     ResourcePiece& piece = pieces_[pieces_handed_ % pieces_.size()];
+    if (piece.source.view().size() > kept_bytes) piece = ResourcePiece{};
     piece.parts.clear();
     return &piece;
 }
@@ -48,8 +51,11 @@ ResourcePiece* ResourceWriter::next_piece() {
 void ResourceWriter::hand_on() {
     {
         const std::lock_guard lock(mutex_);
-        jobs_.push_back(Job{std::nullopt, 0, pieces_handed_++ % pieces_.size()});
+        const std::size_t index = pieces_handed_++ % pieces_.size();
+        const std::uint64_t size = pieces_[index].source.view().size();
+        jobs_.push_back(Job{std::nullopt, 0, index, size});
         ++pieces_pending_;
+        bytes_pending_ += size;
     }
     changed_.notify_all();
 }
@@ -108,7 +114,10 @@ void ResourceWriter::run() {
             {
                 const std::lock_guard lock(mutex_);
                 jobs_.pop_front();
-                if (!job.copy) --pieces_pending_;
+                if (!job.copy) {
+                    --pieces_pending_;
+                    bytes_pending_ -= job.ahead;
+                }
             }
             changed_.notify_all();
         }

@@ -35,8 +35,10 @@ struct ResourcePiece {
 };
 
 // Writes resources, in the order they are handed on, to the output on its
-// own thread, keeping the checksum of each. Two pieces take turns: one being
-// written, one being filled.
+// own thread, keeping the checksum of each. Pieces take turns: while some
+// wait to be written, the next is filled. The rebuilding may run ahead by a
+// few megabytes of resources, so that it need not wait while the writer
+// works through a long run of resources copied as they are.
 class ResourceWriter {
 public:
     ResourceWriter(StagedOutput& output, InputFile& source);
@@ -51,9 +53,10 @@ public:
     // Hands on a resource to be copied from the source as it is: its index
     // and its place in the source.
     void copy(std::size_t index, ResourceEntry entry);
-    // The piece to fill next, once the writer is done with it; none when the
-    // writer stopped on a failed read (finish tells of it).
-    ResourcePiece* next_piece();
+    // The piece to fill next with a resource of size bytes, once the writer
+    // is done with it and has room for those bytes; none when the writer
+    // stopped on a failed read (finish tells of it).
+    ResourcePiece* next_piece(std::uint64_t size);
     // Hands on the piece from next_piece to be written.
     void hand_on();
     // Waits until everything handed on is written, and gives the checksum of
@@ -67,16 +70,26 @@ private:
         std::optional<ResourceEntry> copy;  // the resource to copy, or none
         std::size_t resource = 0;           // a copy's index
         std::size_t piece = 0;              // otherwise, the piece to write
+        std::uint64_t ahead = 0;            // a piece's resource size
     };
+    // Resources waiting to be written, or being written, once rebuilt: at
+    // most this many, of at most this many bytes together (a larger one
+    // goes alone).
+    static constexpr std::size_t piece_count = 16;
+    static constexpr std::uint64_t ahead_bytes = std::uint64_t{4} << 20;
+    // A piece that held a larger resource gives its memory back before it is
+    // filled again, so that what the pieces keep stays small.
+    static constexpr std::uint64_t kept_bytes = std::uint64_t{256} << 10;
     void run();
     void stop();
 
     StagedOutput& output_;
     InputFile& source_;  // read from both threads, by offset
 
-    std::array<ResourcePiece, 4> pieces_;
-    std::size_t pieces_handed_ = 0;  // the next piece is pieces_[pieces_handed_ % 2]
+    std::array<ResourcePiece, piece_count> pieces_;
+    std::size_t pieces_handed_ = 0;  // the next piece is pieces_[pieces_handed_ % piece_count]
     std::size_t pieces_pending_ = 0;
+    std::uint64_t bytes_pending_ = 0;  // the pending pieces' resource sizes
     ReadBuffer copy_buffer_;  // the writer's
     std::vector<std::uint64_t> checksums_;
 

@@ -124,8 +124,13 @@ bool splice_field_data(GffImage& image, const std::vector<FieldSplice>& splices,
     in_place.clear();
     appended.clear();
     for (const FieldSplice& s : splices) (shared(s) ? appended : in_place).push_back(&s);
-    std::stable_sort(in_place.begin(), in_place.end(),
-                     [](const FieldSplice* a, const FieldSplice* b) { return a->position < b->position; });
+    const auto by_position = [](const FieldSplice* a, const FieldSplice* b) {
+        return a->position < b->position;
+    };
+    // Records lie in field order as a rule: then there is nothing to sort.
+    if (!std::is_sorted(in_place.begin(), in_place.end(), by_position)) {
+        std::stable_sort(in_place.begin(), in_place.end(), by_position);
+    }
 
     const ByteView old = image.field_data;
     std::uint64_t new_size = old.size();

@@ -28,12 +28,12 @@ void append_rebuilt_locstring(std::span<const TextVariant> variants, std::uint16
         if (!id_passes_mask(variant.string_id, from_mask)) continue;
         reporter.kept_text(text);
         const std::string_view kept = text.size() < 2 ? fallback : text;
-        const std::size_t at = out.size();
-        out.resize(at + 8 + kept.size() + 1);
-        store_u32(&out[at], static_cast<std::uint32_t>(variant.string_id));
-        store_u32(&out[at + 4], static_cast<std::uint32_t>(kept.size() + 1));
-        if (!kept.empty()) std::memcpy(&out[at + 8], kept.data(), kept.size());
-        out.back() = 0;
+        std::uint8_t words[8];
+        store_u32(words, static_cast<std::uint32_t>(variant.string_id));
+        store_u32(words + 4, static_cast<std::uint32_t>(kept.size() + 1));
+        out.insert(out.end(), words, words + 8);
+        out.insert(out.end(), kept.begin(), kept.end());
+        out.push_back(0);
         ++count;
     }
     store_u32(&out[head], static_cast<std::uint32_t>(out.size() - head - 4));

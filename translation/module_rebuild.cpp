@@ -16,29 +16,41 @@ Bytes rebuild_locstring(std::span<const TextVariant> variants, std::uint16_t fro
 
 void append_rebuilt_locstring(std::span<const TextVariant> variants, std::uint16_t from_mask,
                               Reporter& reporter, Bytes& out) {
-    // The head first, completed once the kept substrings are counted.
-    const std::size_t head = out.size();
-    out.resize(head + locstring_head_size);
+    // Each kept variant's text, or the fallback for a text too short: the
+    // last text of two bytes or more so far, a skipped variant's included.
+    const auto kept_text = [](const TextVariant& variant, std::string_view& fallback) {
+        const std::string_view text = variant.text;
+        if (text.size() >= 2) fallback = text;
+        return text.size() < 2 ? fallback : text;
+    };
+    // Measured first, so that the record is made room for at once.
+    std::size_t size = locstring_head_size;
     std::uint32_t count = 0;
     std::string_view fallback;
     for (const TextVariant& variant : variants) {
-        const std::string_view text = variant.text;
-        // A skipped variant still supplies the fallback.
-        if (text.size() >= 2) fallback = text;
+        const std::string_view kept = kept_text(variant, fallback);
         if (!id_passes_mask(variant.string_id, from_mask)) continue;
-        reporter.kept_text(text);
-        const std::string_view kept = text.size() < 2 ? fallback : text;
-        std::uint8_t words[8];
-        store_u32(words, static_cast<std::uint32_t>(variant.string_id));
-        store_u32(words + 4, static_cast<std::uint32_t>(kept.size() + 1));
-        out.insert(out.end(), words, words + 8);
-        out.insert(out.end(), kept.begin(), kept.end());
-        out.push_back(0);
+        size += 8 + kept.size() + 1;
         ++count;
     }
-    store_u32(&out[head], static_cast<std::uint32_t>(out.size() - head - 4));
-    store_u32(&out[head + 4], 0xFFFFFFFFu);
-    store_u32(&out[head + 8], count);
+    const std::size_t head = out.size();
+    out.resize(head + size);
+    std::uint8_t* at = out.data() + head;
+    store_u32(at, static_cast<std::uint32_t>(size - 4));
+    store_u32(at + 4, 0xFFFFFFFFu);
+    store_u32(at + 8, count);
+    at += locstring_head_size;
+    fallback = {};
+    for (const TextVariant& variant : variants) {
+        const std::string_view kept = kept_text(variant, fallback);
+        if (!id_passes_mask(variant.string_id, from_mask)) continue;
+        reporter.kept_text(variant.text);
+        store_u32(at, static_cast<std::uint32_t>(variant.string_id));
+        store_u32(at + 4, static_cast<std::uint32_t>(kept.size() + 1));
+        if (!kept.empty()) std::memcpy(at + 8, kept.data(), kept.size());
+        at[8 + kept.size()] = 0;
+        at += 8 + kept.size() + 1;
+    }
 }
 
 Bytes rebuild_script(ByteView bytes, const FileRecord& record) {

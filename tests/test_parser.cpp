@@ -115,6 +115,26 @@ TEST(TranslationParser, CommentsAndHeaderLines) {
     EXPECT_EQ(find_file_record(TranslationTable{}, 0), nullptr);
 }
 
+TEST(TranslationParser, TagsAndBarsAreFoundAmongCrowdsOfColonsAndBars) {
+    const std::string text = "#File:a.DLG,1\n"                           // 0
+                             "#0,english,male->a:b::c:|x\n"              // 1
+                             "#1,english,male->File: #File no colon|y\n"  // 2
+                             "// c|d #File:x.DLG,9\n"                    // 3: a comment
+                             "#2->s|t\n"                                 // 4: bars of scripts stay
+                             "#3,english,male->|\n"                      // 5
+                             ":#File#File::::#File:b.DLG,2";             // 6: no line end
+    const Table expected{{"a", 1, {{0, {{0, "a:b::c:\nx"}}}, {1, {{0, "File: #File no colon\ny"}}},
+                                   {2, {{-1, "s|t\n"}}}, {3, {{0, "\n"}}}}},
+                         {":::#File:b", 2, {}}};  // the first tag counts
+    for (std::size_t halves_from : {std::size_t{0}, text.size() + 1}) {
+        TranslationTable table;
+        RecordingReporter reporter;
+        parse_translation_lines(table, text, reporter, halves_from);
+        EXPECT_EQ(contents(table), expected) << halves_from;
+        EXPECT_EQ(reporter.problems, "");
+    }
+}
+
 TEST(TranslationParser, EntryLinesAreClassifiedByCommaAndArrow) {
     const Parsed parsed = parse("#1,english,male->before any header\n"  // 0
                                 "#File:s.NSS,2\n"                       // 1

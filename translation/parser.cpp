@@ -56,11 +56,50 @@ std::optional<std::int32_t> string_id_of(std::string_view language, std::string_
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(n << 1) | female);
 }
 
-// Turns the bars of a localized text back into line feeds, in place.
-std::string_view unbar(char* text, std::size_t size) {
-    for (char* bar = text; (bar = static_cast<char*>(std::memchr(bar, '|', size - static_cast<std::size_t>(bar - text))));) {
-        *bar++ = '\n';
+constexpr std::string_view file_tag = "#File:";
+
+// Where the next file tag and the next bar of a part of the text lie. Both
+// are rare: one search over the part finds them for many lines at a time,
+// where a search of each line would cost a call per line.
+class RareBytes {
+public:
+    RareBytes(char* begin, std::size_t size) : end_(begin + size) {}
+
+    // The first file tag starting at or after from, or the part's end.
+    const char* tag_from(const char* from) {
+        if (tag_ && tag_ >= from) return tag_;
+        tag_ = end_;
+        // Found by its colon, the rarer byte: the five before it must match.
+        const std::size_t before = file_tag.size() - 1;
+        for (const char* at = from + std::min<std::size_t>(before, static_cast<std::size_t>(end_ - from));
+             at < end_; ++at) {
+            at = static_cast<const char*>(std::memchr(at, ':', static_cast<std::size_t>(end_ - at)));
+            if (!at) break;
+            if (std::memcmp(at - before, file_tag.data(), before) == 0) {
+                tag_ = at - before;
+                break;
+            }
+        }
+        return tag_;
     }
+
+    // The first bar at or after from, or the part's end.
+    char* bar_from(char* from) {
+        if (bar_ && bar_ >= from) return bar_;
+        bar_ = static_cast<char*>(std::memchr(from, '|', static_cast<std::size_t>(end_ - from)));
+        if (!bar_) bar_ = end_;
+        return bar_;
+    }
+
+private:
+    char* end_;
+    const char* tag_ = nullptr;
+    char* bar_ = nullptr;
+};
+
+// Turns the bars of a localized text back into line feeds, in place.
+std::string_view unbar(char* text, std::size_t size, RareBytes& rare) {
+    for (char* bar = rare.bar_from(text); bar < text + size; bar = rare.bar_from(bar + 1)) *bar = '\n';
     return std::string_view(text, size);
 }
 
@@ -82,8 +121,6 @@ struct Warnings {
     }
 };
 
-constexpr std::string_view file_tag = "#File:";
-
 struct Header {
     std::string_view name;
     std::string_view number;
@@ -101,12 +138,13 @@ std::optional<Header> header_of(std::string_view line, std::size_t tag) {
 
 // One line of the table's storage, its line feed included when it has one.
 void parse_line(TranslationTable& table, char* start, std::size_t size, std::size_t line_number,
-                Warnings& warnings) {
+                RareBytes& rare, Warnings& warnings) {
     const std::string_view line(start, size);
     if (line.substr(0, 2) == "//") return;
 
-    if (const std::size_t tag = line.find(file_tag); tag != npos) {
-        if (const std::optional<Header> header = header_of(line, tag)) {
+    // A tag has no line feed: one starting within the line lies within it.
+    if (const char* tag = rare.tag_from(start); tag < start + size) {
+        if (const std::optional<Header> header = header_of(line, static_cast<std::size_t>(tag - start))) {
             add_file_record(table, header->name, read_number(header->number));
         } else {
             warnings.warn("WARNING: Invalid File Info on line %d!\n", line_number);
@@ -140,17 +178,18 @@ void parse_line(TranslationTable& table, char* start, std::size_t size, std::siz
     }
     std::size_t length = text.size();
     if (length >= 2 && text.back() == '\n') --length;
-    add_variant(table, key, *id, unbar(start + arrow + 2, length));
+    add_variant(table, key, *id, unbar(start + arrow + 2, length, rare));
 }
 
 // Parses the lines of text into table's records, the variants viewing the
 // text, and tells how many lines there were.
 std::size_t parse_lines(TranslationTable& table, char* text, std::size_t size, Warnings& warnings) {
     std::size_t line_number = 0;
+    RareBytes rare(text, size);
     for (std::size_t rest = size; rest > 0; ++line_number) {
         const void* feed = std::memchr(text, '\n', rest);
         const std::size_t length = feed ? static_cast<std::size_t>(static_cast<const char*>(feed) - text) + 1 : rest;
-        parse_line(table, text, length, line_number, warnings);
+        parse_line(table, text, length, line_number, rare, warnings);
         text += length;
         rest -= length;
     }

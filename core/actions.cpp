@@ -1,6 +1,7 @@
 #include "core/actions.h"
 
 #include <new>
+#include <system_error>
 
 #include "formats/module_archive.h"
 #include "translation/exporters.h"
@@ -28,8 +29,9 @@ bool paths_given(std::initializer_list<PathCheck> checks, Reporter& reporter) {
     return true;
 }
 
-// Runs an action's work and tells its success. Memory running out fails
-// the action like any other error: its staged output is discarded on the way.
+// Runs an action's work and tells its success. Memory or other system
+// resources running out fail the action like any other error: its staged
+// output is discarded on the way.
 template <typename Work>
 bool run_action(Reporter& reporter, const char* complete, Work work) {
     bool done = false;
@@ -37,6 +39,10 @@ bool run_action(Reporter& reporter, const char* complete, Work work) {
         done = work();
     } catch (const std::bad_alloc&) {
         report(reporter, Severity::error, "Error: not enough memory to finish!\n");
+        return false;
+    } catch (const std::system_error& error) {
+        // Such as a thread the system would not start.
+        report(reporter, Severity::error, "Error: the system refused to go on (%s)!\n", error.what());
         return false;
     }
     if (done) reporter.info_box(complete);

@@ -26,7 +26,7 @@ private:
 
     char* data_ = nullptr;
     std::size_t size_ = 0;
-    // Where the block was mapped from the system, when it was (0 otherwise).
+    // Where the block was mapped from the system, when it was (null otherwise).
     void* mapping_ = nullptr;
     std::size_t mapping_size_ = 0;
 };

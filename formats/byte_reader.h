@@ -36,8 +36,8 @@ public:
     }
 
     // Each read either takes all it asks for and advances, or fails and
-    // leaves the cursor and the destination as they were. (Defined here:
-    // they run for every field of every resource.)
+    // leaves the cursor and the destination as they were. The small ones
+    // are defined here: they run for every field of every resource.
     [[nodiscard]] bool read_bytes(std::span<std::uint8_t> destination);
     [[nodiscard]] bool read_view(std::uint64_t count, ByteView& out) {
         if (count > remaining()) return false;

@@ -21,7 +21,7 @@
 namespace modtext {
 namespace {
 
-// Large stdio buffers: a module is read once and written once, in big pieces.
+// A large stdio buffer for output: a module is written once, in big pieces.
 constexpr std::size_t io_buffer_size = 1 << 20;
 
 bool seek_file(std::FILE* file, std::uint64_t offset) {
@@ -40,8 +40,9 @@ std::int64_t tell_file(std::FILE* file) {
 #endif
 }
 
-// Reads count bytes at offset without moving a position the file shares, so
-// that two threads may read the same file at once. Fails on a short read.
+// Reads count bytes at offset, whatever position another read left behind,
+// so that two threads may read one file, each at its own offsets. Fails on
+// a short read.
 bool read_file_at(std::FILE* file, std::uint64_t offset, std::uint8_t* out, std::size_t count) {
     // Pieces of at most 1 GB, which every system takes in one call.
     constexpr std::size_t most = std::size_t{1} << 30;

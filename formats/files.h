@@ -47,8 +47,8 @@ public:
     std::uint64_t size() const { return size_; }
 
     // Reads exactly count bytes at offset into out (resized to count); a
-    // short read fails, so no missing byte is ever handed on. Reads by offset
-    // share no position: two threads may read one file at once.
+    // short read fails, so no missing byte is ever handed on. Each read goes
+    // by its own offset: two threads may read one file.
     [[nodiscard]] bool read_at(std::uint64_t offset, std::uint64_t count, Bytes& out);
     [[nodiscard]] bool read_at(std::uint64_t offset, std::uint64_t count, ReadBuffer& out);
     // The same into memory the caller holds, count bytes of it.

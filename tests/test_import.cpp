@@ -116,12 +116,10 @@ TEST(WriteModule, TheCheckTellsTheFirstResourceThatDiffersWhicheverHalfReadsIt) 
         cursor.checksums.push_back(checksum.value());
     }
     const auto check = [&](const Bytes& written, const ModuleArchive& meant) {
-        InputFile first;
-        InputFile second;
-        first.open_memory(written);
-        second.open_memory(written);
+        InputFile reader;
+        reader.open_memory(written);
         std::string why;
-        return verify_written_module(meant, first, second, cursor, why) ? "good" : why;
+        return verify_written_module(meant, reader, cursor, why) ? "good" : why;
     };
     EXPECT_EQ(check(module, archive), "good");
 
@@ -150,44 +148,78 @@ TEST(WriteModule, TheCheckTellsTheFirstResourceThatDiffersWhicheverHalfReadsIt) 
 }
 
 TEST(WriteModule, ResourcesOfEverySizeComeOutInOrderWhateverTheWriterHoldsAhead) {
-    // Named scripts of a few bytes, of more than a piece keeps, and of more
-    // than the writer lets the rebuilding run ahead by, between resources
-    // copied as they are.
+    // More named resources than the writer has pieces, so that pieces are
+    // used again, after small resources and after ones larger than a piece
+    // keeps; one larger than the writer lets the rebuilding run ahead by;
+    // resources copied as they are in between.
     const auto dir = modtext::testing::scratch_dir();
-    const std::size_t sizes[] = {100, 300'000, 40, 4'500'000, 2'000, 600'000, 10};
+    const std::size_t sizes[] = {100, 300'000, 40, 2'000, 600'000, 10};
     std::vector<ModuleResource> resources;
-    std::vector<std::string> expected;
+    std::vector<Bytes> expected;  // scripts and copies; GFFs are rebuilt alone below
     std::string text;
-    for (std::size_t i = 0; i < 14; ++i) {
-        const std::size_t size = sizes[i % std::size(sizes)];
+    for (std::size_t i = 0; i < 45; ++i) {
+        const std::size_t size = i == 20 ? 4'500'000 : sizes[i % std::size(sizes)];
         std::string name(1, 'r');
         name += std::to_string(i);
-        if (i % 3 == 2) {
-            std::string bytes(size, static_cast<char>('a' + i % 26));
-            resources.push_back({name, restype::area, to_bytes(bytes), 0, 0});
-            expected.push_back(bytes);
-            continue;
+        const std::string index = std::to_string(i);
+        if (i % 5 == 4) {
+            resources.push_back({name, restype::area, Bytes(size, static_cast<std::uint8_t>(i)), 0, 0});
+            expected.push_back(resources.back().bytes);
+        } else if (i % 2 == 1) {
+            // A conversation of size / 100 strings, every third one named,
+            // the named ones longer than they were.
+            std::vector<F> fields;
+            text.append("#File:").append(name).append(".DLG,").append(index).append("\n");
+            for (std::size_t k = 0; k <= size / 100; ++k) {
+                std::string label(1, 'T');
+                label += std::to_string(k);
+                fields.push_back(F::loc_string(label, 1, {{0, std::string(80, 'o')}}));
+                if (k % 3 == 0) {
+                    text.append("#").append(std::to_string(k)).append(",english,male->");
+                    text.append(90 + k % 7, 'n').append("\n");
+                }
+            }
+            resources.push_back({name, restype::conversation, gff_bytes(GffStruct{0, fields}, "DLG V3.2"), 0, 0});
+            expected.emplace_back();
+        } else {
+            std::string script;
+            const std::string replaced = std::string("line ").append(index);
+            std::string rebuilt = replaced + "\n";
+            for (std::size_t k = 0; script.size() < size; ++k) {
+                const std::string line = index + ":" + std::to_string(k);
+                script += line + "\r\n";
+                if (k > 0) rebuilt += line + "\n";
+            }
+            resources.push_back({name, restype::script, to_bytes(script), 0, 0});
+            expected.push_back(to_bytes(rebuilt));
+            text += "#File:" + name + ".NSS," + index + "\n#0->" + replaced + "\n";
         }
-        std::string script;
-        const std::string replaced = std::string("line ").append(std::to_string(i));
-        std::string rebuilt = replaced + "\n";
-        for (std::size_t k = 0; script.size() < size; ++k) {
-            const std::string line = std::to_string(i) + ":" + std::to_string(k);
-            script += line + "\r\n";
-            if (k > 0) rebuilt += line + "\n";
-        }
-        resources.push_back({name, restype::script, to_bytes(script), 0, 0});
-        expected.push_back(rebuilt);
-        text += "#File:" + name + ".NSS," + std::to_string(i) + "\n#0->" + replaced + "\n";
     }
-    write_file((dir / "m.mod").string(), module_bytes(resources));
+    const Bytes module = module_bytes(resources);
+    write_file((dir / "m.mod").string(), module);
     RecordingReporter reporter;
     ASSERT_TRUE(import(dir, text, 0x001, reporter)) << reporter.problems;
     const Bytes out = read_bytes_of(dir / "out.mod");
     ASSERT_EQ(get_u32(out, 16), resources.size());
+
+    // Each conversation as a piece never used before makes it.
+    TranslationTable table;
+    parse_translation_lines(table, text, reporter);
+    ModuleArchive archive;
+    InputFile file;
+    file.open_memory(module);
+    ASSERT_TRUE(read_module_tables(archive, file, "m.mod", reporter));
     for (std::size_t i = 0; i < resources.size(); ++i) {
-        const Bytes got = resource_of(out, i);
-        EXPECT_TRUE(std::string(got.begin(), got.end()) == expected[i]) << i;
+        if (resources[i].type == restype::conversation) {
+            ResourcePiece alone;
+            ASSERT_TRUE(read_resource(file, archive, i, alone.source, reporter));
+            ASSERT_TRUE(rebuild_resource(alone, i, *find_file_record(table, static_cast<TextNumber>(i)),
+                                         archive, {0x001, 0, 0}, reporter));
+            expected[i].clear();
+            for (ByteView part : alone.parts) expected[i].insert(expected[i].end(), part.begin(), part.end());
+            ASSERT_GT(expected[i].size(), resources[i].bytes.size()) << i;
+        }
+        EXPECT_TRUE(resource_of(out, i) == expected[i]) << i;
     }
 }
 

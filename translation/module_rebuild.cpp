@@ -1,3 +1,4 @@
+#include <atomic>
 #include <cstring>
 #include <future>
 #include <limits>
@@ -168,13 +169,15 @@ bool rebuild_resource(ResourcePiece& piece, std::size_t index, const FileRecord&
 namespace {
 
 // Whether resources [first, last) of the written module lie where they were
-// written and hold the bytes written.
+// written and hold the bytes written. Gives up, with no finding, once stop
+// is set.
 bool verify_resources(const ModuleArchive& archive, const ModuleArchive& check,
                       const std::vector<std::uint64_t>& checksums, InputFile& written,
-                      std::size_t first, std::size_t last, std::string& why) {
+                      std::size_t first, std::size_t last, const std::atomic<bool>& stop,
+                      std::string& why) {
     SilentReporter quiet;
     ReadBuffer bytes;
-    for (std::size_t i = first; i < last; ++i) {
+    for (std::size_t i = first; i < last && !stop; ++i) {
         if (check.keys[i].raw != archive.keys[i].raw ||
             check.resources[i].offset != archive.resources[i].offset ||
             check.resources[i].size != archive.resources[i].size ||
@@ -196,7 +199,7 @@ bool verify_resources(const ModuleArchive& archive, const ModuleArchive& check,
 
 }  // namespace
 
-bool verify_written_module(const ModuleArchive& archive, InputFile& written, InputFile& second,
+bool verify_written_module(const ModuleArchive& archive, InputFile& written,
                            const OutputCursor& cursor, std::string& why) {
     ModuleArchive check;
     SilentReporter quiet;
@@ -211,7 +214,8 @@ bool verify_written_module(const ModuleArchive& archive, InputFile& written, Inp
         return false;
     }
     // The resources lie in the order of their indices: the second half of
-    // their bytes is read on another thread at once.
+    // their bytes is read on another thread at once. A fault in the first
+    // half is the one told, so the second half need not go on after one.
     const std::size_t count = archive.count();
     std::uint64_t total = 0;
     for (const ResourceEntry& entry : archive.resources) total += entry.size;
@@ -220,13 +224,16 @@ bool verify_written_module(const ModuleArchive& archive, InputFile& written, Inp
         before += archive.resources[split].size;
     }
     std::string second_why;
+    std::atomic<bool> first_failed = false;
+    const std::atomic<bool> never = false;
     std::future<bool> second_done = std::async(std::launch::async, [&] {
-        return verify_resources(archive, check, cursor.checksums, second, split, count, second_why);
+        return verify_resources(archive, check, cursor.checksums, written, split, count,
+                                first_failed, second_why);
     });
     const bool first_good =
-        verify_resources(archive, check, cursor.checksums, written, 0, split, why);
+        verify_resources(archive, check, cursor.checksums, written, 0, split, never, why);
+    first_failed = !first_good;
     const bool second_good = second_done.get();
-    // The first fault in index order is the one told.
     if (first_good && !second_good) why = second_why;
     return first_good && second_good;
 }
@@ -307,13 +314,12 @@ bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& ou
     output.write_at(list_offset, resource_list());
 
     InputFile written;
-    InputFile second;
     std::string why;
-    if (!output.read_back(written) || !output.read_back(second)) {
+    if (!output.read_back(written)) {
         report(reporter, Severity::error, "Error writing file: %s\n", output.target_path().c_str());
         return false;
     }
-    if (!verify_written_module(archive, written, second, cursor, why)) {
+    if (!verify_written_module(archive, written, cursor, why)) {
         report(reporter, Severity::error,
                "Error: the written MOD failed its check: %s; nothing was written!\n", why.c_str());
         return false;

@@ -68,8 +68,8 @@ bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& ou
 // Reads the written module back: its tables within it and as written, every
 // resource's bytes as written. (A rebuilt GFF was checked well formed, where
 // its source was, before it was written.) The second half of the resources is
-// read through second, a reader of the same file, on another thread.
-bool verify_written_module(const ModuleArchive& archive, InputFile& written, InputFile& second,
+// read on another thread.
+bool verify_written_module(const ModuleArchive& archive, InputFile& written,
                            const OutputCursor& cursor, std::string& why);
 
 }  // namespace modtext

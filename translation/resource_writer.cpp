@@ -43,7 +43,7 @@ ResourcePiece* ResourceWriter::next_piece(std::uint64_t size) {
     });
     if (unread_ || failure_) return nullptr;
     ResourcePiece& piece = pieces_[pieces_handed_ % pieces_.size()];
-    if (piece.source.view().size() > kept_bytes) piece = ResourcePiece{};
+    if (piece.source.view().size() > kept_bytes || piece.size() > kept_bytes) piece = ResourcePiece{};
     piece.parts.clear();
     return &piece;
 }

@@ -77,8 +77,9 @@ private:
     // goes alone).
     static constexpr std::size_t piece_count = 16;
     static constexpr std::uint64_t ahead_bytes = std::uint64_t{4} << 20;
-    // A piece that held a larger resource gives its memory back before it is
-    // filled again, so that what the pieces keep stays small.
+    // A piece that held a larger resource, as read or as rebuilt, gives its
+    // memory back before it is filled again, so that what the pieces keep
+    // stays small.
     static constexpr std::uint64_t kept_bytes = std::uint64_t{256} << 10;
     void run();
     void stop();

@@ -193,7 +193,7 @@ std::size_t parse_lines(TranslationTable& table, char* text, std::size_t size, W
         text += length;
         rest -= length;
     }
-    group_variants(table);
+    finish_record(table);
     return line_number;
 }
 

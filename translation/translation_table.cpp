@@ -46,8 +46,21 @@ void KeyIndex::grow() {
     }
 }
 
-void add_file_record(TranslationTable& table, std::string_view name, TextNumber resource_index) {
+void finish_record(TranslationTable& table) {
     group_variants(table);
+    if (table.records.empty()) return;
+    // The lists grew by doubling: what they hold beyond a quarter more than
+    // their items goes back, for the records after this one.
+    FileRecord& record = table.records.back();
+    const auto trim = [](auto& list) {
+        if (list.capacity() - list.size() > list.size() / 4) list.shrink_to_fit();
+    };
+    trim(record.variants);
+    trim(record.entries);
+}
+
+void add_file_record(TranslationTable& table, std::string_view name, TextNumber resource_index) {
+    finish_record(table);
     table.records.push_back(FileRecord{std::string(name), resource_index, {}, {}, true, {}});
     table.record_of_index.insert(resource_index, table.records.size() - 1);
 }

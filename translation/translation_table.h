@@ -106,6 +106,9 @@ void add_variant(TranslationTable& table, TextNumber key, std::int32_t string_id
                  std::string_view text);
 // Groups the last record's variants by entry, keeping their text order.
 void group_variants(TranslationTable& table);
+// Ends the last record: its variants grouped, its lists no larger than they
+// need be.
+void finish_record(TranslationTable& table);
 
 // The first entry of the record with this key, or none.
 const FieldEntry* find_field_entry(const FileRecord& record, TextNumber key);

@@ -32,6 +32,11 @@ private:
     std::size_t size_ = 0;
 };
 
+// Bytes read only to be passed on or checked are read in pieces of at most
+// this size, so that the memory they take stays small however large a
+// resource is.
+inline constexpr std::uint64_t read_piece_size = std::uint64_t{1} << 20;
+
 class InputFile {
 public:
     InputFile() = default;

@@ -158,7 +158,9 @@ TEST(WriteModule, ResourcesOfEverySizeComeOutInOrderWhateverTheWriterHoldsAhead)
     std::vector<Bytes> expected;  // scripts and copies; GFFs are rebuilt alone below
     std::string text;
     for (std::size_t i = 0; i < 45; ++i) {
-        const std::size_t size = i == 20 ? 4'500'000 : sizes[i % std::size(sizes)];
+        // Resource 20 is rebuilt, 24 copied: both larger than the pieces
+        // copies and checks are read in.
+        const std::size_t size = i == 20 ? 4'500'000 : i == 24 ? 2'500'000 : sizes[i % std::size(sizes)];
         std::string name(1, 'r');
         name += std::to_string(i);
         const std::string index = std::to_string(i);
@@ -220,6 +222,29 @@ TEST(WriteModule, ResourcesOfEverySizeComeOutInOrderWhateverTheWriterHoldsAhead)
             ASSERT_GT(expected[i].size(), resources[i].bytes.size()) << i;
         }
         EXPECT_TRUE(resource_of(out, i) == expected[i]) << i;
+    }
+
+    // The check finds a byte changed past the first piece it reads of a
+    // large resource.
+    ModuleArchive written;
+    InputFile out_file;
+    out_file.open_memory(out);
+    ASSERT_TRUE(read_module_tables(written, out_file, "out.mod", reporter));
+    OutputCursor cursor;
+    for (std::size_t i = 0; i < resources.size(); ++i) {
+        Checksum checksum;
+        checksum.update(resource_of(out, i));
+        cursor.checksums.push_back(checksum.value());
+    }
+    std::string why;
+    EXPECT_TRUE(verify_written_module(written, out_file, cursor, why)) << why;
+    for (std::size_t i : {20u, 24u}) {
+        Bytes changed = out;
+        changed[written.resources[i].offset + 1'500'000] ^= 1;
+        InputFile changed_file;
+        changed_file.open_memory(changed);
+        EXPECT_FALSE(verify_written_module(written, changed_file, cursor, why));
+        EXPECT_EQ(why, "resource " + std::to_string(i) + " does not hold the bytes written");
     }
 }
 

@@ -175,20 +175,25 @@ bool verify_resources(const ModuleArchive& archive, const ModuleArchive& check,
                       const std::vector<std::uint64_t>& checksums, InputFile& written,
                       std::size_t first, std::size_t last, const std::atomic<bool>& stop,
                       std::string& why) {
-    SilentReporter quiet;
     ReadBuffer bytes;
     for (std::size_t i = first; i < last && !stop; ++i) {
-        if (check.keys[i].raw != archive.keys[i].raw ||
-            check.resources[i].offset != archive.resources[i].offset ||
-            check.resources[i].size != archive.resources[i].size ||
-            !read_resource(written, check, i, bytes, quiet)) {
+        const ResourceEntry& entry = check.resources[i];
+        const auto misplaced = [&] {
             why = "resource " + std::to_string(i) + " is not where it was written";
             return false;
+        };
+        if (check.keys[i].raw != archive.keys[i].raw || entry.offset != archive.resources[i].offset ||
+            entry.size != archive.resources[i].size || !resource_fits(written, check, i)) {
+            return misplaced();
         }
         // The bytes are those written, and a rebuilt GFF among them was
         // checked well formed before it was written.
         Checksum checksum;
-        checksum.update(bytes.view());
+        for (std::uint64_t done = 0; done < entry.size; done += read_piece_size) {
+            const std::uint64_t count = std::min(read_piece_size, entry.size - done);
+            if (!written.read_at(std::uint64_t{entry.offset} + done, count, bytes)) return misplaced();
+            checksum.update(bytes.view());
+        }
         if (checksum.value() != checksums[i]) {
             why = "resource " + std::to_string(i) + " does not hold the bytes written";
             return false;

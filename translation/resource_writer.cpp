@@ -91,24 +91,26 @@ void ResourceWriter::run() {
                 if (jobs_.empty() || abandoned_) return;
                 job = jobs_.front();
             }
-            ByteView copied;
-            if (job.copy) {
-                if (!source_.read_at(job.copy->offset, job.copy->size, copy_buffer_)) {
-                    const std::lock_guard state_lock(mutex_);
-                    unread_ = job.resource;
-                    changed_.notify_all();
-                    return;
-                }
-                copied = copy_buffer_.view();
-            }
-            // What a job names is the writer's alone until the job is done.
-            const std::span<const ByteView> parts =
-                job.copy ? std::span<const ByteView>(&copied, 1)
-                         : std::span<const ByteView>(pieces_[job.piece].parts);
             Checksum checksum;
-            for (ByteView part : parts) {
+            const auto write = [&](ByteView part) {
                 output_.write(part);
                 checksum.update(part);
+            };
+            if (job.copy) {
+                const ResourceEntry& entry = *job.copy;
+                for (std::uint64_t done = 0; done < entry.size; done += read_piece_size) {
+                    const std::uint64_t count = std::min(read_piece_size, entry.size - done);
+                    if (!source_.read_at(std::uint64_t{entry.offset} + done, count, copy_buffer_)) {
+                        const std::lock_guard state_lock(mutex_);
+                        unread_ = job.resource;
+                        changed_.notify_all();
+                        return;
+                    }
+                    write(copy_buffer_.view());
+                }
+            } else {
+                // What a job names is the writer's alone until the job is done.
+                for (ByteView part : pieces_[job.piece].parts) write(part);
             }
             checksums_.push_back(checksum.value());
             {

@@ -214,9 +214,10 @@ TEST(WriteModule, ResourcesOfEverySizeComeOutInOrderWhateverTheWriterHoldsAhead)
     for (std::size_t i = 0; i < resources.size(); ++i) {
         if (resources[i].type == restype::conversation) {
             ResourcePiece alone;
+            SpliceMemory fresh;
             ASSERT_TRUE(read_resource(file, archive, i, alone.source, reporter));
             ASSERT_TRUE(rebuild_resource(alone, i, *find_file_record(table, static_cast<TextNumber>(i)),
-                                         archive, {0x001, 0, 0}, reporter));
+                                         archive, {0x001, 0, 0}, fresh, reporter));
             expected[i].clear();
             for (ByteView part : alone.parts) expected[i].insert(expected[i].end(), part.begin(), part.end());
             ASSERT_GT(expected[i].size(), resources[i].bytes.size()) << i;

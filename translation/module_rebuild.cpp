@@ -130,7 +130,7 @@ bool source_well_formed(ByteView bytes) {
 
 bool rebuild_resource(ResourcePiece& piece, std::size_t index, const FileRecord& record,
                       const ModuleArchive& archive, const SelectionState& selection,
-                      Reporter& reporter) {
+                      SpliceMemory& memory, Reporter& reporter) {
     const ByteView bytes = piece.source.view();
     if (archive.keys[index].type() == resource_type::script) {
         piece.built = rebuild_script(bytes, record);
@@ -141,7 +141,7 @@ bool rebuild_resource(ResourcePiece& piece, std::size_t index, const FileRecord&
     ByteReader reader(bytes);
     std::string why;
     if (!load_gff(image, reader, why) ||
-        !rebuild_gff_strings(image, record, selection.from_mask, reporter, why, piece.splicing)) {
+        !rebuild_gff_strings(image, record, selection.from_mask, reporter, why, memory)) {
         report(reporter, Severity::error,
                "Error: resource %zu (%s) is not a well-formed GFF (%s); nothing was written!\n",
                index, archive.keys[index].name().c_str(), why.c_str());
@@ -288,6 +288,9 @@ bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& ou
     output.write(resource_list());
 
     OutputCursor cursor{data_offset, {}};
+    // Working memory of the rebuilds, one after another: what a piece holds
+    // for the writer is never in it.
+    SpliceMemory splicing;
     {
         ResourceWriter writer(output, source);
         for (std::size_t i = 0; i < archive.count(); ++i) {
@@ -297,7 +300,7 @@ bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& ou
                 ResourcePiece* piece = writer.next_piece(archive.resources[i].size);
                 if (!piece) break;  // the writer failed: finish tells
                 if (!writer.read(archive, i, piece->source, reporter) ||
-                    !rebuild_resource(*piece, i, *record, archive, selection, reporter)) {
+                    !rebuild_resource(*piece, i, *record, archive, selection, splicing, reporter)) {
                     return false;
                 }
                 size = piece->size();

@@ -45,11 +45,11 @@ struct OutputCursor {
 };
 
 // Rebuilds resource index, which record names, from the piece's source into
-// the piece. Fails, reported, on a malformed resource or one beyond 32-bit
-// offsets.
+// the piece, working in memory, which the piece does not view afterwards.
+// Fails, reported, on a malformed resource or one beyond 32-bit offsets.
 bool rebuild_resource(ResourcePiece& piece, std::size_t index, const FileRecord& record,
                       const ModuleArchive& archive, const SelectionState& selection,
-                      Reporter& reporter);
+                      SpliceMemory& memory, Reporter& reporter);
 
 // Parses the translation text and writes the output module. The output
 // replaces its target only when every resource was written.

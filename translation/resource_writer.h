@@ -17,7 +17,6 @@
 
 #include "formats/files.h"
 #include "formats/gff_image.h"
-#include "formats/locstring.h"
 #include "formats/module_archive.h"
 
 namespace modtext {
@@ -29,7 +28,6 @@ struct ResourcePiece {
     GffImage image;
     Bytes built;  // a rebuilt script, or a rebuilt GFF's field array
     std::vector<ByteView> parts;
-    SpliceMemory splicing;  // kept for the next resource the piece takes
 
     std::uint64_t size() const;
 };

@@ -2,6 +2,7 @@
 // target only once it is complete.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -56,6 +57,18 @@ public:
     // by its own offset: two threads may read one file.
     [[nodiscard]] bool read_at(std::uint64_t offset, std::uint64_t count, Bytes& out);
     [[nodiscard]] bool read_at(std::uint64_t offset, std::uint64_t count, ReadBuffer& out);
+    // Reads count bytes at offset in pieces of at most read_piece_size into
+    // buffer, handing each piece to use as it comes; fails on the first
+    // short read.
+    template <typename Use>
+    [[nodiscard]] bool read_in_pieces(std::uint64_t offset, std::uint64_t count, ReadBuffer& buffer,
+                                      Use use) {
+        for (std::uint64_t done = 0; done < count; done += read_piece_size) {
+            if (!read_at(offset + done, std::min(read_piece_size, count - done), buffer)) return false;
+            use(buffer.view());
+        }
+        return true;
+    }
     // The same into memory the caller holds, count bytes of it.
     [[nodiscard]] bool read_into(std::uint64_t offset, std::uint64_t count, std::uint8_t* out);
 

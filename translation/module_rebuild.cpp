@@ -189,10 +189,9 @@ bool verify_resources(const ModuleArchive& archive, const ModuleArchive& check,
         // The bytes are those written, and a rebuilt GFF among them was
         // checked well formed before it was written.
         Checksum checksum;
-        for (std::uint64_t done = 0; done < entry.size; done += read_piece_size) {
-            const std::uint64_t count = std::min(read_piece_size, entry.size - done);
-            if (!written.read_at(std::uint64_t{entry.offset} + done, count, bytes)) return misplaced();
-            checksum.update(bytes.view());
+        if (!written.read_in_pieces(entry.offset, entry.size, bytes,
+                                    [&checksum](ByteView piece) { checksum.update(piece); })) {
+            return misplaced();
         }
         if (checksum.value() != checksums[i]) {
             why = "resource " + std::to_string(i) + " does not hold the bytes written";
@@ -299,7 +298,7 @@ bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& ou
             if (const FileRecord* record = find_file_record(table, static_cast<TextNumber>(i))) {
                 ResourcePiece* piece = writer.next_piece(archive.resources[i].size);
                 if (!piece) break;  // the writer failed: finish tells
-                if (!writer.read(archive, i, piece->source, reporter) ||
+                if (!read_resource(source, archive, i, piece->source, reporter) ||
                     !rebuild_resource(*piece, i, *record, archive, selection, splicing, reporter)) {
                     return false;
                 }

@@ -21,15 +21,10 @@ ResourceWriter::~ResourceWriter() {
     stop();
 }
 
-bool ResourceWriter::read(const ModuleArchive& archive, std::size_t index, ReadBuffer& out,
-                          Reporter& reporter) {
-    return read_resource(source_, archive, index, out, reporter);
-}
-
 void ResourceWriter::copy(std::size_t index, ResourceEntry entry) {
     {
         const std::lock_guard lock(mutex_);
-        jobs_.push_back(Job{entry, index, 0, 0});
+        jobs_.push_back(Job{entry, index, 0});
     }
     changed_.notify_all();
 }
@@ -52,10 +47,9 @@ void ResourceWriter::hand_on() {
     {
         const std::lock_guard lock(mutex_);
         const std::size_t index = pieces_handed_++ % pieces_.size();
-        const std::uint64_t size = pieces_[index].source.view().size();
-        jobs_.push_back(Job{std::nullopt, 0, index, size});
+        jobs_.push_back(Job{std::nullopt, 0, index});
         ++pieces_pending_;
-        bytes_pending_ += size;
+        bytes_pending_ += pieces_[index].source.view().size();
     }
     changed_.notify_all();
 }
@@ -97,16 +91,11 @@ void ResourceWriter::run() {
                 checksum.update(part);
             };
             if (job.copy) {
-                const ResourceEntry& entry = *job.copy;
-                for (std::uint64_t done = 0; done < entry.size; done += read_piece_size) {
-                    const std::uint64_t count = std::min(read_piece_size, entry.size - done);
-                    if (!source_.read_at(std::uint64_t{entry.offset} + done, count, copy_buffer_)) {
-                        const std::lock_guard state_lock(mutex_);
-                        unread_ = job.resource;
-                        changed_.notify_all();
-                        return;
-                    }
-                    write(copy_buffer_.view());
+                if (!source_.read_in_pieces(job.copy->offset, job.copy->size, copy_buffer_, write)) {
+                    const std::lock_guard state_lock(mutex_);
+                    unread_ = job.resource;
+                    changed_.notify_all();
+                    return;
                 }
             } else {
                 // What a job names is the writer's alone until the job is done.
@@ -117,8 +106,9 @@ void ResourceWriter::run() {
                 const std::lock_guard lock(mutex_);
                 jobs_.pop_front();
                 if (!job.copy) {
+                    // Still the writer's piece here: its size is the one added.
+                    bytes_pending_ -= pieces_[job.piece].source.view().size();
                     --pieces_pending_;
-                    bytes_pending_ -= job.ahead;
                 }
             }
             changed_.notify_all();

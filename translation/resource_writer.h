@@ -45,9 +45,6 @@ public:
     // Stops at once: what was not written yet is not.
     ~ResourceWriter();
 
-    // Reads resource index from the source, as read_resource does.
-    bool read(const ModuleArchive& archive, std::size_t index, ReadBuffer& out,
-              Reporter& reporter);
     // Hands on a resource to be copied from the source as it is: its index
     // and its place in the source.
     void copy(std::size_t index, ResourceEntry entry);
@@ -68,7 +65,6 @@ private:
         std::optional<ResourceEntry> copy;  // the resource to copy, or none
         std::size_t resource = 0;           // a copy's index
         std::size_t piece = 0;              // otherwise, the piece to write
-        std::uint64_t ahead = 0;            // a piece's resource size
     };
     // Resources waiting to be written, or being written, once rebuilt: at
     // most this many, of at most this many bytes together (a larger one
@@ -83,7 +79,7 @@ private:
     void stop();
 
     StagedOutput& output_;
-    InputFile& source_;  // read from both threads, by offset
+    InputFile& source_;  // read here and by the rebuilding, each by offset
 
     std::array<ResourcePiece, piece_count> pieces_;
     std::size_t pieces_handed_ = 0;  // the next piece is pieces_[pieces_handed_ % piece_count]

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzing::RecordingReporter parse_reporter;
     parse_translation_lines(table, out, parse_reporter);
     if (!out.empty() && out.find("#File:", 1) == std::string::npos) {
-        FUZZ_CHECK(table.records.size() == 1 && table.records[0].resource_index == 3);
+        FUZZ_CHECK(table.record_count() == 1 && table.resource_index(0) == 3);
         FUZZ_CHECK(parse_reporter.problems == 0);
     }
     return 0;

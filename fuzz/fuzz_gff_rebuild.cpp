@@ -14,16 +14,20 @@ namespace {
 const FileRecord& record() {
     // The table holds the texts its record views.
     static const TranslationTable made = [] {
-        TranslationTable table;
-        add_file_record(table, "fuzz", 0);
+        std::string text = "#File:fuzz.DLG,0\n";
         for (int key = 0; key < 32; ++key) {
-            add_text_variant(table, key, 0, std::string(static_cast<std::size_t>(key % 5) * 7, 'x'));
-            add_text_variant(table, key, 3, key % 2 ? "\n" : "texte");
-            add_text_variant(table, key, 300, "");
+            const std::string k = "#" + std::to_string(key);
+            text += k + ",english,male->" + std::string(static_cast<std::size_t>(key % 5) * 7, 'x') + "\n";
+            text += k + ",french,female->" + (key % 2 ? "" : "texte") + "\n";
+            text += k + ",lang150,male->\n";
         }
+        TranslationTable table;
+        SilentReporter quiet;
+        parse_translation_lines(table, text, quiet);
         return table;
     }();
-    return made.records.front();
+    static const FileRecord first = made.record(0);
+    return first;
 }
 
 }  // namespace

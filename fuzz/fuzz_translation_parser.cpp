@@ -1,5 +1,6 @@
 // Any bytes as a translation text, parsed whole and in two halves.
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "fuzz_support.h"
@@ -23,11 +24,12 @@ public:
 // The table as one text, to compare two parses.
 std::string contents(const TranslationTable& table) {
     std::string out;
-    for (const FileRecord& record : table.records) {
-        out += "F" + record.name + "," + std::to_string(record.resource_index) + "\n";
-        for (const FieldEntry& entry : record.entries) {
-            out += "E" + std::to_string(entry.key) + "\n";
-            for (const TextVariant& variant : record.variants_of(entry)) {
+    for (std::size_t i = 0; i < table.record_count(); ++i) {
+        const FileRecord record = table.record(i);
+        out += "F" + std::string(record.name) + "," + std::to_string(record.resource_index) + "\n";
+        for (const VariantRun& run : record.runs()) {
+            out += "E" + std::to_string(run.key()) + "\n";
+            for (const TextVariant variant : run) {
                 out += "V" + std::to_string(variant.string_id) + "," +
                        std::to_string(variant.text.size()) + ":";
                 out.append(variant.text);
@@ -37,6 +39,19 @@ std::string contents(const TranslationTable& table) {
     return out;
 }
 
+// The ordinal of the first record naming index, found both ways.
+std::size_t first_record(const TranslationTable& table, TextNumber index) {
+    const std::optional<FileRecord> found = find_file_record(table, index);
+    FUZZ_CHECK(found.has_value());
+    std::size_t ordinal = 0;
+    while (table.record(ordinal).name.data() != found->name.data()) ++ordinal;
+    if (index >= 0 && index < 64) {
+        const std::optional<FileRecord> by_index = RecordsByIndex(table, 64).find(index);
+        FUZZ_CHECK(by_index && by_index->name.data() == found->name.data());
+    }
+    return ordinal;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -44,28 +59,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     JoiningReporter reporter;
     TranslationTable table;
     parse_translation_lines(table, text, reporter, std::numeric_limits<std::size_t>::max());
-    for (const FileRecord& record : table.records) {
-        FUZZ_CHECK(find_file_record(table, record.resource_index) != nullptr);
-        // The entries' variants lie back to back, each entry's together.
-        std::size_t next = 0;
-        for (const FieldEntry& entry : record.entries) {
-            FUZZ_CHECK(entry.first == next && entry.count > 0);
-            next += entry.count;
-            FUZZ_CHECK(find_field_entry(record, entry.key) == &entry);
+    std::size_t variants = 0;
+    for (std::size_t i = 0; i < table.record_count(); ++i) {
+        const FileRecord record = table.record(i);
+        FUZZ_CHECK(first_record(table, record.resource_index) <= i);
+        // The variants lie back to back, grouped by key, the keys ascending;
+        // a search and a walk find each key's whole group.
+        FUZZ_CHECK(record.first == variants);
+        variants = record.end;
+        EntryWalk walk(record);
+        std::size_t next = record.first;
+        TextNumber previous_key = 0;
+        for (const VariantRun& run : record.runs()) {
+            FUZZ_CHECK(run.first() == next && !run.empty());
+            FUZZ_CHECK(next == record.first || run.key() > previous_key);
+            previous_key = run.key();
+            next += run.size();
+            const VariantRun found = record.find(run.key());
+            FUZZ_CHECK(found.first() == run.first() && found.size() == run.size());
+            const VariantRun walked = walk.find(run.key());
+            FUZZ_CHECK(walked.first() == run.first() && walked.size() == run.size());
         }
-        FUZZ_CHECK(next == record.variants.size());
+        FUZZ_CHECK(next == record.end);
     }
+    FUZZ_CHECK(variants == table.variant_count());
 
     JoiningReporter halves_reporter;
     TranslationTable halves;
     parse_translation_lines(halves, text, halves_reporter, 0);
     FUZZ_CHECK(contents(halves) == contents(table));
     FUZZ_CHECK(halves_reporter.all == reporter.all);
-    for (const FileRecord& record : table.records) {
-        const FileRecord* first = find_file_record(table, record.resource_index);
-        const FileRecord* halves_first = find_file_record(halves, record.resource_index);
-        FUZZ_CHECK(halves_first != nullptr &&
-                   halves_first - halves.records.data() == first - table.records.data());
+    for (std::size_t i = 0; i < table.record_count(); ++i) {
+        const TextNumber index = table.resource_index(i);
+        FUZZ_CHECK(first_record(halves, index) == first_record(table, index));
     }
     return 0;
 }

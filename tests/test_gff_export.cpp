@@ -237,8 +237,8 @@ TEST(GffExport, HeaderLinesStayOneLineWithTheirIndex) {
     EXPECT_EQ(text, "#File:a.b_c.A__,3\n\n#0,english,male->Lamp\n\n////////////////////////////////\n\n");
     TranslationTable table;
     parse_translation_lines(table, text, reporter);
-    ASSERT_EQ(table.records.size(), 1u);
-    EXPECT_EQ(table.records[0].resource_index, 3);
+    ASSERT_EQ(table.record_count(), 1u);
+    EXPECT_EQ(table.resource_index(0), 3);
     EXPECT_EQ(reporter.problems, "");
 }
 

@@ -1,5 +1,6 @@
 // Translation text parser: line kinds, text conversions, string ids, numbers,
 // line numbers in warnings and the lookups the rebuild relies on.
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -43,18 +44,40 @@ std::ostream& operator<<(std::ostream& out, const Record& r) {
                << ::testing::PrintToString(r.entries) << "}";
 }
 
+std::vector<Variant> variants_of(const VariantRun& run) {
+    std::vector<Variant> out;
+    for (const TextVariant variant : run) out.push_back(Variant{variant.string_id, std::string(variant.text)});
+    return out;
+}
+
 Table contents(const TranslationTable& table) {
     Table out;
-    for (const FileRecord& record : table.records) {
-        Record& r = out.emplace_back(Record{record.name, record.resource_index, {}});
-        for (const FieldEntry& entry : record.entries) {
-            Entry& e = r.entries.emplace_back(Entry{entry.key, {}});
-            for (const TextVariant& variant : record.variants_of(entry)) {
-                e.variants.push_back(Variant{variant.string_id, std::string(variant.text)});
-            }
-        }
+    for (std::size_t i = 0; i < table.record_count(); ++i) {
+        const FileRecord record = table.record(i);
+        Record& r = out.emplace_back(Record{std::string(record.name), record.resource_index, {}});
+        for (const VariantRun& run : record.runs()) r.entries.push_back(Entry{run.key(), variants_of(run)});
     }
     return out;
+}
+
+// The ordinal of the record found for an index, or -1; both lookups must
+// agree.
+int found(const TranslationTable& table, TextNumber index) {
+    const std::optional<FileRecord> record = find_file_record(table, index);
+    const std::optional<FileRecord> by_index = RecordsByIndex(table, 1000).find(index);
+    if (index >= 0 && index < 1000) {
+        EXPECT_EQ(by_index.has_value(), record.has_value()) << index;
+        if (record && by_index) {
+            EXPECT_EQ(by_index->name.data(), record->name.data()) << index;
+        }
+    } else {
+        EXPECT_FALSE(by_index.has_value()) << index;
+    }
+    if (!record) return -1;
+    for (std::size_t i = 0; i < table.record_count(); ++i) {
+        if (table.record(i).name.data() == record->name.data()) return static_cast<int>(i);
+    }
+    return -2;
 }
 
 struct Parsed {
@@ -106,13 +129,13 @@ TEST(TranslationParser, CommentsAndHeaderLines) {
                      {"greeting", 3, {{0, {{-1, "second\n"}}}}}}));
     EXPECT_EQ(reporter.problems, invalid_file_info(4) + invalid_file_info(5) + invalid_file_info(6));
 
-    ASSERT_EQ(table.records.size(), 6u);
-    EXPECT_EQ(find_file_record(table, 3), &table.records[0]);
-    EXPECT_EQ(find_file_record(table, 8), &table.records[4]);
-    EXPECT_EQ(find_file_record(table, 0), &table.records[1]);
-    EXPECT_EQ(find_file_record(table, 1), nullptr);
-    EXPECT_EQ(find_file_record(table, 4), nullptr);
-    EXPECT_EQ(find_file_record(TranslationTable{}, 0), nullptr);
+    ASSERT_EQ(table.record_count(), 6u);
+    EXPECT_EQ(found(table, 3), 0);
+    EXPECT_EQ(found(table, 8), 4);
+    EXPECT_EQ(found(table, 0), 1);
+    EXPECT_EQ(found(table, 1), -1);
+    EXPECT_EQ(found(table, 4), -1);
+    EXPECT_EQ(found(TranslationTable{}, 0), -1);
 }
 
 TEST(TranslationParser, TagsAndBarsAreFoundAmongCrowdsOfColonsAndBars) {
@@ -150,10 +173,10 @@ TEST(TranslationParser, EntryLinesAreClassifiedByCommaAndArrow) {
                                 "#11->\n");                             // 11
     EXPECT_EQ(parsed.table, (Table{{"s",
                                     2,
-                                    {{6, {{-1, "Speak(a, b -> c);\n"}}},
+                                    {{0, {{-1, "no key\n"}}},
+                                     {6, {{-1, "Speak(a, b -> c);\n"}}},
                                      {7, {{-1, "|bar stays|\r\n"}}},
                                      {8, {{3, "a, b -> c,d\ne"}}},
-                                     {0, {{-1, "no key\n"}}},
                                      {11, {{-1, "\n"}}}}}}));
     EXPECT_EQ(parsed.problems,
               invalid_string(0) + invalid_string(2) + invalid_string(3) + invalid_string(4));
@@ -264,26 +287,26 @@ TEST(TranslationParser, KeysAndIndicesBeyond32BitsNameNothing) {
                             reporter);
     EXPECT_EQ(contents(table), (Table{{"n",
                                        2147483647,
-                                       {{-5, {{0, "neg"}}},
-                                        {2147483647, {{-1, "max\n"}}},
-                                        {no_text_number, {{-1, "over\n"}, {-1, "far\n"}}},
+                                       {{no_text_number, {{-1, "over\n"}, {-1, "far\n"}}},
+                                        {-5, {{0, "neg"}}},
+                                        {0, {{-1, "zero\n"}}},
                                         {7, {{0, "signed"}}},
-                                        {0, {{-1, "zero\n"}}}}},
+                                        {2147483647, {{-1, "max\n"}}}}},
                                       {"big", no_text_number, {}},
                                       {"huge", no_text_number, {}},
                                       {"ws", 42, {}},
                                       {"neg", -3, {}}}));
     EXPECT_EQ(reporter.problems, "");
 
-    ASSERT_EQ(table.records.size(), 5u);
-    EXPECT_EQ(find_file_record(table, 2147483647), &table.records[0]);
-    EXPECT_EQ(find_file_record(table, no_text_number), &table.records[1]);
+    ASSERT_EQ(table.record_count(), 5u);
+    EXPECT_EQ(found(table, 2147483647), 0);
+    EXPECT_EQ(found(table, no_text_number), 1);
     // Nothing under the low 32 bits of the numbers written.
-    const FileRecord& n = table.records[0];
-    EXPECT_EQ(find_field_entry(n, no_text_number), &n.entries[2]);
+    const FileRecord n = table.record(0);
+    EXPECT_EQ(n.find(no_text_number).size(), 2u);
     for (TextNumber wrapped : {TextNumber{-2147483648LL}, TextNumber{1215752191}}) {
-        EXPECT_EQ(find_file_record(table, wrapped), nullptr) << wrapped;
-        EXPECT_EQ(find_field_entry(n, wrapped), nullptr) << wrapped;
+        EXPECT_EQ(found(table, wrapped), -1) << wrapped;
+        EXPECT_TRUE(n.find(wrapped).empty()) << wrapped;
     }
 }
 
@@ -315,14 +338,14 @@ TEST(TranslationParser, EntriesGatherByKeyUnderTheLatestAcceptedHeader) {
     EXPECT_EQ(reporter.problems,
               invalid_string(8) + invalid_file_info(9) + invalid_string(11) + invalid_string(15));
 
-    ASSERT_EQ(table.records.size(), 3u);
-    const FileRecord& g = table.records[0];
-    EXPECT_EQ(find_field_entry(g, 10), &g.entries[0]);
-    EXPECT_EQ(find_field_entry(g, 20), &g.entries[1]);
-    EXPECT_EQ(find_field_entry(g, 30), nullptr);
-    EXPECT_EQ(find_field_entry(table.records[1], 10), &table.records[1].entries[0]);
-    EXPECT_EQ(find_field_entry(table.records[1], 20), nullptr);
-    EXPECT_EQ(find_field_entry(table.records[2], 10), nullptr);
+    ASSERT_EQ(table.record_count(), 3u);
+    const FileRecord g = table.record(0);
+    EXPECT_EQ(variants_of(g.find(10)), (std::vector<Variant>{{0, "one"}, {2, "un\r"}, {3, "une"}}));
+    EXPECT_EQ(variants_of(g.find(20)), (std::vector<Variant>{{0, "two"}}));
+    EXPECT_TRUE(g.find(30).empty());
+    EXPECT_EQ(variants_of(table.record(1).find(10)), (std::vector<Variant>{{-1, "other record\n"}}));
+    EXPECT_TRUE(table.record(1).find(20).empty());
+    EXPECT_TRUE(table.record(2).find(10).empty());
 
     // Keys that do not ascend are found all the same, before and after the
     // first key below another.
@@ -330,23 +353,21 @@ TEST(TranslationParser, EntriesGatherByKeyUnderTheLatestAcceptedHeader) {
                             "#File:q.DLG,4\n#5,english,male->a\n#5,french,male->b\n#9,english,male->c\n"
                             "#3,english,male->d\n#9,french,male->e\n#7,english,male->f\n",
                             reporter);
-    ASSERT_EQ(table.records.size(), 1u);
-    const FileRecord& q = table.records[0];
-    EXPECT_EQ(contents(table), (Table{{"q", 4, {{5, {{0, "a"}, {2, "b"}}}, {9, {{0, "c"}, {2, "e"}}},
-                                                {3, {{0, "d"}}}, {7, {{0, "f"}}}}}}));
-    for (std::size_t e = 0; e < q.entries.size(); ++e) {
-        EXPECT_EQ(find_field_entry(q, q.entries[e].key), &q.entries[e]);
-    }
-    EXPECT_EQ(find_field_entry(q, 4), nullptr);
+    ASSERT_EQ(table.record_count(), 1u);
+    const FileRecord q = table.record(0);
+    EXPECT_EQ(contents(table), (Table{{"q", 4, {{3, {{0, "d"}}}, {5, {{0, "a"}, {2, "b"}}},
+                                                {7, {{0, "f"}}}, {9, {{0, "c"}, {2, "e"}}}}}}));
+    for (const VariantRun& run : q.runs()) EXPECT_EQ(q.find(run.key()).first(), run.first());
+    EXPECT_TRUE(q.find(4).empty());
     EntryWalk walk(q);
-    EXPECT_EQ(walk.find(3), &q.entries[2]);
-    EXPECT_EQ(walk.find(4), nullptr);
-    EXPECT_EQ(walk.find(9), &q.entries[1]);
+    EXPECT_EQ(variants_of(walk.find(3)), (std::vector<Variant>{{0, "d"}}));
+    EXPECT_TRUE(walk.find(4).empty());
+    EXPECT_EQ(variants_of(walk.find(9)), (std::vector<Variant>{{0, "c"}, {2, "e"}}));
 
     // Each parse starts from an empty table.
     parse_translation_lines(table, "#File:z.NSS,9\n", reporter);
     EXPECT_EQ(contents(table), (Table{{"z", 9, {}}}));
-    EXPECT_EQ(find_file_record(table, 1), nullptr);
+    EXPECT_EQ(found(table, 1), -1);
 }
 
 TEST(TranslationParser, LongLinesAndRawBytesStayWhole) {
@@ -403,7 +424,7 @@ TEST(TranslationParser, TwoHalvesParseAsTheWholeText) {
 
     const Table expected{{"a", 1, {{1, {{0, "o\nn\ne"}, {2, "un"}}}, {2, {{-1, "line two\n"}}}}},
                          {"b", 2, {{5, {{0, "five"}, {2, "cinq"}}}}},
-                         {"a", 1, {{9, {{0, "nine"}, {2, "neuf"}}}, {7, {{0, "seven"}, {3, "sept"}}}}}};
+                         {"a", 1, {{7, {{0, "seven"}, {3, "sept"}}}, {9, {{0, "nine"}, {2, "neuf"}}}}}};
     const std::string problems =
         invalid_string(4) + invalid_file_info(47) + invalid_string(53);
     for (std::size_t halves_from : {std::size_t{0}, text.size(), text.size() + 1}) {
@@ -412,10 +433,10 @@ TEST(TranslationParser, TwoHalvesParseAsTheWholeText) {
         parse_translation_lines(table, text, reporter, halves_from);
         EXPECT_EQ(contents(table), expected) << halves_from;
         EXPECT_EQ(reporter.problems, problems) << halves_from;
-        ASSERT_EQ(table.records.size(), 3u);
-        EXPECT_EQ(find_file_record(table, 1), &table.records[0]);
-        EXPECT_EQ(find_file_record(table, 2), &table.records[1]);
-        EXPECT_EQ(find_field_entry(table.records[2], 7), &table.records[2].entries[1]);
+        ASSERT_EQ(table.record_count(), 3u);
+        EXPECT_EQ(found(table, 1), 0);
+        EXPECT_EQ(found(table, 2), 1);
+        EXPECT_EQ(variants_of(table.record(2).find(9)), (std::vector<Variant>{{0, "nine"}, {2, "neuf"}}));
     }
 }
 
@@ -482,4 +503,102 @@ TEST(TranslationParserFile, ALargeTextParsesAsTheSameTextInMemoryAndSurvivesAMov
     EXPECT_EQ(contents(moved), expected);
     read = std::move(moved);
     EXPECT_EQ(contents(read), expected);
+}
+
+namespace {
+
+// The shortest line of each kind the parse takes, with key k when keyed.
+struct LineKind {
+    const char* name;
+    std::string (*line)(std::optional<std::size_t> key);
+    TextNumber unkeyed;        // the key of the line without one
+    std::int32_t string_id;    // of an entry line
+    bool header;
+};
+std::string keyed(const char* head, std::optional<std::size_t> key, const char* tail) {
+    std::string line = head;
+    if (key) line += std::to_string(*key);
+    return line += tail;
+}
+const LineKind line_kinds[] = {
+    {"header", [](auto k) { return keyed("#File:.,", k, "\n"); }, 0, 0, true},
+    {"script", [](auto k) { return keyed("#", k, "->\n"); }, 0, -1, false},
+    {"script 7", [](auto k) { return keyed("#", k ? k : 7, "->\n"); }, 7, -1, false},
+    {"localized", [](auto k) { return keyed("#", k, ",lang0,->\n"); }, 0, 0, false},
+};
+
+enum class Keys { same, ascending, scattered };
+
+// Whatever a text repeats, the table's lists hold at most twice its bytes,
+// give or take a few chunks.
+constexpr std::size_t chunks_aside = std::size_t{256} << 10;
+
+}  // namespace
+
+TEST(TranslationParserMemory, EachLineKindCostsAtMostTwiceItsBytes) {
+    constexpr std::size_t lines = 300000;  // megabytes of text: parsed in halves
+    for (const LineKind& kind : line_kinds) {
+        for (Keys keys : {Keys::same, Keys::ascending, Keys::scattered}) {
+            // Scattered: a step prime to the count walks every key once, out of order.
+            const auto key_of_line = [keys](std::size_t i) -> std::optional<std::size_t> {
+                if (keys == Keys::same) return std::nullopt;
+                return keys == Keys::ascending ? i : i * 7919 % lines;
+            };
+            std::string text = kind.header ? "" : "#File:s.NSS,0\n";
+            for (std::size_t i = 0; i < lines; ++i) text += kind.line(key_of_line(i));
+            const std::string what = std::string(kind.name) + " keys " + std::to_string(int(keys));
+            TranslationTable table;
+            RecordingReporter reporter;
+            parse_translation_lines(table, text, reporter);
+            ASSERT_EQ(reporter.problems, "") << what;
+            EXPECT_LE(table.held_bytes(), 2 * text.size() + chunks_aside) << what;
+
+            const auto key = [&](std::size_t i) {
+                return keys == Keys::same ? kind.unkeyed : static_cast<TextNumber>(*key_of_line(i));
+            };
+            if (kind.header) {
+                ASSERT_EQ(table.record_count(), lines) << what;
+                const RecordsByIndex by_index(table, lines);
+                for (std::size_t i : {std::size_t{0}, lines / 3, lines - 1}) {
+                    EXPECT_EQ(table.resource_index(i), key(i)) << what;
+                    // The first record of an index counts.
+                    const std::size_t first = keys == Keys::same ? 0 : i;
+                    EXPECT_EQ(by_index.find(key(i))->name.data(), table.record(first).name.data()) << what;
+                }
+                EXPECT_FALSE(by_index.find(keys == Keys::same ? 1 : lines).has_value()) << what;
+                continue;
+            }
+            ASSERT_EQ(table.record_count(), 1u) << what;
+            ASSERT_EQ(table.variant_count(), lines) << what;
+            const FileRecord record = table.record(0);
+            const std::vector<Variant> one{{kind.string_id, "\n"}};
+            const std::size_t per_key = keys == Keys::same ? lines : 1;
+            // Every key found by a walk in ascending order, and by a search.
+            EntryWalk walk(record);
+            std::size_t walked = 0;
+            for (TextNumber k = -1; k <= static_cast<TextNumber>(lines); ++k) {
+                const VariantRun run = walk.find(k);
+                if (run.empty()) continue;
+                walked += run.size();
+                ASSERT_EQ(run.size(), per_key) << what << " key " << k;
+                EXPECT_EQ(variants_of(VariantRun(&table, run.first(), 1)), one) << what;
+            }
+            EXPECT_EQ(walked, lines) << what;
+            for (std::size_t i : {std::size_t{0}, lines / 3, lines - 1}) {
+                EXPECT_EQ(record.find(key(i)).size(), per_key) << what << " key " << key(i);
+            }
+            EXPECT_TRUE(record.find(static_cast<TextNumber>(lines) + 7).empty()) << what;
+        }
+    }
+}
+
+TEST(TranslationParserMemory, LinesThatNameNothingHoldNothing) {
+    std::string text = "#File:a.DLG,0\n";
+    while (text.size() < (std::size_t{2} << 20)) text += "//\n#\n\n#x\n#1,xx,->\n";
+    TranslationTable table;
+    RecordingReporter reporter;
+    parse_translation_lines(table, text, reporter);
+    EXPECT_EQ(table.record_count(), 1u);
+    EXPECT_EQ(table.variant_count(), 0u);
+    EXPECT_LE(table.held_bytes(), chunks_aside);
 }

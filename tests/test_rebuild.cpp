@@ -14,8 +14,6 @@ namespace {
 
 using F = build::GffField;
 
-using Variants = std::vector<TextVariant>;
-
 Bytes le(std::initializer_list<std::uint32_t> words) {
     Bytes out;
     for (std::uint32_t w : words) append_u32(out, w);
@@ -36,23 +34,30 @@ TranslationTable table_of(std::string_view text) {
     RecordingReporter reporter;
     parse_translation_lines(table, text, reporter);
     EXPECT_EQ(reporter.problems, "");
-    EXPECT_EQ(table.records.size(), 1u);
+    EXPECT_EQ(table.record_count(), 1u);
     return table;
+}
+
+// The variants of key 0 in a record of these lines, held by table.
+VariantRun entry_of(TranslationTable& table, const std::string& lines) {
+    table = table_of("#File:t.DLG,0\n" + lines);
+    return table.record(0).find(0);
 }
 
 }  // namespace
 
 TEST(RebuildLocstring, RecordLayoutAndLanguageSelection) {
     RecordingReporter reporter;
-    EXPECT_EQ(rebuild_locstring(Variants{{0, "Hello"}}, 0x002, reporter),
+    TranslationTable table;
+    EXPECT_EQ(rebuild_locstring(entry_of(table, "#0,english,male->Hello"), 0x002, reporter),
               le({8, 0xFFFFFFFFu, 0}));
-    EXPECT_EQ(rebuild_locstring(Variants{{2, "Salut"}}, 0x002, reporter),
+    EXPECT_EQ(rebuild_locstring(entry_of(table, "#0,french,male->Salut"), 0x002, reporter),
               cat({le({22, 0xFFFFFFFFu, 1, 2, 6}), text_bytes(std::string("Salut") + '\0')}));
     // The skipped English text still supplies the fallback of the empty French one.
-    EXPECT_EQ(rebuild_locstring(Variants{{0, "Hello"}, {2, ""}}, 0x002, reporter),
+    EXPECT_EQ(rebuild_locstring(entry_of(table, "#0,english,male->Hello\n#0,french,male->"), 0x002, reporter),
               cat({le({22, 0xFFFFFFFFu, 1, 2, 6}), text_bytes(std::string("Hello") + '\0')}));
     // Ids of no table language always pass.
-    EXPECT_EQ(rebuild_locstring(Variants{{12, "xy"}, {-1, "zw"}}, 0, reporter),
+    EXPECT_EQ(rebuild_locstring(entry_of(table, "#0,lang6,male->xy\n#0->zw"), 0, reporter),
               cat({le({30, 0xFFFFFFFFu, 2, 12, 3}), text_bytes(std::string("xy") + '\0'),
                    le({0xFFFFFFFFu, 3}), text_bytes(std::string("zw") + '\0')}));
     EXPECT_EQ(reporter.kept, (std::vector<std::string>{"Salut", "", "xy", "zw"}));
@@ -62,7 +67,10 @@ TEST(RebuildLocstring, ShortTextsTakeTheLastLongerText) {
     RecordingReporter reporter;
     // "\n" is an empty template line, "x" a one-byte text: both take the
     // nearest earlier text of two or more bytes; the first kept one has none.
-    const Variants entry{{3, "\n"}, {0, "Hi"}, {2, "x"}, {4, "\r"}, {6, "Ok!"}, {7, ""}};
+    TranslationTable table;
+    const VariantRun entry = entry_of(table,
+                                      "#0,french,female->\n#0,english,male->Hi\n#0,french,male->x\n"
+                                      "#0,german,male->\r\n#0,italian,male->Ok!\n#0,italian,female->");
     EXPECT_EQ(rebuild_locstring(entry, 0x3FF, reporter),
               cat({le({8 + 9 + 11 + 11 + 11 + 12 + 12, 0xFFFFFFFFu, 6}),
                    le({3, 1}), Bytes{0},
@@ -199,21 +207,21 @@ TEST(SpliceFieldData, ARecordInsideAnotherFieldsDataIsAppended) {
 
 TEST(RebuildScript, ReplacesNamedLinesAndEndsEveryLineWithALineFeed) {
     const TranslationTable one = table_of("#File:s.NSS,0\n#1->XY\n");
-    const FileRecord& record = one.records.at(0);
+    const FileRecord record = one.record(0);
     EXPECT_EQ(rebuild_script(text_bytes("abc\r\nde\r\nfgh\r\n"), record), text_bytes("abc\nXY\nfgh\n"));
     // Named, but no line matches: still rewritten with bare line feeds.
     const TranslationTable never = table_of("#File:s.NSS,0\n#40->never\n");
-    const FileRecord& none = never.records.at(0);
+    const FileRecord none = never.record(0);
     EXPECT_EQ(rebuild_script(text_bytes("a\r\nb\n\r\n}"), none), text_bytes("a\nb\n\n}\n"));
     EXPECT_EQ(rebuild_script({}, record), Bytes{});
     // A replacement without a line end gets one; its own CR LF is kept; only
     // the first entry of a line counts; NUL bytes in lines are kept.
     const TranslationTable several = table_of("#File:s.NSS,0\n#0->one\r\n#2->last\n#2->ignored\n#3->no end");
-    const FileRecord& more = several.records.at(0);
+    const FileRecord more = several.record(0);
     EXPECT_EQ(rebuild_script(text_bytes(std::string("a\r\nb\0c\r\nd\r\ne\r\n", 13)), more),
               text_bytes(std::string("one\r\nb\0c\nlast\nno end\n", 21)));
     // Lines named out of order reach the same lines.
     const TranslationTable shuffled = table_of("#File:s.NSS,0\n#3->no end\n#0->one\r\n#2->last\n#2->ignored");
-    EXPECT_EQ(rebuild_script(text_bytes(std::string("a\r\nb\0c\r\nd\r\ne\r\n", 13)), shuffled.records.at(0)),
+    EXPECT_EQ(rebuild_script(text_bytes(std::string("a\r\nb\0c\r\nd\r\ne\r\n", 13)), shuffled.record(0)),
               text_bytes(std::string("one\r\nb\0c\nlast\nno end\n", 21)));
 }

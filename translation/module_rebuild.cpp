@@ -8,14 +8,13 @@
 
 namespace modtext {
 
-Bytes rebuild_locstring(std::span<const TextVariant> variants, std::uint16_t from_mask,
-                        Reporter& reporter) {
+Bytes rebuild_locstring(const VariantRun& variants, std::uint16_t from_mask, Reporter& reporter) {
     Bytes record;
     append_rebuilt_locstring(variants, from_mask, reporter, record);
     return record;
 }
 
-void append_rebuilt_locstring(std::span<const TextVariant> variants, std::uint16_t from_mask,
+void append_rebuilt_locstring(const VariantRun& variants, std::uint16_t from_mask,
                               Reporter& reporter, Bytes& out) {
     // Each kept variant's text, or the fallback for a text too short: the
     // last text of two bytes or more so far, a skipped variant's included.
@@ -28,7 +27,7 @@ void append_rebuilt_locstring(std::span<const TextVariant> variants, std::uint16
     std::size_t size = locstring_head_size;
     std::uint32_t count = 0;
     std::string_view fallback;
-    for (const TextVariant& variant : variants) {
+    for (const TextVariant variant : variants) {
         const std::string_view kept = kept_text(variant, fallback);
         if (!id_passes_mask(variant.string_id, from_mask)) continue;
         size += 8 + kept.size() + 1;
@@ -42,7 +41,7 @@ void append_rebuilt_locstring(std::span<const TextVariant> variants, std::uint16
     store_u32(at + 8, count);
     at += locstring_head_size;
     fallback = {};
-    for (const TextVariant& variant : variants) {
+    for (const TextVariant variant : variants) {
         const std::string_view kept = kept_text(variant, fallback);
         if (!id_passes_mask(variant.string_id, from_mask)) continue;
         reporter.kept_text(variant.text);
@@ -61,8 +60,8 @@ Bytes rebuild_script(ByteView bytes, const FileRecord& record) {
     EntryWalk entries(record);
     for (TextNumber line_number = 0; !cursor.at_end(); ++line_number) {
         const ByteView line = read_script_line(cursor);
-        if (const FieldEntry* entry = entries.find(line_number)) {
-            const std::string_view text = record.variants_of(*entry).front().text;
+        if (const VariantRun entry = entries.find(line_number)) {
+            const std::string_view text = entry.front().text;
             out.insert(out.end(), text.begin(), text.end());
             // A replacement without a line end must not join the next line.
             if (text.empty() || text.back() != '\n') out.push_back('\n');
@@ -87,7 +86,7 @@ bool rebuild_gff_strings(GffImage& image, const FileRecord& record, std::uint16_
     for (std::size_t j = 0; j < image.fields.size(); ++j) {
         const GffField& field = image.fields[j];
         if (field.type != gff_type::loc_string) continue;
-        const FieldEntry* entry = entries.find(static_cast<TextNumber>(j));
+        const VariantRun entry = entries.find(static_cast<TextNumber>(j));
         if (!entry) continue;
         std::uint64_t old_length = 0;
         if (!locstring_extent(image.field_data, field.data, old_length)) {
@@ -95,7 +94,7 @@ bool rebuild_gff_strings(GffImage& image, const FileRecord& record, std::uint16_
             return false;
         }
         starts.push_back(records.size());
-        append_rebuilt_locstring(record.variants_of(*entry), from_mask, reporter, records);
+        append_rebuilt_locstring(entry, from_mask, reporter, records);
         splices.push_back({j, field.data, static_cast<std::uint32_t>(old_length), {}});
     }
     starts.push_back(records.size());
@@ -292,10 +291,11 @@ bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& ou
     SpliceMemory splicing;
     {
         ResourceWriter writer(output, source);
+        const RecordsByIndex records(table, archive.count());
         for (std::size_t i = 0; i < archive.count(); ++i) {
             // Entry i is still the source's here: it is rewritten once placed.
             std::uint64_t size = archive.resources[i].size;
-            if (const FileRecord* record = find_file_record(table, static_cast<TextNumber>(i))) {
+            if (const std::optional<FileRecord> record = records.find(static_cast<TextNumber>(i))) {
                 ResourcePiece* piece = writer.next_piece(archive.resources[i].size);
                 if (!piece) break;  // the writer failed: finish tells
                 if (!read_resource(source, archive, i, piece->source, reporter) ||

@@ -98,27 +98,52 @@ private:
 };
 
 // Turns the bars of a localized text back into line feeds, in place.
-std::string_view unbar(char* text, std::size_t size, RareBytes& rare) {
+void unbar(char* text, std::size_t size, RareBytes& rare) {
     for (char* bar = rare.bar_from(text); bar < text + size; bar = rare.bar_from(bar + 1)) *bar = '\n';
-    return std::string_view(text, size);
 }
 
 // Where a part of the text's warnings go: straight to the reporter, or, for
-// a part parsed on another thread, held with their line numbers within the
-// part until the lines before it are counted.
-struct Warnings {
-    Reporter* reporter = nullptr;
-    std::vector<std::pair<const char*, std::size_t>> held;
+// a part parsed on another thread, held until the lines before it are
+// counted. Held warnings take a byte or so each, the distance from the one
+// before and which of the two messages, so that a text of bad lines costs
+// less than itself.
+class Warnings {
+public:
+    static constexpr const char* invalid_string = "WARNING: Invalid String on line %d!\n";
+    static constexpr const char* invalid_file_info = "WARNING: Invalid File Info on line %d!\n";
+
+    explicit Warnings(Reporter* reporter) : reporter_(reporter) {}
 
     void warn(const char* format, std::size_t line_number) {
-        if (reporter) report(*reporter, Severity::warning, format, static_cast<int>(line_number));
-        else held.emplace_back(format, line_number);
+        if (reporter_) {
+            report(*reporter_, Severity::warning, format, static_cast<int>(line_number));
+            return;
+        }
+        // Seven bits a byte, the high bit set on all bytes but the last.
+        std::uint64_t value = (line_number - last_line_) << 1 | (format == invalid_file_info);
+        last_line_ = line_number;
+        for (; value >= 0x80; value >>= 7) held_.push_back(static_cast<std::uint8_t>(value | 0x80));
+        held_.push_back(static_cast<std::uint8_t>(value));
     }
     void pass_on(Reporter& to, std::size_t lines_before) const {
-        for (const auto& [format, line_number] : held) {
-            report(to, Severity::warning, format, static_cast<int>(lines_before + line_number));
+        std::size_t line = lines_before;
+        for (std::size_t i = 0; i < held_.size();) {
+            std::uint64_t value = 0;
+            for (unsigned shift = 0;; shift += 7) {
+                const std::uint8_t byte = held_[i++];
+                value |= std::uint64_t{byte & 0x7Fu} << shift;
+                if (byte < 0x80) break;
+            }
+            line += static_cast<std::size_t>(value >> 1);
+            report(to, Severity::warning, value & 1 ? invalid_file_info : invalid_string,
+                   static_cast<int>(line));
         }
     }
+
+private:
+    Reporter* reporter_;
+    ChunkedList<std::uint8_t, 16> held_;
+    std::size_t last_line_ = 0;
 };
 
 struct Header {
@@ -137,7 +162,7 @@ std::optional<Header> header_of(std::string_view line, std::size_t tag) {
 }
 
 // One line of the table's storage, its line feed included when it has one.
-void parse_line(TranslationTable& table, char* start, std::size_t size, std::size_t line_number,
+void parse_line(TableBuilder& table, char* start, std::size_t size, std::size_t line_number,
                 RareBytes& rare, Warnings& warnings) {
     const std::string_view line(start, size);
     if (line.substr(0, 2) == "//") return;
@@ -145,17 +170,17 @@ void parse_line(TranslationTable& table, char* start, std::size_t size, std::siz
     // A tag has no line feed: one starting within the line lies within it.
     if (const char* tag = rare.tag_from(start); tag < start + size) {
         if (const std::optional<Header> header = header_of(line, static_cast<std::size_t>(tag - start))) {
-            add_file_record(table, header->name, read_number(header->number));
+            table.add_record(start + (header->name.data() - start), read_number(header->number));
         } else {
-            warnings.warn("WARNING: Invalid File Info on line %d!\n", line_number);
+            warnings.warn(Warnings::invalid_file_info, line_number);
         }
         return;
     }
     if (line.empty() || line[0] != '#') return;
 
     const std::size_t arrow = line.find("->");
-    if (arrow == npos || table.records.empty()) {
-        warnings.warn("WARNING: Invalid String on line %d!\n", line_number);
+    if (arrow == npos || !table.has_record()) {
+        warnings.warn(Warnings::invalid_string, line_number);
         return;
     }
     const TextNumber key = read_number(line.substr(1));
@@ -163,7 +188,7 @@ void parse_line(TranslationTable& table, char* start, std::size_t size, std::siz
     const std::size_t comma = line.find(',');
     if (comma == npos || arrow < comma) {
         // A script entry keeps its line end; the rebuild writes it as it stands.
-        add_variant(table, key, -1, text);
+        table.add_variant(start + arrow + 2, text.size(), arrow + 2, key, -1);
         return;
     }
     const std::size_t second = line.find(',', comma + 1);
@@ -173,17 +198,18 @@ void parse_line(TranslationTable& table, char* start, std::size_t size, std::siz
                         : string_id_of(line.substr(comma + 1, second - comma - 1),
                                        line.substr(second + 1, gender_end - second - 1));
     if (!id) {
-        warnings.warn("WARNING: Invalid String on line %d!\n", line_number);
+        warnings.warn(Warnings::invalid_string, line_number);
         return;
     }
     std::size_t length = text.size();
     if (length >= 2 && text.back() == '\n') --length;
-    add_variant(table, key, *id, unbar(start + arrow + 2, length, rare));
+    unbar(start + arrow + 2, length, rare);
+    table.add_variant(start + arrow + 2, length, arrow + 2, key, *id);
 }
 
 // Parses the lines of text into table's records, the variants viewing the
 // text, and tells how many lines there were.
-std::size_t parse_lines(TranslationTable& table, char* text, std::size_t size, Warnings& warnings) {
+std::size_t parse_lines(TableBuilder& table, char* text, std::size_t size, Warnings& warnings) {
     std::size_t line_number = 0;
     RareBytes rare(text, size);
     for (std::size_t rest = size; rest > 0; ++line_number) {
@@ -193,7 +219,7 @@ std::size_t parse_lines(TranslationTable& table, char* text, std::size_t size, W
         text += length;
         rest -= length;
     }
-    finish_record(table);
+    table.finish_record();
     return line_number;
 }
 
@@ -217,23 +243,22 @@ void parse_storage(TranslationTable& table, Reporter& reporter, std::size_t halv
     char* text = table.storage.data();
     const std::size_t size = table.storage.size();
     const std::size_t split = size >= halves_from ? translation_second_half({text, size}) : size;
-    Warnings first_warnings{&reporter, {}};
+    Warnings first_warnings(&reporter);
+    TableBuilder first(table, text);
     if (split == size) {
-        parse_lines(table, text, size, first_warnings);
+        parse_lines(first, text, size, first_warnings);
         return;
     }
     TranslationTable second;
-    Warnings second_warnings;
+    Warnings second_warnings(nullptr);
     std::future<std::size_t> second_done = std::async(std::launch::async, [&] {
-        return parse_lines(second, text + split, size - split, second_warnings);
+        TableBuilder builder(second, text);
+        return parse_lines(builder, text + split, size - split, second_warnings);
     });
-    const std::size_t first_lines = parse_lines(table, text, split, first_warnings);
+    const std::size_t first_lines = parse_lines(first, text, split, first_warnings);
     second_done.get();
     second_warnings.pass_on(reporter, first_lines);
-    for (FileRecord& record : second.records) {
-        table.record_of_index.insert(record.resource_index, table.records.size());
-        table.records.push_back(std::move(record));
-    }
+    first.append(second);
 }
 
 }  // namespace
@@ -249,7 +274,10 @@ void parse_translation_lines(TranslationTable& table, std::string_view text, Rep
 bool parse_translation_text(TranslationTable& table, const std::string& path, Reporter& reporter) {
     table = TranslationTable{};
     InputFile file;
-    if (!file.open(path) || file.size() > std::numeric_limits<std::size_t>::max()) {
+    // Offsets into the text are packed with a text's length: a text of a
+    // terabyte or more is refused as one that cannot be read.
+    if (!file.open(path) || file.size() > std::numeric_limits<std::size_t>::max() ||
+        file.size() >= TranslationTable::offset_limit) {
         report(reporter, Severity::error, "Error opening file: %s\n", path.c_str());
         return false;
     }

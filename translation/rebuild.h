@@ -21,10 +21,9 @@ namespace modtext {
 // text order. A variant of fewer than two bytes takes the last text of two or
 // more bytes met before it in the entry. Each kept variant's own text goes to
 // the reporter's echo.
-Bytes rebuild_locstring(std::span<const TextVariant> variants, std::uint16_t from_mask,
-                        Reporter& reporter);
+Bytes rebuild_locstring(const VariantRun& variants, std::uint16_t from_mask, Reporter& reporter);
 // The same, appended to out.
-void append_rebuilt_locstring(std::span<const TextVariant> variants, std::uint16_t from_mask,
+void append_rebuilt_locstring(const VariantRun& variants, std::uint16_t from_mask,
                               Reporter& reporter, Bytes& out);
 
 // Rebuilds a named script: every line through the script line reader, with

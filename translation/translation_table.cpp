@@ -4,138 +4,149 @@
 
 namespace modtext {
 
-std::size_t KeyIndex::slot_of(TextNumber key) const {
-    // Fibonacci hashing: keys in steps, as field indices and line numbers
-    // come, spread over the whole table instead of clustering.
-    const std::uint64_t hash = static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15u;
-    return static_cast<std::size_t>(hash >> shift_);
+namespace {
+
+// A key or index as stored: read_number never gives INT32_MIN, which
+// stands for no_text_number.
+std::int32_t narrow(TextNumber number) {
+    return number == no_text_number ? INT32_MIN : static_cast<std::int32_t>(number);
 }
 
-std::optional<std::size_t> KeyIndex::find(TextNumber key) const {
-    if (slots_.empty()) return std::nullopt;
-    for (std::size_t i = slot_of(key);; i = (i + 1) & (slots_.size() - 1)) {
-        const Slot& slot = slots_[i];
-        if (slot.position == empty) return std::nullopt;
-        if (slot.key == key) return slot.position;
+void store_i32(char* at, std::int32_t value) { std::memcpy(at, &value, sizeof value); }
+
+}  // namespace
+
+std::uint64_t TranslationTable::long_length(std::uint64_t offset) const {
+    const auto found = std::lower_bound(long_lengths_.begin(), long_lengths_.end(), offset,
+                                        [](const LongText& t, std::uint64_t o) { return t.offset < o; });
+    return found->length;
+}
+
+std::size_t TranslationTable::held_bytes() const {
+    return variants_.held_bytes() + records_.held_bytes() +
+           long_lengths_.capacity() * sizeof(LongText);
+}
+
+FileRecord TranslationTable::record(std::size_t ordinal) const {
+    const Record& r = records_[ordinal];
+    const char* name = storage.data() + r.name;
+    // The name ends at the first dot after it, which its line holds.
+    const char* dot = static_cast<const char*>(std::memchr(name, '.', storage.size() - r.name));
+    return FileRecord{this,
+                      std::string_view(name, static_cast<std::size_t>(dot - name)),
+                      table_detail::widen(table_detail::load_i32(name - 6)),
+                      r.first,
+                      ordinal + 1 < records_.size() ? records_[ordinal + 1].first : variants_.size()};
+}
+
+VariantRun FileRecord::find(TextNumber key) const {
+    // The first variant whose key is not below key.
+    std::size_t low = first, high = end;
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (table->key_of(table->variant(middle)) < key) low = middle + 1;
+        else high = middle;
     }
+    std::size_t past = low;
+    while (past < end && table->key_of(table->variant(past)) == key) ++past;
+    return VariantRun(table, low, past - low);
 }
 
-std::size_t KeyIndex::insert(TextNumber key, std::size_t position) {
-    if (2 * (count_ + 1) > slots_.size()) grow();
-    for (std::size_t i = slot_of(key);; i = (i + 1) & (slots_.size() - 1)) {
-        Slot& slot = slots_[i];
-        if (slot.position == empty) {
-            slot = Slot{key, position};
-            ++count_;
-            return position;
+std::vector<VariantRun> FileRecord::runs() const {
+    std::vector<VariantRun> out;
+    for (std::size_t i = first; i < end;) {
+        const TextNumber key = table->key_of(table->variant(i));
+        std::size_t past = i + 1;
+        while (past < end && table->key_of(table->variant(past)) == key) ++past;
+        out.emplace_back(table, i, past - i);
+        i = past;
+    }
+    return out;
+}
+
+void TableBuilder::add_record(char* name, TextNumber resource_index) {
+    finish_record();
+    store_i32(name - 6, narrow(resource_index));
+    table_.records_.push_back({static_cast<std::uint64_t>(name - base_), table_.variants_.size()});
+}
+
+void TableBuilder::add_variant(char* text, std::size_t length, std::size_t prefix, TextNumber key,
+                               std::int32_t string_id) {
+    using T = TranslationTable;
+    const std::int32_t stored = narrow(key);
+    std::uint64_t kind = T::script_key_0;
+    if (string_id >= 0) {
+        store_i32(text - 8, stored);
+        store_i32(text - 4, string_id);
+        kind = T::localized;
+    } else if (prefix >= 4) {
+        store_i32(text - 4, stored);
+        kind = T::script;
+    }
+    // A key below the one before: the record's variants are sorted once it ends.
+    if (table_.variants_.size() > table_.records_.back().first && stored < last_key_) ascending_ = false;
+    last_key_ = stored;
+    const auto offset = static_cast<std::uint64_t>(text - base_);
+    std::uint64_t packed_length = length;
+    if (length >= T::long_text) {
+        table_.long_lengths_.push_back({offset, length});
+        packed_length = T::long_text;
+    }
+    table_.variants_.push_back(offset << (T::kind_bits + T::length_bits) | packed_length << T::kind_bits |
+                               kind);
+}
+
+void TableBuilder::finish_record() {
+    if (ascending_) return;
+    ascending_ = true;
+    // Sorted in place by key, and by place in the text within a key: the
+    // offset leads the packed variant.
+    const std::size_t first = table_.records_.back().first;
+    const char* base = base_;
+    std::sort(table_.variants_.at(first), table_.variants_.at(table_.variants_.size()),
+              [base](TranslationTable::Variant a, TranslationTable::Variant b) {
+                  const TextNumber ka = TranslationTable::key_at(base, a);
+                  const TextNumber kb = TranslationTable::key_at(base, b);
+                  return ka < kb || (ka == kb && a < b);
+              });
+}
+
+void TableBuilder::append(TranslationTable& part) {
+    const std::uint64_t shift = table_.variants_.size();
+    table_.records_.take_all(part.records_, [shift](TranslationTable::Record r) {
+        r.first += shift;
+        return r;
+    });
+    table_.variants_.take_all(part.variants_, [](TranslationTable::Variant v) { return v; });
+    table_.long_lengths_.insert(table_.long_lengths_.end(), part.long_lengths_.begin(),
+                                part.long_lengths_.end());
+    part.long_lengths_ = {};
+}
+
+std::optional<FileRecord> find_file_record(const TranslationTable& table, TextNumber resource_index) {
+    for (std::size_t i = 0; i < table.record_count(); ++i) {
+        if (table.resource_index(i) == resource_index) return table.record(i);
+    }
+    return std::nullopt;
+}
+
+RecordsByIndex::RecordsByIndex(const TranslationTable& table, std::size_t count)
+    : table_(table), record_of_(count, none) {
+    for (std::size_t i = 0; i < table.record_count(); ++i) {
+        const TextNumber index = table.resource_index(i);
+        if (index >= 0 && static_cast<std::uint64_t>(index) < count &&
+            record_of_[static_cast<std::size_t>(index)] == none) {
+            record_of_[static_cast<std::size_t>(index)] = i;
         }
-        if (slot.key == key) return slot.position;
     }
 }
 
-void KeyIndex::grow() {
-    std::vector<Slot> old(slots_.empty() ? 8 : 2 * slots_.size());
-    old.swap(slots_);
-    shift_ = 64;
-    for (std::size_t size = slots_.size(); size > 1; size >>= 1) --shift_;
-    for (const Slot& slot : old) {
-        if (slot.position == empty) continue;
-        std::size_t i = slot_of(slot.key);
-        while (slots_[i].position != empty) i = (i + 1) & (slots_.size() - 1);
-        slots_[i] = slot;
+std::optional<FileRecord> RecordsByIndex::find(TextNumber resource_index) const {
+    if (resource_index < 0 || static_cast<std::uint64_t>(resource_index) >= record_of_.size() ||
+        record_of_[static_cast<std::size_t>(resource_index)] == none) {
+        return std::nullopt;
     }
-}
-
-void finish_record(TranslationTable& table) {
-    group_variants(table);
-    if (table.records.empty()) return;
-    // The lists grew by doubling: what they hold beyond a quarter more than
-    // their items goes back, for the records after this one.
-    FileRecord& record = table.records.back();
-    const auto trim = [](auto& list) {
-        if (list.capacity() - list.size() > list.size() / 4) list.shrink_to_fit();
-    };
-    trim(record.variants);
-    trim(record.entries);
-}
-
-void add_file_record(TranslationTable& table, std::string_view name, TextNumber resource_index) {
-    finish_record(table);
-    table.records.push_back(FileRecord{std::string(name), resource_index, {}, {}, true, {}});
-    table.record_of_index.insert(resource_index, table.records.size() - 1);
-}
-
-void add_variant(TranslationTable& table, TextNumber key, std::int32_t string_id,
-                 std::string_view text) {
-    FileRecord& record = table.records.back();
-    std::vector<FieldEntry>& entries = record.entries;
-    std::size_t entry = entries.size() - 1;
-    // A field's lines stand together as export writes them: the entry of
-    // the line before is the likely one.
-    if (entries.empty() || (record.keys_ascend && entries.back().key < key)) {
-        entry = entries.size();
-        entries.push_back(FieldEntry{key, record.variants.size(), 0});
-    } else if (entries.back().key != key) {
-        if (record.keys_ascend) {
-            // The first key below the one before: from here on keys are hashed.
-            record.keys_ascend = false;
-            for (std::size_t e = 0; e < entries.size(); ++e) record.entry_of_key.insert(entries[e].key, e);
-        }
-        entry = record.entry_of_key.insert(key, entries.size());
-        if (entry == entries.size()) {
-            entries.push_back(FieldEntry{key, record.variants.size(), 0});
-        } else if (table.scattered.empty()) {
-            // The first line away from its key's others: from here on each
-            // variant's entry is noted, for the grouping.
-            table.scattered.reserve(record.variants.size() + 1);
-            for (std::size_t e = 0; e < entries.size(); ++e) {
-                table.scattered.insert(table.scattered.end(), entries[e].count, e);
-            }
-        }
-    }
-    if (!table.scattered.empty()) table.scattered.push_back(entry);
-    record.variants.push_back(TextVariant{string_id, text});
-    ++entries[entry].count;
-}
-
-void group_variants(TranslationTable& table) {
-    if (table.scattered.empty()) return;
-    FileRecord& record = table.records.back();
-    // A counting sort by entry: stable, one pass.
-    std::vector<std::size_t> next(record.entries.size());
-    std::size_t first = 0;
-    for (std::size_t e = 0; e < record.entries.size(); ++e) {
-        record.entries[e].first = next[e] = first;
-        first += record.entries[e].count;
-    }
-    std::vector<TextVariant> grouped(record.variants.size());
-    for (std::size_t i = 0; i < record.variants.size(); ++i) {
-        grouped[next[table.scattered[i]]++] = record.variants[i];
-    }
-    record.variants.swap(grouped);
-    table.scattered.clear();
-}
-
-void add_text_variant(TranslationTable& table, TextNumber key, std::int32_t string_id,
-                      std::string text) {
-    add_variant(table, key, string_id, table.added_texts.emplace_back(std::move(text)));
-    group_variants(table);
-}
-
-const FieldEntry* find_field_entry(const FileRecord& record, TextNumber key) {
-    if (record.keys_ascend) {
-        const auto found = std::lower_bound(
-            record.entries.begin(), record.entries.end(), key,
-            [](const FieldEntry& entry, TextNumber k) { return entry.key < k; });
-        return found != record.entries.end() && found->key == key ? &*found : nullptr;
-    }
-    const std::optional<std::size_t> found = record.entry_of_key.find(key);
-    return found ? &record.entries[*found] : nullptr;
-}
-
-const FileRecord* find_file_record(const TranslationTable& table, TextNumber resource_index) {
-    const std::optional<std::size_t> found = table.record_of_index.find(resource_index);
-    return found ? &table.records[*found] : nullptr;
+    return table_.record(record_of_[static_cast<std::size_t>(resource_index)]);
 }
 
 }  // namespace modtext

@@ -1,12 +1,18 @@
 // The edited translation text, parsed: one record per resource block, one
-// entry per key, one variant per entry line.
+// variant per entry line. The table's own lists cost at most about twice the
+// text, whatever the text repeats: a variant is 8 bytes and a record 16, both
+// kept in fixed-size chunks, and what a line names beyond a position (a key,
+// a string id, a resource index) is written over the bytes of the line's own
+// prefix, which the parse no longer needs.
 #pragma once
 
+#include <algorithm>
+#include <compare>
 #include <cstdint>
-#include <deque>
+#include <cstring>
+#include <iterator>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,117 +28,286 @@ namespace modtext {
 using TextNumber = std::int64_t;
 inline constexpr TextNumber no_text_number = std::int64_t{-1} << 40;
 
-// A hash from text numbers to positions, flat: a large text makes hundreds
-// of thousands of keys, and a node and a bucket per key would cost more than
-// the texts. The first position given a number is the one kept.
-class KeyIndex {
+namespace table_detail {
+inline std::int32_t load_i32(const char* at) {
+    std::int32_t value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+// A stored key or index: the one value read_number never gives stands for
+// no_text_number.
+inline TextNumber widen(std::int32_t stored) {
+    return stored == INT32_MIN ? no_text_number : TextNumber{stored};
+}
+}  // namespace table_detail
+
+// A list that grows by fixed chunks: it never holds more than one chunk
+// beyond its items, and never copies them to grow.
+template <class T, unsigned ChunkBits>
+class ChunkedList {
 public:
-    std::optional<std::size_t> find(TextNumber key) const;
-    // The position key has: the one given now if it had none.
-    std::size_t insert(TextNumber key, std::size_t position);
-    std::size_t size() const { return count_; }
+    static constexpr std::size_t chunk_size = std::size_t{1} << ChunkBits;
+    static constexpr std::size_t chunk_mask = chunk_size - 1;
+
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    T& operator[](std::size_t i) { return chunks_[i >> ChunkBits][i & chunk_mask]; }
+    const T& operator[](std::size_t i) const { return chunks_[i >> ChunkBits][i & chunk_mask]; }
+    const T& back() const { return (*this)[size_ - 1]; }
+
+    void push_back(const T& item) {
+        if ((size_ & chunk_mask) == 0 && (size_ >> ChunkBits) == chunks_.size()) {
+            // Not zeroed: every slot is written before it is read.
+            chunks_.emplace_back(new T[chunk_size]);
+        }
+        (*this)[size_++] = item;
+    }
+    // Appends other's items, each through change, giving back each of its
+    // chunks once copied: the two together hold one chunk more than before.
+    template <class Change>
+    void take_all(ChunkedList& other, Change change) {
+        for (std::size_t c = 0; c < other.chunks_.size(); ++c) {
+            const std::size_t count = std::min(chunk_size, other.size_ - (c << ChunkBits));
+            for (std::size_t i = 0; i < count; ++i) push_back(change(other.chunks_[c][i]));
+            other.chunks_[c].reset();
+        }
+        other = ChunkedList{};
+    }
+    // Bytes held: the chunks whole and the list of them.
+    std::size_t held_bytes() const {
+        return chunks_.size() * chunk_size * sizeof(T) + chunks_.capacity() * sizeof(chunks_[0]);
+    }
+
+    // Enough of a random-access iterator for std::sort and std::lower_bound.
+    class iterator {
+    public:
+        using iterator_category = std::random_access_iterator_tag;
+        using value_type = T;
+        using difference_type = std::ptrdiff_t;
+        using pointer = T*;
+        using reference = T&;
+
+        iterator() = default;
+        iterator(ChunkedList* list, std::size_t i) : list_(list), i_(i) {}
+        T& operator*() const { return (*list_)[i_]; }
+        T& operator[](difference_type n) const { return (*list_)[i_ + static_cast<std::size_t>(n)]; }
+        iterator& operator++() { ++i_; return *this; }
+        iterator& operator--() { --i_; return *this; }
+        iterator operator++(int) { iterator was = *this; ++i_; return was; }
+        iterator operator--(int) { iterator was = *this; --i_; return was; }
+        iterator& operator+=(difference_type n) { i_ += static_cast<std::size_t>(n); return *this; }
+        iterator& operator-=(difference_type n) { i_ -= static_cast<std::size_t>(n); return *this; }
+        friend iterator operator+(iterator it, difference_type n) { return it += n; }
+        friend iterator operator+(difference_type n, iterator it) { return it += n; }
+        friend iterator operator-(iterator it, difference_type n) { return it -= n; }
+        friend difference_type operator-(const iterator& a, const iterator& b) {
+            return static_cast<difference_type>(a.i_) - static_cast<difference_type>(b.i_);
+        }
+        friend bool operator==(const iterator& a, const iterator& b) { return a.i_ == b.i_; }
+        friend auto operator<=>(const iterator& a, const iterator& b) { return a.i_ <=> b.i_; }
+
+    private:
+        ChunkedList* list_ = nullptr;
+        std::size_t i_ = 0;
+    };
+    iterator at(std::size_t i) { return iterator(this, i); }
 
 private:
-    static constexpr std::size_t empty = ~std::size_t{0};
-    struct Slot {
-        TextNumber key = 0;
-        std::size_t position = empty;
-    };
-    std::size_t slot_of(TextNumber key) const;
-    void grow();
-
-    std::vector<Slot> slots_;  // a power of two of them, at most half used
-    unsigned shift_ = 64;      // 64 less the bits of a slot number
-    std::size_t count_ = 0;
+    std::vector<std::unique_ptr<T[]>> chunks_;
+    std::size_t size_ = 0;
 };
 
+// A variant as the rebuild reads it.
 struct TextVariant {
     std::int32_t string_id = -1;  // -1 for a script line
     std::string_view text;        // held by the table
 };
 
-struct FieldEntry {
-    TextNumber key = 0;  // GFF field index or script line number
-    // Its variants in the record's variant list: these, in text order.
-    std::size_t first = 0;
-    std::size_t count = 0;
+class TranslationTable;
+
+// The variants of one key in a record, in text order.
+class VariantRun {
+public:
+    VariantRun() = default;
+    VariantRun(const TranslationTable* table, std::size_t first, std::size_t count)
+        : table_(table), first_(first), count_(count) {}
+
+    std::size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    explicit operator bool() const { return count_ != 0; }
+    TextVariant operator[](std::size_t i) const;
+    TextVariant front() const { return (*this)[0]; }
+    std::size_t first() const { return first_; }  // its first variant's place in the table
+    TextNumber key() const;
+
+    class iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = TextVariant;
+        using difference_type = std::ptrdiff_t;
+        iterator(const VariantRun* run, std::size_t i) : run_(run), i_(i) {}
+        TextVariant operator*() const { return (*run_)[i_]; }
+        iterator& operator++() { ++i_; return *this; }
+        bool operator==(const iterator& other) const { return i_ == other.i_; }
+
+    private:
+        const VariantRun* run_;
+        std::size_t i_;
+    };
+    iterator begin() const { return iterator(this, 0); }
+    iterator end() const { return iterator(this, count_); }
+
+private:
+    const TranslationTable* table_ = nullptr;
+    std::size_t first_ = 0;
+    std::size_t count_ = 0;
 };
 
+// One resource block of the text, viewed in its table. Its variants are
+// grouped by key, the keys ascending, each key's variants in text order.
 struct FileRecord {
-    std::string name;  // for information only
+    const TranslationTable* table = nullptr;
+    std::string_view name;  // for information only
     TextNumber resource_index = 0;
-    std::vector<FieldEntry> entries;    // in the order their keys first appear
-    std::vector<TextVariant> variants;  // grouped by entry, in entry order
-    // Whether the entries' keys ascend, as an export writes them: they are
-    // then found by searching the entries, and need no hash.
-    bool keys_ascend = true;
-    KeyIndex entry_of_key;  // first entry per key, once the keys do not ascend
+    std::size_t first = 0;  // its variants: [first, end) of the table's
+    std::size_t end = 0;
 
-    std::span<const TextVariant> variants_of(const FieldEntry& entry) const {
-        return std::span<const TextVariant>(variants).subspan(entry.first, entry.count);
-    }
+    // The variants of key, or none.
+    VariantRun find(TextNumber key) const;
+    // Each key's variants in turn, keys ascending.
+    std::vector<VariantRun> runs() const;
 };
 
-struct TranslationTable {
+class TranslationTable {
+public:
     TranslationTable() = default;
-    // Its records view its own texts: a copy would view another table's.
+    // Its lists view its own text: a copy would view another table's.
     TranslationTable(const TranslationTable&) = delete;
     TranslationTable& operator=(const TranslationTable&) = delete;
     TranslationTable(TranslationTable&&) = default;
     TranslationTable& operator=(TranslationTable&&) = default;
 
-    std::vector<FileRecord> records;
-    KeyIndex record_of_index;  // first record per index
-    // The texts: the parsed file itself, converted in place, and texts added
-    // one by one. Neither moves its characters when the table is moved, so
-    // the views stay good.
+    std::size_t record_count() const { return records_.size(); }
+    FileRecord record(std::size_t ordinal) const;
+    TextNumber resource_index(std::size_t ordinal) const {
+        return table_detail::widen(table_detail::load_i32(storage.data() + records_[ordinal].name - 6));
+    }
+    std::size_t variant_count() const { return variants_.size(); }
+    // The bytes its own lists hold, the text aside: every chunk whole and the
+    // lists of them.
+    std::size_t held_bytes() const;
+
+    // The parsed file itself, converted in place: the lists view it. Its
+    // characters stay put when the table is moved.
     BulkBuffer storage;  // not zeroed first: the file fills it
-    std::deque<std::string> added_texts;
-    // While the last record's lines for one key are not all adjacent: the
-    // entry of each of its variants, until they are grouped. Empty otherwise.
-    std::vector<std::size_t> scattered;
+
+    // Packed variant: its text's offset in the storage, its length (or
+    // long_text when the length is in long_lengths_) and its kind.
+    using Variant = std::uint64_t;
+    static constexpr unsigned kind_bits = 2, length_bits = 20;
+    static constexpr std::uint64_t long_text = (std::uint64_t{1} << length_bits) - 1;
+    // Texts are at most this far into the storage.
+    static constexpr std::uint64_t offset_limit = std::uint64_t{1} << (64 - kind_bits - length_bits);
+    enum Kind : unsigned {
+        localized = 0,     // key and string id in the 8 bytes before the text
+        script = 1,        // key in the 4 bytes before the text
+        script_key_0 = 2,  // "#->": no room, and the key is 0
+    };
+    TextNumber key_of(Variant variant) const { return key_at(storage.data(), variant); }
+    static TextNumber key_at(const char* base, Variant variant);
+    TextVariant resolve(Variant variant) const;
+    Variant variant(std::size_t i) const { return variants_[i]; }
+
+private:
+    friend class TableBuilder;
+    std::uint64_t long_length(std::uint64_t offset) const;
+
+    struct Record {
+        std::uint64_t name;  // the name's offset in the storage: the index is 6 bytes before
+        std::uint64_t first;
+    };
+    struct LongText {
+        std::uint64_t offset;
+        std::uint64_t length;
+    };
+    ChunkedList<Variant, 13> variants_;
+    ChunkedList<Record, 12> records_;
+    // The lengths too long for a variant, by offset: rare, one per megabyte
+    // of text at most.
+    std::vector<LongText> long_lengths_;
 };
 
-void add_file_record(TranslationTable& table, std::string_view name, TextNumber resource_index);
+// Writes the table while its text is parsed. Each part of a text parsed on
+// its own has its own builder and table; the part after is appended.
+class TableBuilder {
+public:
+    // base: the start of the storage the offsets count from.
+    TableBuilder(TranslationTable& table, const char* base) : table_(table), base_(base) {}
 
-// Adds a variant under key in the last record, with its string id (-1 for a
-// script line). The table keeps a copy of the text.
-void add_text_variant(TranslationTable& table, TextNumber key, std::int32_t string_id,
-                      std::string text);
+    // A record whose name starts at name; the 4 bytes six before it are
+    // written with the index.
+    void add_record(char* name, TextNumber resource_index);
+    bool has_record() const { return !table_.records_.empty(); }
+    // A variant of the last record: the bytes before text are written with
+    // its key and string id (-1 for a script line), as many as prefix allows.
+    void add_variant(char* text, std::size_t length, std::size_t prefix, TextNumber key,
+                     std::int32_t string_id);
+    // Ends the last record: its variants grouped by key.
+    void finish_record();
+    // Appends the records of another part's finished table, taking its lists.
+    void append(TranslationTable& part);
 
-// A variant whose text the table already holds. The last record's variants
-// are grouped by entry only once group_variants runs.
-void add_variant(TranslationTable& table, TextNumber key, std::int32_t string_id,
-                 std::string_view text);
-// Groups the last record's variants by entry, keeping their text order.
-void group_variants(TranslationTable& table);
-// Ends the last record: its variants grouped, its lists no larger than they
-// need be.
-void finish_record(TranslationTable& table);
+private:
+    TranslationTable& table_;
+    const char* base_;
+    // Whether the last record's keys ascend so far, as an export writes
+    // them; its variants are sorted by key when they do not.
+    bool ascending_ = true;
+    std::int32_t last_key_ = 0;
+};
 
-// The first entry of the record with this key, or none.
-const FieldEntry* find_field_entry(const FileRecord& record, TextNumber key);
+// The first record naming this resource index, or none. A walk over the
+// records: the rebuild asks through RecordsByIndex instead.
+std::optional<FileRecord> find_file_record(const TranslationTable& table, TextNumber resource_index);
 
-// Finds a record's entries by keys asked in ascending order, as the rebuild
-// walks fields and lines: alongside the entries when their keys ascend, which
-// costs one pass over them in all, or else by hash.
+// The first record per resource index below count, found in one step: its
+// memory grows with the module, not the text.
+class RecordsByIndex {
+public:
+    RecordsByIndex(const TranslationTable& table, std::size_t count);
+    std::optional<FileRecord> find(TextNumber resource_index) const;
+
+private:
+    static constexpr std::size_t none = ~std::size_t{0};
+    const TranslationTable& table_;
+    std::vector<std::size_t> record_of_;
+};
+
+// Finds a record's variants by keys asked in ascending order, as the rebuild
+// walks fields and lines: one pass over the record in all.
 class EntryWalk {
 public:
-    explicit EntryWalk(const FileRecord& record) : record_(record) {}
-    const FieldEntry* find(TextNumber key) {
-        if (!record_.keys_ascend) return find_field_entry(record_, key);
-        const std::vector<FieldEntry>& entries = record_.entries;
-        while (next_ < entries.size() && entries[next_].key < key) ++next_;
-        return next_ < entries.size() && entries[next_].key == key ? &entries[next_] : nullptr;
+    explicit EntryWalk(const FileRecord& record)
+        : table_(*record.table), next_(record.first), end_(record.end) {
+        if (next_ < end_) next_key_ = table_.key_of(table_.variant(next_));
+    }
+    VariantRun find(TextNumber key) {
+        while (next_ < end_ && next_key_ < key) step();
+        if (next_ == end_ || next_key_ != key) return {};
+        const std::size_t first = next_;
+        while (next_ < end_ && next_key_ == key) step();
+        return VariantRun(&table_, first, next_ - first);
     }
 
 private:
-    const FileRecord& record_;
-    std::size_t next_ = 0;
+    void step() {
+        if (++next_ < end_) next_key_ = table_.key_of(table_.variant(next_));
+    }
+    const TranslationTable& table_;
+    std::size_t next_;
+    std::size_t end_;
+    TextNumber next_key_ = 0;
 };
-
-// The first record naming this resource index, or none.
-const FileRecord* find_file_record(const TranslationTable& table, TextNumber resource_index);
 
 // Reads a translation text file into a fresh table. Fails only when the file
 // cannot be read; malformed lines are reported and skipped.
@@ -151,5 +326,31 @@ inline constexpr std::size_t parse_in_halves_from = std::size_t{1} << 20;
 // halves_from bytes on.
 void parse_translation_lines(TranslationTable& table, std::string_view text, Reporter& reporter,
                              std::size_t halves_from = parse_in_halves_from);
+
+// ---- inline lookups, on the rebuild's path
+
+inline TextNumber TranslationTable::key_at(const char* base, Variant variant) {
+    const char* text = base + (variant >> (kind_bits + length_bits));
+    switch (variant & 3) {
+        case localized: return table_detail::widen(table_detail::load_i32(text - 8));
+        case script: return table_detail::widen(table_detail::load_i32(text - 4));
+        default: return 0;
+    }
+}
+
+inline TextVariant TranslationTable::resolve(Variant variant) const {
+    const std::uint64_t offset = variant >> (kind_bits + length_bits);
+    const char* text = storage.data() + offset;
+    std::uint64_t length = (variant >> kind_bits) & long_text;
+    if (length == long_text) [[unlikely]] length = long_length(offset);
+    return {(variant & 3) == localized ? table_detail::load_i32(text - 4) : -1,
+            std::string_view(text, static_cast<std::size_t>(length))};
+}
+
+inline TextNumber VariantRun::key() const { return table_->key_of(table_->variant(first_)); }
+
+inline TextVariant VariantRun::operator[](std::size_t i) const {
+    return table_->resolve(table_->variant(first_ + i));
+}
 
 }  // namespace modtext

@@ -59,7 +59,8 @@ constexpr std::string_view usage_text =
     "       spanish, polish, korean, chintrad, chinsimpl, japanese), all or none;\n"
     "       --from defaults to english, --to to none\n"
     "F      all, are, dlg, git, ifo, jrl, nss, or the row number 0 to 6 (default all)\n"
-    "-v     also print progress, and on import every text kept\n";
+    "-v     also print progress, on import every text kept, and every warning\n"
+    "       (otherwise at most 20 of a kind, and how many more there were)\n";
 
 int usage_error(std::ostream& err, std::string_view problem) {
     err << "modtext: " << problem << "\n\n" << usage_text;
@@ -158,6 +159,9 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (options.paths.size() != wanted) {
         return usage_error(err, exporting ? "export needs SOURCE.mod and TEXT.txt"
                                           : "import needs SOURCE.mod, TEXT.txt and OUTPUT.mod");
+    }
+    for (const std::string& path : options.paths) {
+        if (path.empty()) return usage_error(err, "an empty argument is not a path");
     }
     ConsoleReporter reporter(out, err, options.verbose);
     const auto& p = options.paths;

@@ -15,8 +15,11 @@ namespace modtext {
 // boxes and diagnostics to standard error, progress only when verbose.
 class ConsoleReporter final : public Reporter {
 public:
+    // Verbose, it shows every warning, however many of a kind there are.
     ConsoleReporter(std::ostream& out, std::ostream& err, bool verbose)
-        : out_(out), err_(err), verbose_(verbose) {}
+        : out_(out), err_(err), verbose_(verbose) {
+        set_caps_warnings(!verbose);
+    }
 
     bool wants(Severity severity) const override {
         return verbose_ || severity != Severity::progress;

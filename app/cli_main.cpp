@@ -7,6 +7,7 @@
 #endif
 
 #include "app/cli.h"
+#include "formats/files.h"
 
 int main(int argc, char** argv) {
 #ifdef __GLIBC__
@@ -17,6 +18,8 @@ int main(int argc, char** argv) {
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
 #endif
+    // An interrupted action leaves no staged file behind.
+    modtext::remove_staged_files_on_interrupt();
     std::ios::sync_with_stdio(false);
     std::vector<std::string> args(argv + 1, argv + argc);
     return modtext::run_cli(args, std::cout, std::cerr);

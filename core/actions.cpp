@@ -9,7 +9,7 @@
 
 namespace modtext {
 
-bool path_given(const std::string& path) { return path.size() >= 2; }
+bool path_given(const std::string& path) { return !path.empty(); }
 
 namespace {
 
@@ -39,14 +39,22 @@ bool run_action(Reporter& reporter, const char* complete, Work work) {
         done = work();
     } catch (const std::bad_alloc&) {
         report(reporter, Severity::error, "Error: not enough memory to finish!\n");
-        return false;
     } catch (const std::system_error& error) {
         // Such as a thread the system would not start.
         report(reporter, Severity::error, "Error: the system refused to go on (%s)!\n", error.what());
-        return false;
     }
+    report_left_out_warnings(reporter);
     if (done) reporter.info_box(complete);
     return done;
+}
+
+// Refuses to write over a file the action reads: it would be lost before
+// it was read. Links and other spellings of a path are seen through.
+bool not_an_input(const std::string& target, const std::string& input, const char* refusal,
+                  Reporter& reporter) {
+    if (!same_file(target, input)) return true;
+    report(reporter, Severity::error, refusal, target.c_str());
+    return false;
 }
 
 }  // namespace
@@ -60,7 +68,11 @@ bool export_module(const std::string& source_path, const std::string& text_path,
     }
     return run_action(reporter, "Export complete!", [&] {
         ModuleArchive archive;
-        return open_module(archive, source_path, reporter) &&
+        return not_an_input(text_path, source_path,
+                            "Error: %s is the source MOD file itself; give another text file "
+                            "to export to!\n",
+                            reporter) &&
+               open_module(archive, source_path, reporter) &&
                export_text(archive, text_path, selection, reporter);
     });
 }
@@ -74,9 +86,14 @@ bool import_module(const std::string& source_path, const std::string& text_path,
                      reporter)) {
         return false;
     }
+    // The output may be the source: it is read whole before it is replaced.
     return run_action(reporter, "Import complete!", [&] {
         ModuleArchive archive;
-        return open_module(archive, source_path, reporter) &&
+        return not_an_input(output_path, text_path,
+                            "Error: %s is the text file to import itself; give another "
+                            "destination MOD!\n",
+                            reporter) &&
+               open_module(archive, source_path, reporter) &&
                write_module(archive, text_path, output_path, selection, reporter);
     });
 }

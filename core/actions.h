@@ -9,7 +9,7 @@
 
 namespace modtext {
 
-// A path counts as given when it holds at least two bytes.
+// A path counts as given when it is not empty.
 bool path_given(const std::string& path);
 
 // Exports the text of the source module to text_path. Tells the user the

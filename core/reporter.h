@@ -3,7 +3,11 @@
 // command-line tool prints; the actions do not know which.
 #pragma once
 
+#include <cstddef>
+#include <mutex>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace modtext {
 
@@ -12,9 +16,19 @@ namespace modtext {
 // command-line tool prints warnings and errors always, progress on request.
 enum class Severity { progress, warning, error };
 
+// Warnings of one kind (one message format, whatever it appends) shown
+// before the rest are only counted: a damaged input can repeat one warning
+// millions of times.
+inline constexpr std::size_t warnings_shown_per_kind = 20;
+
 class Reporter {
 public:
     virtual ~Reporter() = default;
+
+    // Whether warnings past warnings_shown_per_kind of a kind are left out.
+    // Errors never are.
+    bool caps_warnings() const { return caps_warnings_; }
+    void set_caps_warnings(bool caps) { caps_warnings_ = caps; }
 
     // Whether a diagnostic of this severity is shown at all; when not, it is
     // not even formatted.
@@ -26,6 +40,16 @@ public:
 
     // Each text the import keeps, as the translator wrote it.
     virtual void kept_text(std::string_view text) = 0;
+
+private:
+    friend void report(Reporter&, Severity, const char*, ...);
+    friend void report_left_out_warnings(Reporter&);
+    // Whether one more warning of this format is shown.
+    bool shows_warning(std::string_view format);
+
+    bool caps_warnings_ = true;
+    std::mutex kinds_mutex_;
+    std::vector<std::pair<std::string_view, std::size_t>> kinds_;  // format, warnings given
 };
 
 // Longest diagnostic, in bytes; longer ones are cut.
@@ -40,6 +64,10 @@ inline constexpr std::size_t report_buffer_size = 1024;
 // printf-style diagnostic through the reporter.
 void report(Reporter& reporter, Severity severity, const char* format, ...)
     __attribute__((format(MODTEXT_PRINTF_FORMAT, 3, 4)));
+
+// One warning per kind that was capped, saying how many of it were left out;
+// the counts start again after it.
+void report_left_out_warnings(Reporter& reporter);
 
 // A reporter that keeps nothing and shows nothing.
 class SilentReporter final : public Reporter {

@@ -1,14 +1,16 @@
 // Raw byte files: a source read by offset, and an output that replaces its
-// target only once it is complete.
+// target only once it is complete, durable and checked.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "core/reporter.h"
 #include "formats/byte_reader.h"
 
 namespace modtext {
@@ -38,6 +40,32 @@ private:
 // resource is.
 inline constexpr std::uint64_t read_piece_size = std::uint64_t{1} << 20;
 
+// Why a file could not be opened or a target not be staged.
+enum class FileProblem {
+    none,
+    cannot_open,   // missing, no permission, no such directory
+    not_regular,   // a directory, device, FIFO or socket
+    dangling_link  // a target that is a link to nothing
+};
+
+// A file on disk as the system knows it, whatever path or link leads there:
+// device and inode, or volume serial number and file index on Windows.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t node = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file a path names, links followed; none when there is
+// no such file.
+std::optional<FileIdentity> file_identity(const std::string& path);
+
+// Reports why path could not be opened, or staged as a target.
+void report_file_problem(Reporter& reporter, FileProblem problem, const std::string& path);
+
+// Whether two paths name one existing file.
+bool same_file(const std::string& a, const std::string& b);
+
 class InputFile {
 public:
     InputFile() = default;
@@ -45,8 +73,11 @@ public:
     InputFile& operator=(const InputFile&) = delete;
     ~InputFile() { close(); }
 
-    // Opens for raw reading and learns the file's size.
+    // Opens a regular file for raw reading and learns its size. A FIFO,
+    // socket or device is refused at once, never waited on; problem() tells
+    // why an open failed.
     [[nodiscard]] bool open(const std::string& path);
+    FileProblem problem() const { return problem_; }
     // Reads from bytes held in memory instead (the fuzzers' way in).
     void open_memory(ByteView bytes);
     void close();
@@ -83,12 +114,20 @@ private:
     ByteView memory_;
     bool in_memory_ = false;
     std::uint64_t size_ = 0;
+    FileProblem problem_ = FileProblem::none;
 };
 
-// Writes to a temporary file beside the target; commit() flushes, closes and
-// renames it over the target. Destroyed without a successful commit, it
-// removes the temporary file, so a failed action leaves no partial output and
-// an existing target untouched.
+// Writes to a staged file of its own beside the target; commit() flushes it
+// to the disk and renames it over the target. Destroyed without a successful
+// commit, it removes the staged file, so a failed action leaves no partial
+// output and an existing target untouched.
+//
+// The staged file gets a fresh, unpredictable name and is created only if
+// no file of that name exists, never through a link, so it is only ever this
+// run's: concurrent runs on one target each stage their own, and the last
+// rename wins. A target that is a link is followed: the file it names is
+// replaced and the link stays. An existing target that is not a regular file
+// is refused. The new file keeps the permission bits of the one it replaces.
 class StagedOutput {
 public:
     StagedOutput() = default;
@@ -97,6 +136,7 @@ public:
     ~StagedOutput() { discard(); }
 
     [[nodiscard]] bool create(const std::string& target_path);
+    FileProblem problem() const { return problem_; }
     // Writes into memory instead; commit then only checks (the fuzzers' way out).
     void create_in_memory();
     const Bytes& memory() const { return memory_; }
@@ -115,7 +155,10 @@ public:
     [[nodiscard]] bool commit();
     void discard();
 
+    // The target as given, the file the rename replaces (the target with
+    // its links followed), and the staged file.
     const std::string& target_path() const { return target_; }
+    const std::string& replaced_path() const { return replaced_; }
     const std::string& temp_path() const { return temp_; }
 
 private:
@@ -123,9 +166,19 @@ private:
     bool in_memory_ = false;
     Bytes memory_;
     std::string target_;
+    std::string replaced_;
     std::string temp_;
+    int interrupt_slot_ = -1;
     std::uint64_t position_ = 0;
     bool failed_ = false;
+    FileProblem problem_ = FileProblem::none;
 };
+
+// On an interrupt (SIGINT, SIGTERM, SIGHUP; the console's Ctrl+C, Ctrl+Break
+// and close events on Windows) removes every staged file still open, then
+// ends the process as the interrupt would have: by the same signal, or with
+// STATUS_CONTROL_C_EXIT on Windows. Signals the process was started with
+// ignored stay ignored. For programs; call once at start.
+void remove_staged_files_on_interrupt();
 
 }  // namespace modtext

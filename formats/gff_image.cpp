@@ -1,5 +1,6 @@
 #include "formats/gff_image.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace modtext {
@@ -54,6 +55,34 @@ bool load_gff(GffImage& image, ByteReader& reader, std::string& why) {
     for (std::size_t i = 0; i < image.fields.size(); ++i) {
         const std::uint8_t* record = &fields[i * gff_field_size];
         image.fields[i] = {load_u32(record), load_u32(record + 4), load_u32(record + 8)};
+    }
+    return true;
+}
+
+bool gff_extent(const GffHeader& h, std::uint64_t declared_size, std::uint64_t& extent,
+                std::string& why) {
+    if (declared_size < gff_header_size) {
+        why = "header cut short";
+        return false;
+    }
+    const struct {
+        const char* name;
+        std::uint64_t offset, size;
+    } sections[] = {
+        {"struct array", h.struct_offset(), std::uint64_t{h.struct_count()} * gff_struct_size},
+        {"field array", h.field_offset(), std::uint64_t{h.field_count()} * gff_field_size},
+        {"label array", h.label_offset(), std::uint64_t{h.label_count()} * gff_label_size},
+        {"field data", h.field_data_offset(), h.field_data_size()},
+        {"field indices", h.field_indices_offset(), h.field_indices_size()},
+        {"list indices", h.list_indices_offset(), h.list_indices_size()},
+    };
+    extent = gff_header_size;
+    for (const auto& section : sections) {
+        if (!extent_within(section.offset, section.size, declared_size)) {
+            why = std::string(section.name) + " out of bounds";
+            return false;
+        }
+        extent = std::max(extent, section.offset + section.size);
     }
     return true;
 }

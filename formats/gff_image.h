@@ -109,6 +109,12 @@ struct GffImage {
 // bytes; the image is then left empty.
 bool load_gff(GffImage& image, ByteReader& reader, std::string& why);
 
+// Where a GFF's sections end, from its header alone, once each lies within
+// the resource's declared size: a damaged resource is found out before it is
+// read whole. Fails, with the reason as load_gff gives it, otherwise.
+bool gff_extent(const GffHeader& header, std::uint64_t declared_size, std::uint64_t& extent,
+                std::string& why);
+
 // Empties the image; the header keeps its values.
 void release_gff(GffImage& image);
 

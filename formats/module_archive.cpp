@@ -1,5 +1,7 @@
 #include "formats/module_archive.h"
 
+#include "formats/gff_image.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -36,7 +38,7 @@ bool read_table(InputFile& file, const std::string& path, const char* what,
 bool open_module(ModuleArchive& archive, const std::string& path, Reporter& reporter) {
     InputFile file;
     if (!file.open(path)) {
-        report(reporter, Severity::error, "Error opening file: %s\n", path.c_str());
+        report_file_problem(reporter, file.problem(), path);
         return false;
     }
     return read_module_tables(archive, file, path, reporter);
@@ -144,6 +146,26 @@ bool read_resource(InputFile& source, const ModuleArchive& archive, std::size_t 
     return read_resource_into(source, archive, index, out, reporter);
 }
 
+bool read_gff_resource(InputFile& source, const ModuleArchive& archive, std::size_t index,
+                       ReadBuffer& out, std::string& why, Reporter& reporter) {
+    why.clear();
+    if (!resource_fits(source, archive, index, reporter)) return false;
+    const ResourceEntry& entry = archive.resources[index];
+    GffHeader header;
+    std::uint64_t extent = 0;
+    if (entry.size >= gff_header_size &&
+        !source.read_into(entry.offset, gff_header_size, header.raw.data())) {
+        report_unread_resource(reporter, archive, index);
+        return false;
+    }
+    if (!gff_extent(header, entry.size, extent, why)) return false;
+    if (!source.read_at(entry.offset, extent, out)) {
+        report_unread_resource(reporter, archive, index);
+        return false;
+    }
+    return true;
+}
+
 bool open_source_and_target(const ModuleArchive& archive, InputFile& source,
                             StagedOutput& target, const std::string& target_path,
                             Reporter& reporter) {
@@ -152,11 +174,11 @@ bool open_source_and_target(const ModuleArchive& archive, InputFile& source,
         return false;
     }
     if (!source.open(archive.source_path)) {
-        report(reporter, Severity::error, "Error opening file: %s\n", archive.source_path.c_str());
+        report_file_problem(reporter, source.problem(), archive.source_path);
         return false;
     }
     if (!target.create(target_path)) {
-        report(reporter, Severity::error, "Error opening file: %s\n", target_path.c_str());
+        report_file_problem(reporter, target.problem(), target_path);
         return false;
     }
     return true;

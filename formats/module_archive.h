@@ -98,6 +98,13 @@ bool read_resource(InputFile& source, const ModuleArchive& archive, std::size_t 
 bool read_resource(InputFile& source, const ModuleArchive& archive, std::size_t index,
                    Bytes& out, Reporter& reporter);
 
+// Reads a GFF resource: its header first, then only as far as its sections
+// reach once they lie within the resource, so that a damaged one is never
+// read whole. Fails with the damage in `why`, or with `why` empty when the
+// file could not be read (reported).
+bool read_gff_resource(InputFile& source, const ModuleArchive& archive, std::size_t index,
+                       ReadBuffer& out, std::string& why, Reporter& reporter);
+
 // Reopens the loaded module's source and starts the staged output for
 // target_path: the common start of export and import.
 bool open_source_and_target(const ModuleArchive& archive, InputFile& source,

@@ -49,8 +49,8 @@ TEST(ExportAction, PathsAreCheckedFirstAndNothingIsOpened) {
     const std::string text = (dir / "t.txt").string();
     RecordingReporter reporter;
     EXPECT_FALSE(export_module("", "", {1, 0, 0}, reporter));
-    EXPECT_FALSE(export_module("m", text, {1, 0, 0}, reporter));
-    EXPECT_FALSE(export_module((dir / "m.mod").string(), "t", {1, 0, 0}, reporter));
+    EXPECT_FALSE(export_module("", text, {1, 0, 0}, reporter));
+    EXPECT_FALSE(export_module((dir / "m.mod").string(), "", {1, 0, 0}, reporter));
     EXPECT_EQ(reporter.error_boxes,
               (std::vector<std::string>{"Please give a source MOD file.", "Please give a source MOD file.",
                                         "Please give a text file to export to."}));
@@ -124,7 +124,7 @@ TEST(ExportAction, AFailedExportLeavesAnExistingTextUntouched) {
     RecordingReporter reporter;
     EXPECT_FALSE(export_module((dir / "m.mod").string(), (dir / "t.txt").string(), {1, 0, 0}, reporter));
     EXPECT_TRUE(reporter.info_boxes.empty());
-    EXPECT_EQ(reporter.problems, "ResID 2017 NYI\nError writing file: " + (dir / "t.txt").string() + "\n");
+    EXPECT_EQ(reporter.problems, "Error: " + (dir / "t.txt").string() + " is not a regular file!\n");
     EXPECT_TRUE(std::filesystem::is_directory(dir / "t.txt"));
     EXPECT_EQ(modtext::testing::files_in(dir), (std::vector<std::string>{"m.mod", "t.txt"}));
 
@@ -169,9 +169,6 @@ TEST(Cli, ExportPrintsOutcomesAndExitsWithStatus) {
               "Exporting general GFF file: utc.....complete!\n"
               "ResID 2017 NYI\n");
 
-    EXPECT_EQ(run({"export", "", text}, out, err), 1);
-    EXPECT_EQ(out, "");
-    EXPECT_EQ(err, "Please give a source MOD file.\n");
     EXPECT_EQ(run({"export", (dir / "none").string(), text}, out, err), 1);
     EXPECT_EQ(err, "Error opening file: " + (dir / "none").string() + "\n");
 
@@ -179,6 +176,7 @@ TEST(Cli, ExportPrintsOutcomesAndExitsWithStatus) {
          {std::vector<std::string>{}, {"export"}, {"export", source}, {"export", source, text, "x"},
           {"export", "--from", "English", source, text}, {"export", "--to", source, text},
           {"export", "--filter", "7", source, text}, {"export", "--bogus", source, text},
+          {"export", "", text}, {"export", source, ""},
           {"frobnicate"}}) {
         EXPECT_EQ(run(bad, out, err), 2);
         EXPECT_NE(err.find("Usage:"), std::string::npos);

@@ -3,7 +3,13 @@
 #include "app/cli.h"
 #include "test_support.h"
 
+#include <fstream>
 #include <sstream>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 using namespace modtext;
 using namespace modtext::build;
@@ -128,4 +134,103 @@ TEST(Malformed, TextsThatNameNothingChangeNothing) {
     const Bytes written(output.begin(), output.end());
     const std::uint32_t list = get_u32(written, 28);
     EXPECT_EQ(Bytes(written.begin() + static_cast<std::ptrdiff_t>(get_u32(written, list)), written.end()), lamp());
+}
+
+// A damaged input can repeat one warning millions of times: 20 of a kind are
+// shown, then how many more there were. Errors are never left out, and
+// --verbose shows everything.
+TEST(Malformed, AFloodOfOneWarningIsCutShortButNoErrorIs) {
+    std::vector<ModuleResource> resources;
+    for (int i = 0; i < 45; ++i) resources.push_back({"u", restype::unknown, {}, 0, 0});
+    for (int i = 0; i < 25; ++i) resources.push_back({"d", restype::item_template, Bytes(10, 0), 0, 0});
+    const auto dir = modtext::testing::scratch_dir();
+    const std::string module = (dir / "m.mod").string(), out = (dir / "t.txt").string();
+    write_file(module, module_bytes(resources));
+    std::string unknown, damaged;
+    for (int i = 0; i < 45; ++i) unknown += "ResID 2017 NYI\n";
+    for (int i = 45; i < 70; ++i) {
+        damaged += "Error: resource " + std::to_string(i) + " (d) is not a well-formed GFF (header cut short), skipped!\n";
+    }
+    const std::string capped = unknown.substr(0, 20 * 15) + damaged +
+                               "WARNING: 25 more warnings like \"ResID %d NYI\" were left out.\n";
+    for (const auto& [verbose, expected] : {std::pair<bool, std::string>{false, capped}, {true, unknown + damaged}}) {
+        std::vector<std::string> args{"export", module, out};
+        if (verbose) args.insert(args.begin() + 1, "--verbose");
+        std::ostringstream o, e;
+        EXPECT_EQ(run_cli(args, o, e), 0);
+        std::string problems;  // the progress lines of --verbose aside
+        std::istringstream lines(e.str());
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find("NYI") != std::string::npos || line.find("Error") != std::string::npos ||
+                line.find("WARNING") != std::string::npos) {
+                problems += line + "\n";
+            }
+        }
+        EXPECT_EQ(problems, expected) << "verbose " << verbose;
+    }
+}
+
+#ifndef _WIN32
+namespace {
+
+// Lets the process map at most `room` bytes more than it has while it lives,
+// so that reading gigabytes fails instead of passing slowly. The sanitizers
+// map terabytes of shadow memory: under them there is no ceiling.
+class AddressSpaceCeiling {
+public:
+    explicit AddressSpaceCeiling(std::uint64_t room) {
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        std::ifstream statm("/proc/self/statm");
+        std::uint64_t pages = 0;
+        if (!(statm >> pages) || getrlimit(RLIMIT_AS, &before_) != 0) return;
+        rlimit lower = before_;
+        lower.rlim_cur = pages * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)) + room;
+        set_ = setrlimit(RLIMIT_AS, &lower) == 0;
+#else
+        (void)room;
+#endif
+    }
+    ~AddressSpaceCeiling() {
+        if (set_) setrlimit(RLIMIT_AS, &before_);
+    }
+
+private:
+    rlimit before_{};
+    bool set_ = false;
+};
+
+}  // namespace
+#endif
+
+// A resource is measured by its own header before it is read: one that
+// claims gigabytes is skipped as damaged, or read only as far as its
+// sections reach, without reading the gigabytes.
+TEST(Malformed, AResourceClaimingGigabytesIsNotReadWhole) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a sparse file of 4 GB";
+#else
+    const AddressSpaceCeiling ceiling(std::uint64_t{1} << 30);
+    const auto dir = modtext::testing::scratch_dir();
+    const std::string module = (dir / "m.mod").string(), text = (dir / "t.txt").string();
+    const std::uint32_t claimed = 0xF0000000u;
+    for (const bool damaged : {true, false}) {
+        Bytes file = module_of(damaged ? patched(lamp(), 36, 0xFFFFFF00u) : lamp());
+        const std::uint32_t list = get_u32(file, 28);
+        file = patched(file, list + 4, claimed);
+        write_file(module, file);
+        fs::resize_file(module, std::uint64_t{get_u32(file, list)} + claimed);  // sparse: nothing on the disk
+        std::ostringstream o, e;
+        EXPECT_EQ(run_cli({"export", module, text}, o, e), 0);
+        EXPECT_EQ(e.str(), damaged ? "Error: resource 0 (a) is not a well-formed GFF (field data out of bounds), skipped!\n"
+                                   : "");
+        EXPECT_EQ(read_text(text).find("->Lamp\n") != std::string::npos, !damaged);
+    }
+    write_text(text, "#File:a.UTI,0\n#0,english,male->Lampe\n");
+    write_file(module, patched(module_of(patched(lamp(), 36, 0xFFFFFF00u)), get_u32(module_of(lamp()), 28) + 4, claimed));
+    fs::resize_file(module, std::uint64_t{4} << 30);
+    std::ostringstream o, e;
+    EXPECT_EQ(run_cli({"import", module, text, (dir / "o.mod").string()}, o, e), 1);
+    EXPECT_EQ(e.str(), "Error: resource 0 (a) is not a well-formed GFF (field data out of bounds); nothing was written!\n");
+    fs::remove(module);
+#endif
 }

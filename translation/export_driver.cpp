@@ -46,14 +46,20 @@ bool export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput
         }
         // Skipped types are never read at all.
         if (route == ExportRoute::skip) continue;
-        if (!read_resource(source, archive, i, bytes, reporter)) {
-            // A resource placed outside the file is skipped; a read that
-            // fails within it means the file changed, and ends the export.
-            if (resource_fits(source, archive, i)) return false;
+        const std::string name = key.name();
+        std::string why;
+        const bool read = route == ExportRoute::script
+                              ? read_resource(source, archive, i, bytes, reporter)
+                              : read_gff_resource(source, archive, i, bytes, why, reporter);
+        if (!read) {
+            // A damaged resource, or one placed outside the file, is skipped;
+            // a read that fails within it means the file changed, and ends
+            // the export.
+            if (!why.empty()) report_malformed_gff(reporter, i, name, why);
+            else if (resource_fits(source, archive, i)) return false;
             continue;
         }
 
-        const std::string name = key.name();
         const ResourceView resource{i, name, key.type(), bytes.view()};
         block.clear();
         if (route == ExportRoute::script) {

@@ -39,6 +39,10 @@ void export_script(std::string& out, const ResourceView& resource, Reporter& rep
 bool export_gff_strings(std::string& out, const ResourceView& resource, GffImage& image,
                         const SelectionState& selection, Reporter& reporter);
 
+// Reports a GFF resource the export skips as damaged.
+void report_malformed_gff(Reporter& reporter, std::size_t index, std::string_view name,
+                          const std::string& why);
+
 // How the export driver treats a resource type under a filter.
 enum class ExportRoute { script, gff, skip, unknown };
 ExportRoute export_route(std::uint16_t type, std::int32_t filter);

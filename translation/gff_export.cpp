@@ -6,12 +6,17 @@
 
 namespace modtext {
 
+void report_malformed_gff(Reporter& reporter, std::size_t index, std::string_view name,
+                          const std::string& why) {
+    const std::string shown(name);
+    report(reporter, Severity::error, "Error: resource %zu (%s) is not a well-formed GFF (%s), skipped!\n",
+           index, shown.c_str(), why.c_str());
+}
+
 namespace {
 
 bool report_malformed(Reporter& reporter, const ResourceView& resource, const std::string& why) {
-    const std::string name(resource.name);
-    report(reporter, Severity::error, "Error: resource %zu (%s) is not a well-formed GFF (%s), skipped!\n",
-           resource.index, name.c_str(), why.c_str());
+    report_malformed_gff(reporter, resource.index, resource.name, why);
     return false;
 }
 

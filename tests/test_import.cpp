@@ -302,7 +302,7 @@ TEST(ImportAction, PathsAreCheckedInOrder) {
     RecordingReporter reporter;
     const std::string m = (dir / "m.mod").string(), t = (dir / "t.txt").string(), o = (dir / "o.mod").string();
     EXPECT_FALSE(import_module("", "", "", {1, 0, 0}, reporter));
-    EXPECT_FALSE(import_module(m, "x", o, {1, 0, 0}, reporter));
+    EXPECT_FALSE(import_module(m, "", o, {1, 0, 0}, reporter));
     EXPECT_FALSE(import_module(m, t, "", {1, 0, 0}, reporter));
     EXPECT_EQ(reporter.error_boxes,
               (std::vector<std::string>{"Please give a source MOD file.", "Please give a text file to import from.",

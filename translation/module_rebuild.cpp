@@ -118,6 +118,23 @@ void report_too_large(Reporter& reporter, std::size_t index, const ModuleArchive
            index, archive.keys[index].name().c_str());
 }
 
+// A named GFF is read only as far as its header says its sections reach,
+// and not at all when they do not lie within it.
+bool read_named_resource(InputFile& source, const ModuleArchive& archive, std::size_t index,
+                         ReadBuffer& out, Reporter& reporter) {
+    if (archive.keys[index].type() == resource_type::script) {
+        return read_resource(source, archive, index, out, reporter);
+    }
+    std::string why;
+    if (read_gff_resource(source, archive, index, out, why, reporter)) return true;
+    if (!why.empty()) {
+        report(reporter, Severity::error,
+               "Error: resource %zu (%s) is not a well-formed GFF (%s); nothing was written!\n",
+               index, archive.keys[index].name().c_str(), why.c_str());
+    }
+    return false;
+}
+
 bool source_well_formed(ByteView bytes) {
     GffImage source;
     ByteReader reader(bytes);
@@ -298,7 +315,7 @@ bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& ou
             if (const std::optional<FileRecord> record = records.find(static_cast<TextNumber>(i))) {
                 ResourcePiece* piece = writer.next_piece(archive.resources[i].size);
                 if (!piece) break;  // the writer failed: finish tells
-                if (!read_resource(source, archive, i, piece->source, reporter) ||
+                if (!read_named_resource(source, archive, i, piece->source, reporter) ||
                     !rebuild_resource(*piece, i, *record, archive, selection, splicing, reporter)) {
                     return false;
                 }

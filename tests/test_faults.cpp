@@ -186,8 +186,8 @@ TEST(Faults, ATextThatCannotBeReadFailsTheImport) {
     const std::string folder = (s.dir / "folder.txt").string();
     RecordingReporter reporter;
     EXPECT_FALSE(import_module(s.source, folder, s.output, {1, 0, 0}, reporter));
-    EXPECT_EQ(reporter.problems, "Error opening file: " + folder + "\n");
-    s.cli_fails({"import", s.source, folder, s.output}, "Error opening file: " + folder + "\n");
+    EXPECT_EQ(reporter.problems, "Error: " + folder + " is not a regular file!\n");
+    s.cli_fails({"import", s.source, folder, s.output}, "Error: " + folder + " is not a regular file!\n");
     s.untouched({"folder.txt", "m.mod", "out.mod", "t.txt"});
 }
 

@@ -276,7 +276,11 @@ bool parse_translation_text(TranslationTable& table, const std::string& path, Re
     InputFile file;
     // Offsets into the text are packed with a text's length: a text of a
     // terabyte or more is refused as one that cannot be read.
-    if (!file.open(path) || file.size() > std::numeric_limits<std::size_t>::max() ||
+    if (!file.open(path)) {
+        report_file_problem(reporter, file.problem(), path);
+        return false;
+    }
+    if (file.size() > std::numeric_limits<std::size_t>::max() ||
         file.size() >= TranslationTable::offset_limit) {
         report(reporter, Severity::error, "Error opening file: %s\n", path.c_str());
         return false;

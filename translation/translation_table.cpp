@@ -113,11 +113,9 @@ void TableBuilder::finish_record() {
 
 void TableBuilder::append(TranslationTable& part) {
     const std::uint64_t shift = table_.variants_.size();
-    table_.records_.take_all(part.records_, [shift](TranslationTable::Record r) {
-        r.first += shift;
-        return r;
-    });
-    table_.variants_.take_all(part.variants_, [](TranslationTable::Variant v) { return v; });
+    for (std::size_t i = 0; i < part.records_.size(); ++i) part.records_[i].first += shift;
+    table_.records_.append_chunks(part.records_);
+    table_.variants_.append_chunks(part.variants_);
     table_.long_lengths_.insert(table_.long_lengths_.end(), part.long_lengths_.begin(),
                                 part.long_lengths_.end());
     part.long_lengths_ = {};

@@ -42,7 +42,9 @@ inline TextNumber widen(std::int32_t stored) {
 }  // namespace table_detail
 
 // A list that grows by fixed chunks: it never holds more than one chunk
-// beyond its items, and never copies them to grow.
+// beyond its items, and never copies them to grow. Another list's chunks can
+// be taken whole once: its items then follow a seam, past the unused end of
+// the last chunk before it.
 template <class T, unsigned ChunkBits>
 class ChunkedList {
 public:
@@ -51,26 +53,27 @@ public:
 
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    T& operator[](std::size_t i) { return chunks_[i >> ChunkBits][i & chunk_mask]; }
-    const T& operator[](std::size_t i) const { return chunks_[i >> ChunkBits][i & chunk_mask]; }
+    T& operator[](std::size_t i) { return slot(i); }
+    const T& operator[](std::size_t i) const { return slot(i); }
     const T& back() const { return (*this)[size_ - 1]; }
 
     void push_back(const T& item) {
-        if ((size_ & chunk_mask) == 0 && (size_ >> ChunkBits) == chunks_.size()) {
+        const std::size_t place = physical(size_);
+        if ((place & chunk_mask) == 0 && (place >> ChunkBits) == chunks_.size()) {
             // Not zeroed: every slot is written before it is read.
             chunks_.emplace_back(new T[chunk_size]);
         }
-        (*this)[size_++] = item;
+        chunks_[place >> ChunkBits][place & chunk_mask] = item;
+        ++size_;
     }
-    // Appends other's items, each through change, giving back each of its
-    // chunks once copied: the two together hold one chunk more than before.
-    template <class Change>
-    void take_all(ChunkedList& other, Change change) {
-        for (std::size_t c = 0; c < other.chunks_.size(); ++c) {
-            const std::size_t count = std::min(chunk_size, other.size_ - (c << ChunkBits));
-            for (std::size_t i = 0; i < count; ++i) push_back(change(other.chunks_[c][i]));
-            other.chunks_[c].reset();
-        }
+    // Appends other's items by taking its chunks, when neither has a seam
+    // yet: nothing is copied, so nothing is held twice.
+    void append_chunks(ChunkedList& other) {
+        if (other.empty()) return;
+        seam_ = size_;
+        pad_ = chunks_.size() * chunk_size - size_;
+        for (auto& chunk : other.chunks_) chunks_.push_back(std::move(chunk));
+        size_ += other.size_;
         other = ChunkedList{};
     }
     // Bytes held: the chunks whole and the list of them.
@@ -113,8 +116,16 @@ public:
     iterator at(std::size_t i) { return iterator(this, i); }
 
 private:
+    std::size_t physical(std::size_t i) const { return i < seam_ ? i : i + pad_; }
+    T& slot(std::size_t i) const {
+        const std::size_t place = physical(i);
+        return chunks_[place >> ChunkBits][place & chunk_mask];
+    }
+
     std::vector<std::unique_ptr<T[]>> chunks_;
     std::size_t size_ = 0;
+    std::size_t seam_ = ~std::size_t{0};  // items from here on are pad_ slots further
+    std::size_t pad_ = 0;
 };
 
 // A variant as the rebuild reads it.

@@ -23,7 +23,18 @@ void append_rebuilt_locstring(const VariantRun& variants, std::uint16_t from_mas
         if (text.size() >= 2) fallback = text;
         return text.size() < 2 ? fallback : text;
     };
-    // Measured first, so that the record is made room for at once.
+    // Measured first, so that the record is made room for at once. The kept
+    // variants of a usual entry are noted as they are measured, so that the
+    // table is read once.
+    struct Kept {  // left unset until noted: setting them all would cost more
+        std::int32_t string_id;
+        const char* text;
+        std::size_t text_size;
+        const char* kept;
+        std::size_t kept_size;
+    };
+    constexpr std::uint32_t noted = 16;
+    Kept kept_ones[noted];
     std::size_t size = locstring_head_size;
     std::uint32_t count = 0;
     std::string_view fallback;
@@ -31,6 +42,10 @@ void append_rebuilt_locstring(const VariantRun& variants, std::uint16_t from_mas
         const std::string_view kept = kept_text(variant, fallback);
         if (!id_passes_mask(variant.string_id, from_mask)) continue;
         size += 8 + kept.size() + 1;
+        if (count < noted) {
+            kept_ones[count] = {variant.string_id, variant.text.data(), variant.text.size(), kept.data(),
+                                kept.size()};
+        }
         ++count;
     }
     const std::size_t head = out.size();
@@ -40,16 +55,25 @@ void append_rebuilt_locstring(const VariantRun& variants, std::uint16_t from_mas
     store_u32(at + 4, 0xFFFFFFFFu);
     store_u32(at + 8, count);
     at += locstring_head_size;
-    fallback = {};
-    for (const TextVariant variant : variants) {
-        const std::string_view kept = kept_text(variant, fallback);
-        if (!id_passes_mask(variant.string_id, from_mask)) continue;
-        reporter.kept_text(variant.text);
-        store_u32(at, static_cast<std::uint32_t>(variant.string_id));
+    const auto write = [&reporter, &at](std::int32_t string_id, std::string_view text,
+                                        std::string_view kept) {
+        reporter.kept_text(text);
+        store_u32(at, static_cast<std::uint32_t>(string_id));
         store_u32(at + 4, static_cast<std::uint32_t>(kept.size() + 1));
         if (!kept.empty()) std::memcpy(at + 8, kept.data(), kept.size());
         at[8 + kept.size()] = 0;
         at += 8 + kept.size() + 1;
+    };
+    if (count <= noted) {
+        for (const Kept& k : std::span(kept_ones, count)) {
+            write(k.string_id, {k.text, k.text_size}, {k.kept, k.kept_size});
+        }
+        return;
+    }
+    fallback = {};
+    for (const TextVariant variant : variants) {
+        const std::string_view kept = kept_text(variant, fallback);
+        if (id_passes_mask(variant.string_id, from_mask)) write(variant.string_id, variant.text, kept);
     }
 }
 

@@ -76,8 +76,8 @@ void TableBuilder::add_variant(char* text, std::size_t length, std::size_t prefi
     const std::int32_t stored = narrow(key);
     std::uint64_t kind = T::script_key_0;
     if (string_id >= 0) {
-        store_i32(text - 8, stored);
-        store_i32(text - 4, string_id);
+        store_i32(text - 8, string_id);
+        store_i32(text - 4, stored);
         kind = T::localized;
     } else if (prefix >= 4) {
         store_i32(text - 4, stored);

@@ -76,6 +76,14 @@ public:
         size_ += other.size_;
         other = ChunkedList{};
     }
+    // Item i and those after it that lie next to it in memory: how many is
+    // told in count, i's own included.
+    const T* contiguous(std::size_t i, std::size_t& count) const {
+        const std::size_t place = physical(i);
+        count = chunk_size - (place & chunk_mask);
+        if (i < seam_) count = std::min(count, seam_ - i);
+        return &chunks_[place >> ChunkBits][place & chunk_mask];
+    }
     // Bytes held: the chunks whole and the list of them.
     std::size_t held_bytes() const {
         return chunks_.size() * chunk_size * sizeof(T) + chunks_.capacity() * sizeof(chunks_[0]);
@@ -136,12 +144,29 @@ struct TextVariant {
 
 class TranslationTable;
 
+// Reads the table's variants [i, end) in order, a chunk's worth at a time:
+// the rebuild's walks step through them with a pointer.
+class VariantCursor {
+public:
+    VariantCursor(const TranslationTable& table, std::size_t i, std::size_t end);
+    bool done() const { return i_ == end_; }
+    std::size_t index() const { return i_; }
+    std::uint64_t operator*() const { return *at_; }
+    void next();
+
+private:
+    const TranslationTable* table_;
+    std::size_t i_;
+    std::size_t end_;
+    const std::uint64_t* at_ = nullptr;
+    std::size_t left_ = 0;  // from at_ on, in its chunk
+};
+
 // The variants of one key in a record, in text order.
 class VariantRun {
 public:
     VariantRun() = default;
-    VariantRun(const TranslationTable* table, std::size_t first, std::size_t count)
-        : table_(table), first_(first), count_(count) {}
+    VariantRun(const TranslationTable* table, std::size_t first, std::size_t count);
 
     std::size_t size() const { return count_; }
     bool empty() const { return count_ == 0; }
@@ -156,22 +181,30 @@ public:
         using iterator_category = std::input_iterator_tag;
         using value_type = TextVariant;
         using difference_type = std::ptrdiff_t;
-        iterator(const VariantRun* run, std::size_t i) : run_(run), i_(i) {}
-        TextVariant operator*() const { return (*run_)[i_]; }
-        iterator& operator++() { ++i_; return *this; }
+        iterator(const TranslationTable* table, const std::uint64_t* at, std::size_t i)
+            : table_(table), at_(at), i_(i) {}
+        TextVariant operator*() const;
+        iterator& operator++() {
+            ++i_;
+            if (at_) ++at_;
+            return *this;
+        }
         bool operator==(const iterator& other) const { return i_ == other.i_; }
 
     private:
-        const VariantRun* run_;
+        const TranslationTable* table_;
+        const std::uint64_t* at_;  // i_'s variant, when the run lies in one chunk
         std::size_t i_;
     };
-    iterator begin() const { return iterator(this, 0); }
-    iterator end() const { return iterator(this, count_); }
+    iterator begin() const { return iterator(table_, together_, first_); }
+    iterator end() const { return iterator(table_, nullptr, first_ + count_); }
 
 private:
     const TranslationTable* table_ = nullptr;
     std::size_t first_ = 0;
     std::size_t count_ = 0;
+    // Its variants when they lie in one chunk, as nearly all runs do.
+    const std::uint64_t* together_ = nullptr;
 };
 
 // One resource block of the text, viewed in its table. Its variants are
@@ -220,7 +253,7 @@ public:
     // Texts are at most this far into the storage.
     static constexpr std::uint64_t offset_limit = std::uint64_t{1} << (64 - kind_bits - length_bits);
     enum Kind : unsigned {
-        localized = 0,     // key and string id in the 8 bytes before the text
+        localized = 0,     // key in the 4 bytes before the text, string id in the 4 before
         script = 1,        // key in the 4 bytes before the text
         script_key_0 = 2,  // "#->": no room, and the key is 0
     };
@@ -231,6 +264,8 @@ public:
 
 private:
     friend class TableBuilder;
+    friend class VariantCursor;
+    friend class VariantRun;
     std::uint64_t long_length(std::uint64_t offset) const;
 
     struct Record {
@@ -299,24 +334,24 @@ private:
 class EntryWalk {
 public:
     explicit EntryWalk(const FileRecord& record)
-        : table_(*record.table), next_(record.first), end_(record.end) {
-        if (next_ < end_) next_key_ = table_.key_of(table_.variant(next_));
+        : table_(*record.table), base_(table_.storage.data()), next_(table_, record.first, record.end) {
+        if (!next_.done()) next_key_ = TranslationTable::key_at(base_, *next_);
     }
     VariantRun find(TextNumber key) {
-        while (next_ < end_ && next_key_ < key) step();
-        if (next_ == end_ || next_key_ != key) return {};
-        const std::size_t first = next_;
-        while (next_ < end_ && next_key_ == key) step();
-        return VariantRun(&table_, first, next_ - first);
+        while (!next_.done() && next_key_ < key) step();
+        const std::size_t first = next_.index();
+        while (!next_.done() && next_key_ == key) step();
+        return first == next_.index() ? VariantRun() : VariantRun(&table_, first, next_.index() - first);
     }
 
 private:
     void step() {
-        if (++next_ < end_) next_key_ = table_.key_of(table_.variant(next_));
+        next_.next();
+        if (!next_.done()) next_key_ = TranslationTable::key_at(base_, *next_);
     }
     const TranslationTable& table_;
-    std::size_t next_;
-    std::size_t end_;
+    const char* base_;
+    VariantCursor next_;
     TextNumber next_key_ = 0;
 };
 
@@ -341,12 +376,8 @@ void parse_translation_lines(TranslationTable& table, std::string_view text, Rep
 // ---- inline lookups, on the rebuild's path
 
 inline TextNumber TranslationTable::key_at(const char* base, Variant variant) {
-    const char* text = base + (variant >> (kind_bits + length_bits));
-    switch (variant & 3) {
-        case localized: return table_detail::widen(table_detail::load_i32(text - 8));
-        case script: return table_detail::widen(table_detail::load_i32(text - 4));
-        default: return 0;
-    }
+    if ((variant & 3) == script_key_0) return 0;
+    return table_detail::widen(table_detail::load_i32(base + (variant >> (kind_bits + length_bits)) - 4));
 }
 
 inline TextVariant TranslationTable::resolve(Variant variant) const {
@@ -354,8 +385,30 @@ inline TextVariant TranslationTable::resolve(Variant variant) const {
     const char* text = storage.data() + offset;
     std::uint64_t length = (variant >> kind_bits) & long_text;
     if (length == long_text) [[unlikely]] length = long_length(offset);
-    return {(variant & 3) == localized ? table_detail::load_i32(text - 4) : -1,
+    return {(variant & 3) == localized ? table_detail::load_i32(text - 8) : -1,
             std::string_view(text, static_cast<std::size_t>(length))};
+}
+
+inline VariantCursor::VariantCursor(const TranslationTable& table, std::size_t i, std::size_t end)
+    : table_(&table), i_(i), end_(end) {
+    if (i_ < end_) at_ = table.variants_.contiguous(i_, left_);
+}
+
+inline void VariantCursor::next() {
+    ++i_;
+    if (--left_ != 0) ++at_;
+    else if (i_ < end_) at_ = table_->variants_.contiguous(i_, left_);
+}
+
+inline VariantRun::VariantRun(const TranslationTable* table, std::size_t first, std::size_t count)
+    : table_(table), first_(first), count_(count) {
+    std::size_t together = 0;
+    const std::uint64_t* at = count != 0 ? table->variants_.contiguous(first, together) : nullptr;
+    if (together >= count) together_ = at;
+}
+
+inline TextVariant VariantRun::iterator::operator*() const {
+    return table_->resolve(at_ ? *at_ : table_->variant(i_));
 }
 
 inline TextNumber VariantRun::key() const { return table_->key_of(table_->variant(first_)); }

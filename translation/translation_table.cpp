@@ -31,12 +31,13 @@ FileRecord TranslationTable::record(std::size_t ordinal) const {
     const Record& r = records_[ordinal];
     const char* name = storage.data() + r.name;
     // The name ends at the first dot after it, which its line holds.
-    const char* dot = static_cast<const char*>(std::memchr(name, '.', storage.size() - r.name));
+    const char* dot = static_cast<const char*>(std::memchr(name, '.', storage.size() - static_cast<std::size_t>(r.name)));
     return FileRecord{this,
                       std::string_view(name, static_cast<std::size_t>(dot - name)),
                       table_detail::widen(table_detail::load_i32(name - 6)),
-                      r.first,
-                      ordinal + 1 < records_.size() ? records_[ordinal + 1].first : variants_.size()};
+                      static_cast<std::size_t>(r.first),
+                      ordinal + 1 < records_.size() ? static_cast<std::size_t>(records_[ordinal + 1].first)
+                                                    : variants_.size()};
 }
 
 VariantRun FileRecord::find(TextNumber key) const {
@@ -101,7 +102,7 @@ void TableBuilder::finish_record() {
     ascending_ = true;
     // Sorted in place by key, and by place in the text within a key: the
     // offset leads the packed variant.
-    const std::size_t first = table_.records_.back().first;
+    const auto first = static_cast<std::size_t>(table_.records_.back().first);
     const char* base = base_;
     std::sort(table_.variants_.at(first), table_.variants_.at(table_.variants_.size()),
               [base](TranslationTable::Variant a, TranslationTable::Variant b) {

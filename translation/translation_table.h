@@ -55,7 +55,6 @@ public:
     bool empty() const { return size_ == 0; }
     T& operator[](std::size_t i) { return slot(i); }
     const T& operator[](std::size_t i) const { return slot(i); }
-    const T& back() const { return (*this)[size_ - 1]; }
 
     void push_back(const T& item) {
         const std::size_t place = physical(size_);
@@ -241,8 +240,9 @@ public:
     // lists of them.
     std::size_t held_bytes() const;
 
-    // The parsed file itself, converted in place: the lists view it. Its
-    // characters stay put when the table is moved.
+    // The parsed file itself, converted in place, the prefixes of its lines
+    // written over with what they name: the lists view it. Its characters
+    // stay put when the table is moved.
     BulkBuffer storage;  // not zeroed first: the file fills it
 
     // Packed variant: its text's offset in the storage, its length (or
@@ -253,7 +253,7 @@ public:
     // Texts are at most this far into the storage.
     static constexpr std::uint64_t offset_limit = std::uint64_t{1} << (64 - kind_bits - length_bits);
     enum Kind : unsigned {
-        localized = 0,     // key in the 4 bytes before the text, string id in the 4 before
+        localized = 0,     // key in the 4 bytes before the text, string id in the 4 before those
         script = 1,        // key in the 4 bytes before the text
         script_key_0 = 2,  // "#->": no room, and the key is 0
     };

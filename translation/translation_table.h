@@ -55,6 +55,7 @@ public:
     bool empty() const { return size_ == 0; }
     T& operator[](std::size_t i) { return slot(i); }
     const T& operator[](std::size_t i) const { return slot(i); }
+    const T& back() const { return (*this)[size_ - 1]; }
 
     void push_back(const T& item) {
         const std::size_t place = physical(size_);

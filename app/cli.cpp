@@ -11,18 +11,22 @@ namespace modtext {
 void ConsoleReporter::diagnostic(Severity, std::string_view text) { err_ << text << std::flush; }
 void ConsoleReporter::error_box(std::string_view text) { err_ << text << '\n'; }
 void ConsoleReporter::info_box(std::string_view text) { out_ << text << '\n'; }
+void ConsoleReporter::summary(std::string_view text) { out_ << text << '\n'; }
 void ConsoleReporter::kept_text(std::string_view text) {
     if (verbose_) out_ << text << '\n';
 }
 
-std::optional<std::uint16_t> parse_language_list(std::string_view text) {
+std::optional<std::uint16_t> parse_language_list(std::string_view text, std::string* bad) {
     if (text == "all") return all_languages_mask;
     if (text == "none") return std::uint16_t{0};
     std::uint16_t mask = 0;
     while (true) {
         const std::size_t comma = text.find(',');
         const auto row = language_row_of_key(text.substr(0, comma));
-        if (!row) return std::nullopt;
+        if (!row) {
+            if (bad) *bad = std::string(text.substr(0, comma));
+            return std::nullopt;
+        }
         mask = static_cast<std::uint16_t>(mask | language_bit(*row));
         if (comma == std::string_view::npos) return mask;
         text.remove_prefix(comma + 1);
@@ -57,7 +61,7 @@ constexpr std::string_view usage_text =
     "\n"
     "LANGS  comma-separated language keys (english, french, german, italian,\n"
     "       spanish, polish, korean, chintrad, chinsimpl, japanese), all or none;\n"
-    "       --from defaults to english, --to to none\n"
+    "       --from defaults to english on export and to all on import, --to to none\n"
     "F      all, are, dlg, git, ifo, jrl, nss, or the row number 0 to 6 (default all)\n"
     "-v     also print progress, on import every text kept, and every warning\n"
     "       (otherwise at most 20 of a kind, and how many more there were)\n";
@@ -67,9 +71,20 @@ int usage_error(std::ostream& err, std::string_view problem) {
     return 2;
 }
 
+// A language key that is not one: named, with the keys there are, without
+// the whole usage.
+std::string unknown_language(std::string_view option, const std::string& key) {
+    std::string keys;
+    for (const Language& language : LanguageTable) keys += std::string(language.key) + ", ";
+    return "unknown language key \"" + key + "\" in " + std::string(option) + "; the keys are " +
+           keys + "all and none";
+}
+
 struct Options {
     // As the window starts: English to translate from, nothing to, all files.
+    // An import keeps every language of the text unless told otherwise.
     SelectionState selection{0x001, 0, 0};
+    std::string problem_key;  // a language key that is not one
     bool verbose = false;
     bool help = false;
     std::vector<std::string> paths;
@@ -111,11 +126,15 @@ std::optional<std::string> parse_options(const std::vector<std::string>& args, b
         } else {
             bool matched = false;
             if (auto from = option_value(args, i, "--from", matched); matched) {
-                const auto mask = from ? parse_language_list(*from) : std::nullopt;
+                std::string bad;
+                const auto mask = from ? parse_language_list(*from, &bad) : std::nullopt;
+                if (!mask && from) options.problem_key = unknown_language("--from", bad);
                 if (!mask) return "--from needs a language list";
                 options.selection.from_mask = *mask;
             } else if (auto to = option_value(args, i, "--to", matched); matched && exporting) {
-                const auto mask = to ? parse_language_list(*to) : std::nullopt;
+                std::string bad;
+                const auto mask = to ? parse_language_list(*to, &bad) : std::nullopt;
+                if (!mask && to) options.problem_key = unknown_language("--to", bad);
                 if (!mask) return "--to needs a language list";
                 options.selection.to_mask = *mask;
             } else if (auto filter = option_value(args, i, "--filter", matched);
@@ -148,7 +167,12 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (!exporting && command != "import") return usage_error(err, "unknown command " + command);
 
     Options options;
+    if (!exporting) options.selection.from_mask = all_languages_mask;
     if (const auto problem = parse_options(args, exporting, options)) {
+        if (!options.problem_key.empty()) {
+            err << "modtext: " << options.problem_key << '\n';
+            return 2;
+        }
         return usage_error(err, *problem);
     }
     if (options.help) {

@@ -28,6 +28,7 @@ public:
     void error_box(std::string_view text) override;
     void info_box(std::string_view text) override;
     void kept_text(std::string_view text) override;
+    void summary(std::string_view text) override;
 
 private:
     std::ostream& out_;
@@ -35,8 +36,10 @@ private:
     bool verbose_;
 };
 
-// A language list: comma-separated keys, "all" or "none".
-std::optional<std::uint16_t> parse_language_list(std::string_view text);
+// A language list: comma-separated keys, "all" or "none". On failure, the
+// key that is not one, when `bad` is given.
+std::optional<std::uint16_t> parse_language_list(std::string_view text,
+                                                 std::string* bad = nullptr);
 
 // An export filter: its name or its row number.
 std::optional<std::int32_t> parse_filter(std::string_view text);

@@ -35,8 +35,9 @@ bool paths_given(std::initializer_list<PathCheck> checks, Reporter& reporter) {
 template <typename Work>
 bool run_action(Reporter& reporter, const char* complete, Work work) {
     bool done = false;
+    std::string summary;
     try {
-        done = work();
+        done = work(summary);
     } catch (const std::bad_alloc&) {
         report(reporter, Severity::error, "Error: not enough memory to finish!\n");
     } catch (const std::system_error& error) {
@@ -45,6 +46,7 @@ bool run_action(Reporter& reporter, const char* complete, Work work) {
     }
     report_left_out_warnings(reporter);
     if (done) reporter.info_box(complete);
+    if (done && !summary.empty()) reporter.summary(summary);
     return done;
 }
 
@@ -66,14 +68,17 @@ bool export_module(const std::string& source_path, const std::string& text_path,
                      reporter)) {
         return false;
     }
-    return run_action(reporter, "Export complete!", [&] {
+    return run_action(reporter, "Export complete!", [&](std::string& summary) {
         ModuleArchive archive;
-        return not_an_input(text_path, source_path,
-                            "Error: %s is the source MOD file itself; give another text file "
-                            "to export to!\n",
-                            reporter) &&
-               open_module(archive, source_path, reporter) &&
-               export_text(archive, text_path, selection, reporter);
+        ExportCounts counts;
+        const bool done = not_an_input(text_path, source_path,
+                                       "Error: %s is the source MOD file itself; give another "
+                                       "text file to export to!\n",
+                                       reporter) &&
+                          open_module(archive, source_path, reporter) &&
+                          export_text(archive, text_path, selection, reporter, counts);
+        if (done) summary = export_summary(counts);
+        return done;
     });
 }
 
@@ -87,7 +92,7 @@ bool import_module(const std::string& source_path, const std::string& text_path,
         return false;
     }
     // The output may be the source: it is read whole before it is replaced.
-    return run_action(reporter, "Import complete!", [&] {
+    return run_action(reporter, "Import complete!", [&](std::string&) {
         ModuleArchive archive;
         return not_an_input(output_path, text_path,
                             "Error: %s is the text file to import itself; give another "

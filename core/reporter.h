@@ -41,6 +41,10 @@ public:
     // Each text the import keeps, as the translator wrote it.
     virtual void kept_text(std::string_view text) = 0;
 
+    // One line on what a finished action did, after its completion box.
+    // The window has no place for it.
+    virtual void summary(std::string_view) {}
+
 private:
     friend void report(Reporter&, Severity, const char*, ...);
     friend void report_left_out_warnings(Reporter&);

@@ -44,11 +44,33 @@ bool open_module(ModuleArchive& archive, const std::string& path, Reporter& repo
     return read_module_tables(archive, file, path, reporter);
 }
 
+namespace {
+
+// Whether a file's first eight bytes read as an archive's: four type letters
+// and a version "V<digit>.<digit>". A text or anything else given in a
+// module's place does not.
+bool looks_like_archive(ByteView head) {
+    const auto digit = [](std::uint8_t c) { return c >= '0' && c <= '9'; };
+    return head.size() >= 8 && head[4] == 'V' && digit(head[5]) && head[6] == '.' && digit(head[7]);
+}
+
+void report_not_archive(Reporter& reporter, const std::string& path) {
+    report(reporter, Severity::error, "Error: %s is not a module archive!\n", path.c_str());
+}
+
+}  // namespace
+
 bool read_module_tables(ModuleArchive& archive, InputFile& file, const std::string& path,
                         Reporter& reporter) {
     if (file.size() < archive_header_size) {
-        report(reporter, Severity::error, "Error: %s is too short to be a MOD file!\n",
-               path.c_str());
+        Bytes head;
+        if (!file.read_at(0, std::min<std::uint64_t>(file.size(), 8), head) ||
+            !looks_like_archive(head)) {
+            report_not_archive(reporter, path);
+        } else {
+            report(reporter, Severity::error, "Error: %s is too short to be a MOD file!\n",
+                   path.c_str());
+        }
         return false;
     }
     ModuleArchive loaded;
@@ -59,6 +81,10 @@ bool read_module_tables(ModuleArchive& archive, InputFile& file, const std::stri
         return false;
     }
     std::copy(header.begin(), header.end(), loaded.header.raw.begin());
+    if (!looks_like_archive(header)) {
+        report_not_archive(reporter, path);
+        return false;
+    }
     if (loaded.header.version() != "V1.0") {
         const std::string version(loaded.header.version());
         report(reporter, Severity::error,

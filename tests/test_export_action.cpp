@@ -78,7 +78,11 @@ TEST(ExportAction, FilterSelectsClassesAndUnknownTypesAreReported) {
         RecordingReporter reporter;
         ASSERT_TRUE(export_module(source, text, {1, 0, filter}, reporter));
         EXPECT_EQ(reporter.info_boxes, std::vector<std::string>{"Export complete!"});
-        EXPECT_EQ(reporter.problems, "ResID 2017 NYI\n");
+        // Resources of types export does not visit are progress, and counted.
+        EXPECT_EQ(reporter.problems, "");
+        EXPECT_NE(reporter.progress.find("ResID 2017 NYI\n"), std::string::npos);
+        ASSERT_EQ(reporter.summaries.size(), 1u);
+        EXPECT_NE(reporter.summaries[0].find(" Not visited: 1 of type 2017."), std::string::npos);
         EXPECT_EQ(block_names(read_text(text)),
                   filter < 0 ? "uti utc " : expected[static_cast<std::size_t>(filter)])
             << "filter " << filter;
@@ -148,8 +152,9 @@ TEST(Cli, ExportPrintsOutcomesAndExitsWithStatus) {
     };
     std::string out, err;
     EXPECT_EQ(run({"export", "--from", "english,french", "--to=korean", "--filter", "nss", source, text}, out, err), 0);
-    EXPECT_EQ(out, "Export complete!\n");
-    EXPECT_EQ(err, "ResID 2017 NYI\n");
+    EXPECT_EQ(out, "Export complete!\nExported 3 resources: 2 strings and 1 script lines; "
+                   "template lines: korean 4. Not visited: 1 of type 2017.\n");
+    EXPECT_EQ(err, "");
     EXPECT_EQ(read_text(text),
               "#File:scr.NSS,0\n\n#0->SpeakString(\"nss\");\n\n////////////////////////////////\n\n"
               "#File:uti.UTI,6\n\n#0,english,male->uti\n#0,korean,male->\n#0,korean,female->\n\n"
@@ -174,12 +179,19 @@ TEST(Cli, ExportPrintsOutcomesAndExitsWithStatus) {
 
     for (const std::vector<std::string>& bad :
          {std::vector<std::string>{}, {"export"}, {"export", source}, {"export", source, text, "x"},
-          {"export", "--from", "English", source, text}, {"export", "--to", source, text},
+          {"export", source, text, "--to"},
           {"export", "--filter", "7", source, text}, {"export", "--bogus", source, text},
           {"export", "", text}, {"export", source, ""},
           {"frobnicate"}}) {
         EXPECT_EQ(run(bad, out, err), 2);
         EXPECT_NE(err.find("Usage:"), std::string::npos);
+    }
+    // A key that is not one is named, with the keys there are.
+    for (const auto& [option, key] : {std::pair<std::string, std::string>{"--to", "fr"}, {"--from", "English"}}) {
+        EXPECT_EQ(run({"export", option, "english," + key, source, text}, out, err), 2);
+        EXPECT_EQ(err, "modtext: unknown language key \"" + key + "\" in " + option +
+                           "; the keys are english, french, german, italian, spanish, polish, korean, "
+                           "chintrad, chinsimpl, japanese, all and none\n");
     }
     EXPECT_EQ(run({"--version"}, out, err), 0);
     EXPECT_EQ(out, std::string("modtext ") + MODTEXT_VERSION + "\n");

@@ -124,7 +124,9 @@ TEST(ExportText, WritesTheWorkedExampleByteForByte) {
     ModuleArchive archive;
     RecordingReporter reporter;
     ASSERT_TRUE(open_module(archive, (dir / "m.mod").string(), reporter));
-    ASSERT_TRUE(export_text(archive, (dir / "t.txt").string(), {0x001, 0x002, 0}, reporter));
+    ExportCounts counts;
+    ASSERT_TRUE(export_text(archive, (dir / "t.txt").string(), {0x001, 0x002, 0}, reporter, counts));
+    EXPECT_EQ(export_summary(counts), "Exported 2 resources: 2 strings and 2 script lines; template lines: french 4.");
     EXPECT_EQ(modtext::testing::read_text(dir / "t.txt"),
               "#File:greeting.DLG,3\n"
               "\n"

@@ -505,7 +505,7 @@ TEST(DemoTranslation, MatchesTheDemoModule) {
     EXPECT_GT(filled, 50u);
     ASSERT_TRUE(import_module((dir / "demo.mod").string(), (fs::path(MODTEXT_DATA_DIR) / "demo-translation.fr.txt").string(),
                               (dir / "fr.mod").string(), {0x003, 0, 0}, reporter));
-    EXPECT_EQ(reporter.problems, "ResID 2017 NYI\n");
+    EXPECT_EQ(reporter.problems, "");
 }
 
 // Some writers store equal texts once and let several fields point at them:

@@ -49,17 +49,38 @@ TEST(TextFormat, LabelsOfTableAndOtherIds) {
     EXPECT_EQ(language_label(-1), "lang2147483647,female");
 }
 
-TEST(TextFormat, TemplateLinesFollowTableOrder) {
-    std::string out;
-    TemplateLines(0).append(out, 7);
-    EXPECT_EQ(out, "");
-    TemplateLines(0x001).append(out, 7);
-    EXPECT_EQ(out, "#7,english,male->\n");
-    out.clear();
-    TemplateLines(0x042).append(out, 41);  // French and Korean
-    EXPECT_EQ(out,
-              "#41,french,male->\n#41,french,female->\n"
-              "#41,korean,male->\n#41,korean,female->\n");
+TEST(TextFormat, TemplateLinesFollowTableOrderAndCarryTheTextsOfOtherLanguages) {
+    // A field with English, French feminine (twice) and Korean masculine texts.
+    const std::string english = "Inn", french = std::string("Auberge|\0x", 10), french2 = "Autre",
+                      korean = "Jumak\nbar";
+    const auto view = [](const std::string& text) {
+        return ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    };
+    LocString existing;
+    existing.substrings = {{0, view(english)}, {3, view(french)}, {3, view(french2)}, {256, view(korean)}};
+    struct Case {
+        std::uint16_t to, from;
+        std::uint32_t key;
+        std::string lines;
+        std::array<std::size_t, language_count> counted;
+    };
+    const std::vector<Case> cases{
+        {0, 0x001, 7, "", {}},
+        {0x001, 0x001, 7, "#7,english,male->\n", {1}},
+        {0x001, 0, 7, "#7,english,male->Inn\n", {1}},
+        // Languages among from keep empty lines: their texts were written above them.
+        {0x042, 0x002, 41, "#41,french,male->\n#41,french,female->\n#41,korean,male->Jumak|bar\n#41,korean,female->\n",
+         {0, 2, 0, 0, 0, 0, 2}},
+        {0x042, 0x001, 41, "#41,french,male->\n#41,french,female->Auberge|\n#41,korean,male->Jumak|bar\n#41,korean,female->\n",
+         {0, 2, 0, 0, 0, 0, 2}},
+    };
+    for (const Case& c : cases) {
+        std::string out;
+        std::array<std::size_t, language_count> counted{};
+        TemplateLines(c.to, c.from).append(out, c.key, existing, counted);
+        EXPECT_EQ(out, c.lines);
+        EXPECT_EQ(counted, c.counted);
+    }
 }
 
 TEST(TextFormat, BarLineFeedsReplacesEveryLineFeed) {

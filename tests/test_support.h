@@ -25,12 +25,14 @@ public:
     void error_box(std::string_view text) override { error_boxes.emplace_back(text); }
     void info_box(std::string_view text) override { info_boxes.emplace_back(text); }
     void kept_text(std::string_view text) override { kept.emplace_back(text); }
+    void summary(std::string_view text) override { summaries.emplace_back(text); }
 
     std::string progress;
     std::string problems;  // warnings and errors, in order
     std::vector<std::string> error_boxes;
     std::vector<std::string> info_boxes;
     std::vector<std::string> kept;
+    std::vector<std::string> summaries;
 };
 
 // A fresh, empty directory for one test.

@@ -23,17 +23,38 @@ ExportRoute export_route(std::uint16_t type, std::int32_t filter) {
     }
 }
 
+std::string export_summary(const ExportCounts& counts) {
+    std::string out = "Exported " + std::to_string(counts.resources) + " resources: " +
+                      std::to_string(counts.strings) + " strings and " +
+                      std::to_string(counts.script_lines) + " script lines";
+    const char* between = "; template lines: ";
+    for (std::size_t row = 0; row < language_count; ++row) {
+        if (counts.template_lines[row] == 0) continue;
+        out += between + std::string(LanguageTable[row].key) + ' ' +
+               std::to_string(counts.template_lines[row]);
+        between = ", ";
+    }
+    out += '.';
+    between = " Not visited: ";
+    for (const auto& [type, count] : counts.not_visited) {
+        out += between + std::to_string(count) + " of type " + std::to_string(type);
+        between = ", ";
+    }
+    if (!counts.not_visited.empty()) out += '.';
+    return out;
+}
+
 bool export_text(const ModuleArchive& archive, const std::string& text_path,
-                 const SelectionState& selection, Reporter& reporter) {
+                 const SelectionState& selection, Reporter& reporter, ExportCounts& counts) {
     InputFile source;
     StagedOutput text;
     if (!open_source_and_target(archive, source, text, text_path, reporter)) return false;
-    return export_blocks(archive, source, text, selection, reporter) &&
+    return export_blocks(archive, source, text, selection, reporter, &counts) &&
            finish_target(source, text, reporter);
 }
 
 bool export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput& text,
-                   const SelectionState& selection, Reporter& reporter) {
+                   const SelectionState& selection, Reporter& reporter, ExportCounts* counts) {
     ReadBuffer bytes;
     GffImage image;
     std::string block;
@@ -41,7 +62,10 @@ bool export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput
         const KeyEntry& key = archive.keys[i];
         const ExportRoute route = export_route(key.type(), selection.filter);
         if (route == ExportRoute::unknown) {
-            report(reporter, Severity::warning, "ResID %d NYI\n", key.type());
+            // Not the translator's concern: counted in the summary, told
+            // only on request.
+            report(reporter, Severity::progress, "ResID %d NYI\n", key.type());
+            if (counts) ++counts->not_visited[key.type()];
             continue;
         }
         // Skipped types are never read at all.
@@ -63,8 +87,8 @@ bool export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput
         const ResourceView resource{i, name, key.type(), bytes.view()};
         block.clear();
         if (route == ExportRoute::script) {
-            export_script(block, resource, reporter);
-        } else if (!export_gff_strings(block, resource, image, selection, reporter)) {
+            export_script(block, resource, reporter, counts);
+        } else if (!export_gff_strings(block, resource, image, selection, reporter, counts)) {
             block.clear();
         }
         release_gff(image);

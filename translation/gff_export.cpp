@@ -23,7 +23,8 @@ bool report_malformed(Reporter& reporter, const ResourceView& resource, const st
 }  // namespace
 
 bool export_gff_strings(std::string& out, const ResourceView& resource, GffImage& image,
-                        const SelectionState& selection, Reporter& reporter) {
+                        const SelectionState& selection, Reporter& reporter,
+                        ExportCounts* counts) {
     const std::string name(resource.name);
     report(reporter, Severity::progress, "Exporting general GFF file: %s.....", name.c_str());
     ByteReader cursor(resource.bytes);
@@ -34,7 +35,10 @@ bool export_gff_strings(std::string& out, const ResourceView& resource, GffImage
     bool header_written = false;
     bool speaker = false;
     LocString locstring;
-    const TemplateLines templates(selection.to_mask);
+    const TemplateLines templates(selection.to_mask, selection.from_mask);
+    // Counted apart and added once the resource is whole: a damaged one
+    // counts for nothing.
+    ExportCounts found;
     for (std::size_t k = 0; k < image.fields.size(); ++k) {
         const GffField& field = image.fields[k];
         if (field.type == gff_type::exo_string) {
@@ -59,18 +63,23 @@ bool export_gff_strings(std::string& out, const ResourceView& resource, GffImage
                 header_written = true;
             }
             if (conversation) out += speaker ? npc_to_player : player_to_npc;
-            // The text ends at its first zero byte, as the game reads it.
-            std::string_view text(reinterpret_cast<const char*>(sub.text.data()), sub.text.size());
-            text = text.substr(0, text.find('\0'));
-            append_localized_entry(out, key, sub.string_id, text);
+            append_localized_entry(out, key, sub.string_id, substring_text(sub));
+            ++found.strings;
             field_written = true;
         }
         if (field_written) {
-            templates.append(out, key);
+            templates.append(out, key, locstring, found.template_lines);
             out += '\n';
         }
     }
     if (header_written) out += block_end_gff;
+    if (counts) {
+        counts->resources += header_written ? 1 : 0;
+        counts->strings += found.strings;
+        for (std::size_t row = 0; row < language_count; ++row) {
+            counts->template_lines[row] += found.template_lines[row];
+        }
+    }
     report(reporter, Severity::progress, "complete!\n");
     return true;
 }

@@ -12,7 +12,8 @@ bool calls_speech_function(std::string_view line) {
 
 }  // namespace
 
-void export_script(std::string& out, const ResourceView& resource, Reporter& reporter) {
+void export_script(std::string& out, const ResourceView& resource, Reporter& reporter,
+                   ExportCounts* counts) {
     const std::string name(resource.name);
     report(reporter, Severity::progress, "Exporting Script file: %s.....", name.c_str());
     ByteReader cursor(resource.bytes);
@@ -26,8 +27,10 @@ void export_script(std::string& out, const ResourceView& resource, Reporter& rep
             header_written = true;
         }
         append_script_entry(out, line_number, text);
+        if (counts) ++counts->script_lines;
     }
     if (header_written) out += block_end_script;
+    if (header_written && counts) ++counts->resources;
     report(reporter, Severity::progress, "complete!\n");
 }
 

@@ -77,28 +77,33 @@ void append_localized_entry(std::string& out, std::uint32_t key, std::int32_t st
     out += '\n';
 }
 
-TemplateLines::TemplateLines(std::uint16_t to_mask) {
+TemplateLines::TemplateLines(std::uint16_t to_mask, std::uint16_t from_mask) {
     for (std::size_t row = 0; row < LanguageTable.size(); ++row) {
         if ((to_mask & language_bit(row)) == 0) continue;
-        for (std::string_view gender : {",male->\n", ",female->\n"}) {
-            lines_ += ',';
-            lines_ += LanguageTable[row].key;
-            lines_ += gender;
-            ends_.push_back(lines_.size());
+        const bool carries = (from_mask & language_bit(row)) == 0;
+        for (const std::int32_t id : {LanguageTable[row].male_id, LanguageTable[row].female_id}) {
+            lines_.push_back({',' + language_label(id) + "->", id, row, carries});
             if (row == 0) break;  // English has one template line only
         }
     }
 }
 
-void TemplateLines::append(std::string& out, std::uint32_t key) const {
-    std::size_t start = 0;
-    for (std::size_t end : ends_) {
+void TemplateLines::append(std::string& out, std::uint32_t key, const LocString& existing,
+                           std::span<std::size_t, language_count> lines_written) const {
+    for (const Line& line : lines_) {
         append_key(out, key);
-        out.append(lines_, start, end - start);
-        start = end;
+        out += line.label;
+        if (line.carries_existing) {
+            for (const LocSubstring& substring : existing.substrings) {
+                if (substring.string_id != line.string_id) continue;
+                bar_line_feeds(out, substring_text(substring));
+                break;
+            }
+        }
+        out += '\n';
+        ++lines_written[line.row];
     }
 }
-
 
 void append_script_entry(std::string& out, std::size_t line, std::string_view text) {
     out += '#';
@@ -106,6 +111,11 @@ void append_script_entry(std::string& out, std::size_t line, std::string_view te
     out += "->";
     out += text;
     out += '\n';
+}
+
+std::string_view substring_text(const LocSubstring& substring) {
+    const std::string_view text(reinterpret_cast<const char*>(substring.text.data()), substring.text.size());
+    return text.substr(0, text.find('\0'));
 }
 
 void bar_line_feeds(std::string& out, std::string_view text) {

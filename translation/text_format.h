@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/languages.h"
+#include "formats/locstring.h"
 
 namespace modtext {
 
@@ -28,17 +30,28 @@ std::string language_label(std::int32_t string_id);
 void append_localized_entry(std::string& out, std::uint32_t key, std::int32_t string_id,
                             std::string_view text);
 
-// The empty template lines of a field for the languages of to_mask, in
-// table order: English one "male" line, every other language "male" then
-// "female". Made once per mask, written for many fields.
+// The template lines of a field for the languages of to_mask, in table
+// order: English one "male" line, every other language "male" then
+// "female". A line of a language not among from_mask carries the field's
+// existing text of that language and gender, so that a translation already
+// in the module is kept; the others are empty. Made once per mask, written
+// for many fields.
 class TemplateLines {
 public:
-    explicit TemplateLines(std::uint16_t to_mask);
-    void append(std::string& out, std::uint32_t key) const;
+    TemplateLines(std::uint16_t to_mask, std::uint16_t from_mask);
+    // Appends the lines of field key, whose existing substrings are given;
+    // adds one to lines_written[row] for each line of a language row.
+    void append(std::string& out, std::uint32_t key, const LocString& existing,
+                std::span<std::size_t, language_count> lines_written) const;
 
 private:
-    std::string lines_;  // each line after its key, back to back
-    std::vector<std::size_t> ends_;
+    struct Line {
+        std::string label;   // ",<language>,<gender>->"
+        std::int32_t string_id = 0;
+        std::size_t row = 0;
+        bool carries_existing = false;
+    };
+    std::vector<Line> lines_;
 };
 
 
@@ -47,5 +60,8 @@ void append_script_entry(std::string& out, std::size_t line, std::string_view te
 
 // Appends a localized text with every line feed written as "|".
 void bar_line_feeds(std::string& out, std::string_view text);
+
+// A substring's text as the game reads it: up to its first zero byte.
+std::string_view substring_text(const LocSubstring& substring);
 
 }  // namespace modtext

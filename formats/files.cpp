@@ -274,8 +274,20 @@ bool sync_to_disk(std::FILE* file) {
 
 bool replace_file(const std::string& staged, const std::string& replaced) {
 #ifdef _WIN32
-    return MoveFileExA(staged.c_str(), replaced.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    // A file another process holds for a moment (another run replacing the
+    // same target, a scanner, an indexer) refuses to be replaced until it
+    // lets go: try again for up to two seconds.
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExA(staged.c_str(), replaced.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+            return true;
+        }
+        const DWORD error = GetLastError();
+        if (attempt >= 200 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
+            return false;
+        }
+        Sleep(10);
+    }
 #else
     return std::rename(staged.c_str(), replaced.c_str()) == 0;
 #endif

@@ -197,8 +197,9 @@ Bytes module_bytes(const std::vector<ModuleResource>& resources,
 
 // A deterministic synthetic module of a few tens of resources covering every
 // resource class the exporter knows (see modgen). The same seed gives the
-// same bytes on every platform.
-Bytes synthetic_module(std::uint64_t seed);
+// same bytes on every platform. An edge module's English texts also hold
+// one-character texts, a lone space, literal bars and carriage returns.
+Bytes synthetic_module(std::uint64_t seed, bool edge = false);
 
 // A module of about `megabytes` MB with the proportions of a big one. A dense
 // module is mostly conversations; in a sparse one compiled data and area

@@ -1,6 +1,8 @@
 // modgen: writes synthetic modules.
-//   modgen [--seed N] OUT.mod
-//       the small module of every resource class and odd case (seed 1 by default)
+//   modgen [--seed N] [--edge] OUT.mod
+//       the small module of every resource class and odd case (seed 1 by
+//       default); --edge adds texts of one character, a lone space, literal
+//       bars and carriage returns
 //   modgen --scale K [--density dense|sparse] [--seed N]
 //          [--translation TEXT.txt [--to LANGS]] OUT.mod
 //       a module of about K MB for benchmarks, and with --translation its
@@ -20,7 +22,7 @@
 namespace {
 
 int usage() {
-    std::fputs("usage: modgen [--seed N] OUT.mod\n"
+    std::fputs("usage: modgen [--seed N] [--edge] OUT.mod\n"
                "       modgen --scale K [--density dense|sparse] [--seed N] "
                "[--translation TEXT.txt [--to LANGS]] OUT.mod\n",
                stderr);
@@ -76,6 +78,7 @@ int main(int argc, char** argv) {
     auto density = modtext::build::Density::dense;
     std::string out, translation;
     std::uint16_t to_mask = 0x002;
+    bool edge = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -83,6 +86,8 @@ int main(int argc, char** argv) {
         if (arg == "--seed" || arg == "--scale") {
             if (!has_value || !parse_number(value, arg == "--seed" ? seed : scale)) return usage();
             ++i;
+        } else if (arg == "--edge") {
+            edge = true;
         } else if (arg == "--density") {
             if (value != "dense" && value != "sparse") return usage();
             density = value == "dense" ? modtext::build::Density::dense : modtext::build::Density::sparse;
@@ -104,7 +109,7 @@ int main(int argc, char** argv) {
     if (out.empty() || (!translation.empty() && scale == 0)) return usage();
     try {
         modtext::build::write_file(out, scale ? modtext::build::large_module(seed, scale, density)
-                                              : modtext::build::synthetic_module(seed));
+                                              : modtext::build::synthetic_module(seed, edge));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "modgen: %s\n", e.what());
         return 1;

@@ -40,6 +40,13 @@ constexpr std::array<std::string_view, 7> kEnglish = {
     "One caf\xE9 and a cr\xEApe, please."sv,
 };
 
+// Texts a translator's tools are most likely to lose: one character, a lone
+// space, a literal bar, a carriage return at the end or alone. Only edge
+// modules carry them.
+constexpr std::array<std::string_view, 7> kEdge = {
+    "?"sv, " "sv, "!"sv, "Left | right | both"sv, "Ends in a return\r"sv, "\r"sv, "|"sv,
+};
+
 // Languages 1..9 of the language table, in each one's usual single-byte or
 // double-byte code page; none of them holds a '|', CR, LF or zero byte.
 constexpr std::array<std::array<std::string_view, 4>, 9> kOther = {{
@@ -97,7 +104,7 @@ using F = GffField;
 
 class Generator {
 public:
-    explicit Generator(std::uint64_t seed) : seed_(seed), rng_(seed) {}
+    Generator(std::uint64_t seed, bool edge) : seed_(seed), rng_(seed), edge_(edge) {}
 
     Bytes module();
 
@@ -105,6 +112,14 @@ private:
     // Cycles through every English text once before choosing at random, so
     // each awkward text is present whatever the seed.
     std::string english() {
+        // An edge module cycles through its edge texts first, then mixes them in.
+        if (edge_ && (edge_made_ < kEdge.size() || rng_.chance(30))) {
+            const std::uint32_t pick = edge_made_ < kEdge.size()
+                                           ? edge_made_
+                                           : rng_.below(static_cast<std::uint32_t>(kEdge.size()));
+            ++edge_made_;
+            return std::string(kEdge[pick]);
+        }
         const std::uint32_t pick = english_made_ < kEnglish.size()
                                        ? english_made_
                                        : rng_.below(static_cast<std::uint32_t>(kEnglish.size()));
@@ -185,7 +200,9 @@ private:
 
     std::uint64_t seed_;
     SplitMix64 rng_;
+    bool edge_ = false;
     std::uint32_t english_made_ = 0;
+    std::uint32_t edge_made_ = 0;
 };
 
 Bytes Generator::make_area(const std::string& name, const std::string& tag) {
@@ -662,6 +679,6 @@ Bytes Generator::module() {
 
 }  // namespace
 
-Bytes synthetic_module(std::uint64_t seed) { return Generator(seed).module(); }
+Bytes synthetic_module(std::uint64_t seed, bool edge) { return Generator(seed, edge).module(); }
 
 }  // namespace modtext::build

@@ -92,63 +92,111 @@ Parsed parse(std::string_view text) {
     return {contents(table), reporter.problems};
 }
 
-std::string invalid_string(int line) {
-    return "WARNING: Invalid String on line " + std::to_string(line) + "!\n";
+std::string invalid_string(int line, const std::string& why) {
+    return "WARNING: Invalid String on line " + std::to_string(line) + "! (" + why + ")\n";
 }
-std::string invalid_file_info(int line) {
-    return "WARNING: Invalid File Info on line " + std::to_string(line) + "!\n";
+std::string invalid_file_info(int line, const std::string& why) {
+    return "WARNING: Invalid File Info on line " + std::to_string(line) + "! (" + why + ")\n";
+}
+const std::string no_arrow = "no \"->\"";
+
+// Every header's and variant's line, as the table counts it, against the
+// line feeds of the text before it.
+void expect_lines_counted(const TranslationTable& table, std::string_view text) {
+    const auto line_at = [&](const char* at) {
+        const auto offset = static_cast<std::size_t>(at - table.storage.data());
+        return static_cast<std::size_t>(std::count(text.begin(), text.begin() + offset, '\n')) + 1;
+    };
+    for (std::size_t i = 0; i < table.record_count(); ++i) {
+        const FileRecord record = table.record(i);
+        EXPECT_EQ(record.header_line(), line_at(record.name.data())) << record.name;
+        for (std::size_t v = record.first; v < record.end; ++v) {
+            const VariantRun run(&table, v, 1);
+            EXPECT_EQ(run.line(), line_at(run.front().text.data())) << record.name << " variant " << v;
+        }
+    }
 }
 
 }  // namespace
 
-TEST(TranslationParser, CommentsAndHeaderLines) {
+TEST(TranslationParser, AHeaderStartsItsLineAndNamesANumber) {
+    struct Case {
+        const char* line;
+        std::optional<Record> header;  // none: the line is no header
+        const char* why;               // an invalid header's reason
+        const char* letters = "";
+    };
+    const Case cases[] = {
+        {"#File:greeting.DLG,3", Record{"greeting", 3, {{1, {{-1, "b\n"}}}}}, nullptr, "DLG"},
+        {"#File:ws.DLG, \t+42", Record{"ws", 42, {{1, {{-1, "b\n"}}}}}, nullptr, "DLG"},
+        {"#File:mid.UTI, 7 tail", Record{"mid", 7, {{1, {{-1, "b\n"}}}}}, nullptr, "UTI"},
+        {"#File:a,b.x.y,6", Record{"a,b", 6, {{1, {{-1, "b\n"}}}}}, nullptr, "x.y"},
+        {"#File:.,0", Record{"", 0, {{1, {{-1, "b\n"}}}}}, nullptr, ""},
+        {"#File:big.DLG,2147483648", Record{"big", no_text_number, {{1, {{-1, "b\n"}}}}}, nullptr, "DLG"},
+        {"#File:nodot,4", {}, "no \".\" after the name"},
+        {"#File:dot.only", {}, "no \",\" after the type"},
+        {"#File:module.JRL,", {}, "no resource number after the comma"},
+        {"#File:module.JRL,\r", {}, "no resource number after the comma"},
+        {"#File:odd.NSS,abc", {}, "no resource number after the comma"},
+        {"#File:odd.NSS,+", {}, "no resource number after the comma"},
+        {"#File:neg.DLG,-3", {}, "negative resource number"},
+        {"#File:neg.DLG, -0", {}, "negative resource number"},
+        // Not at the line's start: a comment, an ignored line, an entry.
+        {"//#File:hidden.DLG,1", {}, nullptr},
+        {"x.y,5 #File:abc.DLG,5", {}, nullptr},
+        {" #File:abc.DLG,5", {}, nullptr},
+        {"#9->go #File:inner.NSS,8", {}, nullptr},
+    };
+    for (const Case& c : cases) {
+        TranslationTable table;
+        RecordingReporter reporter;
+        parse_translation_lines(table, "#File:first.DLG,1\n#0->a\n"s + c.line + "\n#1->b\n", reporter);
+        Table expected{{"first", 1, {{0, {{-1, "a\n"}}}}}};
+        if (c.header) {
+            expected.push_back(*c.header);
+        } else if (!c.why) {
+            // Not a header: the entry after it stays in the block before.
+            expected[0].entries.push_back({1, {{-1, "b\n"}}});
+            if (c.line[0] == '#') expected[0].entries.push_back({9, {{-1, "go #File:inner.NSS,8\n"}}});
+        }
+        // The entries after an invalid header go with it, unwarned.
+        EXPECT_EQ(contents(table), expected) << c.line;
+        EXPECT_EQ(reporter.problems, c.why ? invalid_file_info(3, c.why) : "") << c.line;
+        if (c.header) {
+            EXPECT_EQ(table.record(1).letters, c.letters) << c.line;
+            EXPECT_EQ(table.record(1).header_line(), 3u) << c.line;
+            EXPECT_EQ(table.record(1).ordinal, 1u) << c.line;
+        }
+        EXPECT_EQ(table.record(0).letters, "DLG");
+        EXPECT_EQ(table.record(0).header_line(), 1u);
+    }
+}
+
+TEST(TranslationParser, RecordsAreFoundByTheirFirstIndex) {
     TranslationTable table;
     RecordingReporter reporter;
     parse_translation_lines(table,
-                            "//#File:hidden.DLG,1\n"                     // 0: comment
-                            "#File:greeting.DLG,3\n"                     // 1
-                            "#0->first\n"                                // 2
-                            "\n"                                         // 3
-                            "#File:nodot,4\n"                            // 4: no "."
-                            "#File:dot.only\n"                           // 5: no "," after "."
-                            "x.y,5 #File:abc\n"                          // 6: "." only before
-                            "#File:odd.NSS,abc\n"                        // 7: index 0
-                            "  see #File:mid.UTI, 7 tail\n"              // 8
-                            "/#File:a,b.DLG,6\n"                         // 9: one slash
-                            "#1,english,male->go #File:inner.txt,8 now\n"  // 10: a header
-                            "#2,english,male->kept\n"                    // 11
-                            "#File:greeting.DLG,3\n"                     // 12: same index
-                            "#0->second\n",                              // 13
+                            "#File:greeting.DLG,3\n#0->first\n#File:odd.NSS,0\n#File:inner.txt,8\n"
+                            "#File:greeting.DLG,3\n#0->second\n",
                             reporter);
-    EXPECT_EQ(contents(table),
-              (Table{{"greeting", 3, {{0, {{-1, "first\n"}}}}},
-                     {"odd", 0, {}},
-                     {"mid", 7, {}},
-                     {"a,b", 6, {}},
-                     {"inner", 8, {{2, {{0, "kept"}}}}},
-                     {"greeting", 3, {{0, {{-1, "second\n"}}}}}}));
-    EXPECT_EQ(reporter.problems, invalid_file_info(4) + invalid_file_info(5) + invalid_file_info(6));
-
-    ASSERT_EQ(table.record_count(), 6u);
+    ASSERT_EQ(table.record_count(), 4u);
     EXPECT_EQ(found(table, 3), 0);
-    EXPECT_EQ(found(table, 8), 4);
+    EXPECT_EQ(found(table, 8), 2);
     EXPECT_EQ(found(table, 0), 1);
     EXPECT_EQ(found(table, 1), -1);
-    EXPECT_EQ(found(table, 4), -1);
     EXPECT_EQ(found(TranslationTable{}, 0), -1);
 }
 
-TEST(TranslationParser, TagsAndBarsAreFoundAmongCrowdsOfColonsAndBars) {
-    const std::string text = "#File:a.DLG,1\n"                           // 0
-                             "#0,english,male->a:b::c:|x\n"              // 1
-                             "#1,english,male->File: #File no colon|y\n"  // 2
-                             "// c|d #File:x.DLG,9\n"                    // 3: a comment
-                             "#2->s|t\n"                                 // 4: bars of scripts stay
-                             "#3,english,male->|\n"                      // 5
-                             ":#File#File::::#File:b.DLG,2";             // 6: no line end
+TEST(TranslationParser, BarsAreFoundAmongCrowdsOfThem) {
+    const std::string text = "#File:a.DLG,1\n"                           // 1
+                             "#0,english,male->a:b::c:|x\n"              // 2
+                             "#1,english,male->File: #File no colon|y\n"  // 3
+                             "// c|d #File:x.DLG,9\n"                    // 4: a comment
+                             "#2->s|t\n"                                 // 5: bars of scripts stay
+                             "#3,english,male->|\n"                      // 6
+                             "|||#4,english,male->|";                    // 7: no line end
     const Table expected{{"a", 1, {{0, {{0, "a:b::c:\nx"}}}, {1, {{0, "File: #File no colon\ny"}}},
-                                   {2, {{-1, "s|t\n"}}}, {3, {{0, "\n"}}}}},
-                         {":::#File:b", 2, {}}};  // the first tag counts
+                                   {2, {{-1, "s|t\n"}}}, {3, {{0, "\n"}}}}}};
     for (std::size_t halves_from : {std::size_t{0}, text.size() + 1}) {
         TranslationTable table;
         RecordingReporter reporter;
@@ -178,37 +226,27 @@ TEST(TranslationParser, EntryLinesAreClassifiedByCommaAndArrow) {
                                      {7, {{-1, "|bar stays|\r\n"}}},
                                      {8, {{3, "a, b -> c,d\ne"}}},
                                      {11, {{-1, "\n"}}}}}}));
-    EXPECT_EQ(parsed.problems,
-              invalid_string(0) + invalid_string(2) + invalid_string(3) + invalid_string(4));
+    EXPECT_EQ(parsed.problems, invalid_string(1, "no #File: line before it") + invalid_string(3, no_arrow) +
+                                   invalid_string(4, "no gender key") + invalid_string(5, "no gender key"));
 }
 
-TEST(TranslationParser, LocalizedTextConversions) {
+TEST(TranslationParser, LocalizedTextsLoseTheirLineEnd) {
     const Parsed lf = parse("#File:t.DLG,0\n"
                             "#1,english,male->\n"
                             "#1,french,male->A\n"
                             "#1,french,female->A|B\n"
                             "#2,german,male->|\n"
                             "#2,german,female->||x|\n"
-                            "#3,italian,male->last");
+                            "#3,italian,male-> \n"
+                            "#3,italian,female->\r\n"  // a CR the text holds
+                            "#4,polish,male->last");
     EXPECT_EQ(lf.table, (Table{{"t",
                                 0,
-                                {{1, {{0, "\n"}, {2, "A"}, {3, "A\nB"}}},
+                                {{1, {{0, ""}, {2, "A"}, {3, "A\nB"}}},
                                  {2, {{4, "\n"}, {5, "\n\nx\n"}}},
-                                 {3, {{6, "last"}}}}}}));
+                                 {3, {{6, " "}, {7, "\r"}}},
+                                 {4, {{10, "last"}}}}}}));
     EXPECT_EQ(lf.problems, "");
-
-    const Parsed crlf = parse("#File:t.DLG,0\r\n"
-                              "\r\n"
-                              "#1,english,male->\r\n"
-                              "#1,french,male->Hi|there\r\n"
-                              "#2->Speak(x);\r\n"
-                              "#3,polish,female->end\r");
-    EXPECT_EQ(crlf.table, (Table{{"t",
-                                  0,
-                                  {{1, {{0, "\r"}, {2, "Hi\nthere\r"}}},
-                                   {2, {{-1, "Speak(x);\r\n"}}},
-                                   {3, {{11, "end\r"}}}}}}));
-    EXPECT_EQ(crlf.problems, "");
 
     // A last line without a line feed, empty text or not.
     EXPECT_EQ(parse("#File:s.NSS,1\n#0->end").table, (Table{{"s", 1, {{0, {{-1, "end"}}}}}}));
@@ -216,6 +254,101 @@ TEST(TranslationParser, LocalizedTextConversions) {
               (Table{{"t", 1, {{0, {{0, ""}}}}}}));
     EXPECT_EQ(parse("#File:t.DLG,1\n#0,english,male->x").table,
               (Table{{"t", 1, {{0, {{0, "x"}}}}}}));
+}
+
+namespace {
+
+std::string with_crlf(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(TranslationParser, CrLfAndByteOrderMarkedTextsParseAsTheLfText) {
+    const std::string lf = "// comment\n"
+                           "\n"
+                           "#File:t.DLG,10\n"
+                           "#1,english,male->\n"
+                           "#1,french,male->Hi|there\n"
+                           "#10,german,male->x\n"
+                           "#bad\n"
+                           "#File:s.NSS,2\n"
+                           "#2->Speak(x);\n"
+                           "#->\n"
+                           "#3,franch,male->y\n"
+                           "#File:u.DLG,\n"
+                           "#4->skipped\n"
+                           "#File:v.DLG,1\n"
+                           "#0,polish,female->end\n";
+    const std::string bom = "\xEF\xBB\xBF";
+    const Parsed expected = parse(lf);
+    EXPECT_EQ(expected.table, (Table{{"t", 10, {{1, {{0, ""}, {2, "Hi\nthere"}}}, {10, {{4, "x"}}}}},
+                                     {"s", 2, {{0, {{-1, "\n"}}}, {2, {{-1, "Speak(x);\n"}}}}},
+                                     {"v", 1, {{0, {{11, "end"}}}}}}));
+    EXPECT_EQ(expected.problems, invalid_string(7, no_arrow) +
+                                     invalid_string(11, "unknown language key \"franch\"") +
+                                     invalid_file_info(12, "no resource number after the comma"));
+    for (const std::string& text : {with_crlf(lf), bom + lf, bom + with_crlf(lf)}) {
+        for (std::size_t halves_from : {std::size_t{0}, text.size() + 1}) {
+            TranslationTable table;
+            RecordingReporter reporter;
+            parse_translation_lines(table, text, reporter, halves_from);
+            EXPECT_EQ(contents(table), expected.table) << ::testing::PrintToString(text);
+            EXPECT_EQ(reporter.problems, expected.problems);
+            expect_lines_counted(table, text);
+        }
+    }
+    // A byte order mark counts only at the start.
+    EXPECT_EQ(parse("\n" + bom + "#File:t.DLG,1\n").table, Table{});
+
+    // The first header line decides, valid or not; a CR before another line
+    // feed then is the text's own.
+    EXPECT_EQ(parse("#File:bad\r\n#File:t.DLG,0\n#0->a\r\n#1,english,male->b\r\n").table,
+              (Table{{"t", 0, {{0, {{-1, "a\n"}}}, {1, {{0, "b"}}}}}}));
+    EXPECT_EQ(parse("//\r\n#File:t.DLG,0\n#0->a\r\n#1,english,male->b\r\n").table,
+              (Table{{"t", 0, {{0, {{-1, "a\r\n"}}}, {1, {{0, "b\r"}}}}}}));
+    // Only a CR before a line feed goes: one ending the text stays.
+    EXPECT_EQ(parse("#File:t.DLG,0\r\n#0,english,male->\r\r\n#1,english,male->b\r").table,
+              (Table{{"t", 0, {{0, {{0, "\r"}}}, {1, {{0, "b\r"}}}}}}));
+}
+
+TEST(TranslationParser, UnicodeAndCrOnlyTextsAreRefused) {
+    const std::string utf16 =
+        "Error: the text is a UTF-16 (\"Unicode\") text; save it as UTF-8 or ANSI and import it again!\n";
+    const std::string cr_only = "Error: the text is a text whose lines end in CR alone; save it with CR LF or "
+                                "LF line ends and import it again!\n";
+    const struct {
+        std::string text;
+        const std::string* refusal;
+    } cases[] = {
+        {"\xFF\xFE#\0F\0"s, &utf16},
+        {"\xFE\xFF\0#\0F"s, &utf16},
+        {"#\0F\0i\0l\0e\0:\0"s, &utf16},
+        {"#\0F\0\n\0"s, &utf16},
+        {"\0#\0F\0i\0l\0e\0:"s, &utf16},
+        {"#File:t.DLG,0\r#0->x\r"s, &cr_only},
+        {"\r"s, &cr_only},
+        // Taken: NULs in no pattern, or too few; a CR beside a line feed.
+        {"/\0/\0i\0le\n"s, nullptr},
+        {"/\0\n#File:t.DLG,0\n"s, nullptr},
+        {"#File:t.DLG,0\r#0->x\r\n"s, nullptr},
+        {"", nullptr},
+    };
+    for (const auto& c : cases) {
+        TranslationTable table;
+        RecordingReporter reporter;
+        EXPECT_EQ(parse_translation_lines(table, c.text, reporter), c.refusal == nullptr)
+            << ::testing::PrintToString(c.text);
+        EXPECT_EQ(reporter.problems, c.refusal ? *c.refusal : "") << ::testing::PrintToString(c.text);
+        if (c.refusal) {
+            EXPECT_EQ(table.storage.size(), 0u);
+        }
+    }
 }
 
 TEST(TranslationParser, LanguageAndGenderKeysGiveStringIds) {
@@ -244,69 +377,76 @@ TEST(TranslationParser, LanguageAndGenderKeysGiveStringIds) {
                                   {9, {{262, "a"}, {263, "b"}}}}}}));
     EXPECT_EQ(all.problems, "");
 
-    const Parsed odd = parse("#File:l.DLG,0\n"                  // 0
-                             "#0,french,Female->capital\n"      // 1
-                             "#0,french,FEMALE->upper\n"        // 2
-                             "#0,french,->empty gender\n"       // 3
-                             "#0,french,female ->space\n"       // 4
-                             "#1,Korean,male->x\n"              // 5: invalid
-                             "#1,english ,male->x\n"            // 6: invalid
-                             "#2,lang6,male->six\n"             // 7
-                             "#2,lang150,female->many\n"        // 8
-                             "#2,lang0,female->zero\n"          // 9
-                             "#3,lang01,male->x\n"              // 10: invalid
-                             "#3,lang-1,male->x\n"              // 11: invalid
-                             "#3,lang2147483648,male->x\n"      // 12: invalid
-                             "#3,lang,male->x\n"                // 13: invalid
-                             "#3,lang+5,male->x\n"              // 14: invalid
-                             "#3,lang7x,male->x\n");            // 15: invalid
-    EXPECT_EQ(odd.table, (Table{{"l",
-                                 0,
-                                 {{0, {{2, "capital"}, {2, "upper"}, {2, "empty gender"}, {2, "space"}}},
-                                  {2, {{12, "six"}, {301, "many"}, {1, "zero"}}}}}}));
-    std::string warnings;
-    for (int line : {5, 6, 10, 11, 12, 13, 14, 15}) warnings += invalid_string(line);
-    EXPECT_EQ(odd.problems, warnings);
+    // Keys match exactly, capitals included.
+    const struct {
+        const char* keys;
+        std::optional<std::int32_t> id;
+        const char* why;
+    } cases[] = {
+        {"lang6,male", 12, nullptr},
+        {"lang150,female", 301, nullptr},
+        {"lang0,female", 1, nullptr},
+        {"lang2147483647,male", -2, nullptr},
+        {"french,Female", {}, "unknown gender key \"Female\""},
+        {"french,FEMALE", {}, "unknown gender key \"FEMALE\""},
+        {"french,", {}, "unknown gender key \"\""},
+        {"french,female ", {}, "unknown gender key \"female \""},
+        {"french,m", {}, "unknown gender key \"m\""},
+        {"Korean,male", {}, "unknown language key \"Korean\""},
+        {"english ,male", {}, "unknown language key \"english \""},
+        {"franch,female", {}, "unknown language key \"franch\""},
+        {"lang01,male", {}, "unknown language key \"lang01\""},
+        {"lang-1,male", {}, "unknown language key \"lang-1\""},
+        {"lang2147483648,male", {}, "unknown language key \"lang2147483648\""},
+        {"lang,male", {}, "unknown language key \"lang\""},
+        {"lang+5,male", {}, "unknown language key \"lang+5\""},
+        {"lang7x,male", {}, "unknown language key \"lang7x\""},
+        {",", {}, "unknown language key \"\""},
+        {"english", {}, "no gender key"},
+    };
+    for (const auto& c : cases) {
+        const Parsed parsed = parse("#File:l.DLG,0\n#2,"s + c.keys + "->text\n");
+        EXPECT_EQ(parsed.table, (Table{{"l", 0, c.id ? std::vector<Entry>{{2, {{*c.id, "text"}}}}
+                                                     : std::vector<Entry>{}}}))
+            << c.keys;
+        EXPECT_EQ(parsed.problems, c.why ? invalid_string(2, c.why) : "") << c.keys;
+    }
+    // A language key is quoted up to 40 bytes.
+    EXPECT_EQ(parse("#File:l.DLG,0\n#2," + std::string(50, 'x') + ",male->\n").problems,
+              invalid_string(2, "unknown language key \"" + std::string(40, 'x') + "...\""));
 }
 
-TEST(TranslationParser, KeysAndIndicesBeyond32BitsNameNothing) {
+TEST(TranslationParser, KeysBeyond32BitsOrNegativeAreRefused) {
     TranslationTable table;
     RecordingReporter reporter;
     parse_translation_lines(table,
-                            "#File:n.DLG,2147483647\n"
-                            "#-5,english,male->neg\n"
-                            "#2147483647->max\n"
-                            "#2147483648->over\n"
-                            "#99999999999->far\n"
-                            "# \t+7,english,male->signed\n"
-                            "#abc->zero\n"
-                            "#File:big.DLG,2147483648\n"
-                            "#File:huge.DLG,99999999999\n"
-                            "#File:ws.DLG, \t+42\n"
-                            "#File:neg.DLG,-3\n",
+                            "#File:n.DLG,2147483647\n"              // 1
+                            "#-5,english,male->neg\n"               // 2
+                            "#2147483647->max\n"                    // 3
+                            "#2147483648->over\n"                   // 4
+                            "#99999999999,english,male->far\n"      // 5
+                            "#-1->neg\n"                            // 6
+                            "# \t+7,english,male->signed\n"         // 7
+                            "#abc->zero\n"                          // 8
+                            "#File:big.DLG,2147483648\n"            // 9
+                            "#File:huge.DLG,99999999999\n",         // 10
                             reporter);
     EXPECT_EQ(contents(table), (Table{{"n",
                                        2147483647,
-                                       {{no_text_number, {{-1, "over\n"}, {-1, "far\n"}}},
-                                        {-5, {{0, "neg"}}},
-                                        {0, {{-1, "zero\n"}}},
+                                       {{0, {{-1, "zero\n"}}},
                                         {7, {{0, "signed"}}},
                                         {2147483647, {{-1, "max\n"}}}}},
                                       {"big", no_text_number, {}},
-                                      {"huge", no_text_number, {}},
-                                      {"ws", 42, {}},
-                                      {"neg", -3, {}}}));
-    EXPECT_EQ(reporter.problems, "");
+                                      {"huge", no_text_number, {}}}));
+    EXPECT_EQ(reporter.problems, invalid_string(2, "negative key") + invalid_string(4, "key beyond 2147483647") +
+                                     invalid_string(5, "key beyond 2147483647") + invalid_string(6, "negative key"));
 
-    ASSERT_EQ(table.record_count(), 5u);
+    ASSERT_EQ(table.record_count(), 3u);
     EXPECT_EQ(found(table, 2147483647), 0);
     EXPECT_EQ(found(table, no_text_number), 1);
     // Nothing under the low 32 bits of the numbers written.
-    const FileRecord n = table.record(0);
-    EXPECT_EQ(n.find(no_text_number).size(), 2u);
     for (TextNumber wrapped : {TextNumber{-2147483648LL}, TextNumber{1215752191}}) {
         EXPECT_EQ(found(table, wrapped), -1) << wrapped;
-        EXPECT_TRUE(n.find(wrapped).empty()) << wrapped;
     }
 }
 
@@ -314,33 +454,33 @@ TEST(TranslationParser, EntriesGatherByKeyUnderTheLatestAcceptedHeader) {
     TranslationTable table;
     RecordingReporter reporter;
     parse_translation_lines(table,
-                            "// comment\n"                   // 0
-                            "\n"                             // 1
-                            "#File:g.DLG,1\n"                // 2
-                            "#10,english,male->one\n"        // 3
-                            "#20,english,male->two\n"        // 4
-                            "//NPC->PLAYER\n"                // 5
-                            "#10,french,male->un\r\n"        // 6
-                            "a\rb #bad\r\n"                  // 7: a lone CR ends no line
-                            "#bad\n"                         // 8
-                            "#File:broken\n"                 // 9
-                            "#10,french,female->une\n"       // 10
-                            "#20,Korean,male->x\n"           // 11
-                            "#File:h.NSS,2\n"                // 12
-                            "#10->other record\n"            // 13
-                            "#File:empty.DLG,3\n"            // 14
-                            "#30\n",                         // 15
+                            "// comment\n"                   // 1
+                            "\n"                             // 2
+                            "#File:g.DLG,1\n"                // 3
+                            "#10,english,male->one\n"        // 4
+                            "#20,english,male->two\n"        // 5
+                            "//NPC->PLAYER\n"                // 6
+                            "#10,french,male->un\r\n"        // 7
+                            "a\rb #bad\r\n"                  // 8: a lone CR ends no line
+                            "#bad\n"                         // 9
+                            "#File:broken\n"                 // 10
+                            "#10,french,female->une\n"       // 11: skipped with it
+                            "#20,Korean,male->x\n"           // 12: skipped with it
+                            "#File:h.NSS,2\n"                // 13
+                            "#10->other record\n"            // 14
+                            "#File:empty.DLG,3\n"            // 15
+                            "#30\n",                         // 16
                             reporter);
     EXPECT_EQ(contents(table),
-              (Table{{"g", 1, {{10, {{0, "one"}, {2, "un\r"}, {3, "une"}}}, {20, {{0, "two"}}}}},
+              (Table{{"g", 1, {{10, {{0, "one"}, {2, "un\r"}}}, {20, {{0, "two"}}}}},
                      {"h", 2, {{10, {{-1, "other record\n"}}}}},
                      {"empty", 3, {}}}));
-    EXPECT_EQ(reporter.problems,
-              invalid_string(8) + invalid_file_info(9) + invalid_string(11) + invalid_string(15));
+    EXPECT_EQ(reporter.problems, invalid_string(9, no_arrow) + invalid_file_info(10, "no \".\" after the name") +
+                                     invalid_string(16, no_arrow));
 
     ASSERT_EQ(table.record_count(), 3u);
     const FileRecord g = table.record(0);
-    EXPECT_EQ(variants_of(g.find(10)), (std::vector<Variant>{{0, "one"}, {2, "un\r"}, {3, "une"}}));
+    EXPECT_EQ(variants_of(g.find(10)), (std::vector<Variant>{{0, "one"}, {2, "un\r"}}));
     EXPECT_EQ(variants_of(g.find(20)), (std::vector<Variant>{{0, "two"}}));
     EXPECT_TRUE(g.find(30).empty());
     EXPECT_EQ(variants_of(table.record(1).find(10)), (std::vector<Variant>{{-1, "other record\n"}}));
@@ -383,7 +523,7 @@ TEST(TranslationParser, LongLinesAndRawBytesStayWhole) {
         parse("#File:big.DLG,0\n#0,english,male->" + text + "\n#1->" + text + "\n#bad\n");
     EXPECT_EQ(localized.table,
               (Table{{"big", 0, {{0, {{0, expected}}}, {1, {{-1, text + "\n"}}}}}}));
-    EXPECT_EQ(localized.problems, invalid_string(3));
+    EXPECT_EQ(localized.problems, invalid_string(4, no_arrow));
 
     const Parsed bytes = parse("#File:bin.DLG,0\n"
                                "#0,english,male->a\0b\xC3\xA9|\xFF\n"
@@ -398,35 +538,38 @@ TEST(TranslationParser, LongLinesAndRawBytesStayWhole) {
 }
 
 TEST(TranslationParser, TwoHalvesParseAsTheWholeText) {
-    const std::string head = "#File:a.DLG,1\n"          // 0
-                             "#1,english,male->o|n|e\n"  // 1: bars become line feeds
-                             "#2->line two\n"            // 2
-                             "#1,french,male->un\n"      // 3: back to key 1
-                             "#bad\n"                    // 4
-                             "#File:b.DLG,2\n"           // 5
-                             "#5,english,male->five\n";  // 6
+    const std::string head = "#File:a.DLG,10\n"          // 1
+                             "#1,english,male->o|n|e\n"  // 2: bars become line feeds
+                             "#2->line two\n"            // 3
+                             "#1,french,male->un\n"      // 4: back to key 1
+                             "#bad\n"                    // 5
+                             "#File:b.DLG,2\n"           // 6
+                             "#5,english,male->five\n";  // 7
     std::string padding;
-    for (int i = 0; i < 40; ++i) padding += "// padding padding padding\n";  // 7 to 46
-    // Past the middle: a header the parse refuses, whose next line stays in
-    // record b, then the header the second half starts at.
-    const std::string refused = "#File:broken\n"         // 47
-                                "#5,french,male->cinq\n";  // 48
-    const std::string tail = "#File:a.DLG,1\n"          // 49: index 1 again
-                             "#9,english,male->nine\n"   // 50
-                             "#7,english,male->seven\n"  // 51
-                             "#9,french,male->neuf\n"    // 52: back to key 9
-                             "#bad\n"                    // 53
-                             "#7,french,female->sept";   // 54, no line end
+    for (int i = 0; i < 40; ++i) padding += "// padding padding padding\n";  // 8 to 47
+    // Past the middle: the first header line, a refused one, where the
+    // second half starts: the line after it goes with it.
+    const std::string refused = "#File:broken\n"         // 48
+                                "#5,french,male->cinq\n"  // 49
+                                "#5,franch,male->cinq\n";  // 50
+    const std::string tail = "#File:a.DLG,10\n"          // 51: index 10 again
+                             "#9,english,male->nine\n"   // 52
+                             "#10,english,male->seven\n"  // 53
+                             "#9,french,male->neuf\n"    // 54: back to key 9
+                             "#bad\n"                    // 55
+                             "#9,franch,male->neuf\n"    // 56
+                             "#10,french,female->sept";   // 57, no line end
     const std::string text = head + padding + refused + tail;
     ASSERT_LT(text.size() / 2, head.size() + padding.size());
-    EXPECT_EQ(translation_second_half(text), text.size() - tail.size());
-    EXPECT_EQ(translation_second_half(head + padding + refused), (head + padding + refused).size());
+    EXPECT_EQ(translation_second_half(text), text.size() - tail.size() - refused.size());
+    EXPECT_EQ(translation_second_half(head + padding), (head + padding).size());
 
-    const Table expected{{"a", 1, {{1, {{0, "o\nn\ne"}, {2, "un"}}}, {2, {{-1, "line two\n"}}}}},
-                         {"b", 2, {{5, {{0, "five"}, {2, "cinq"}}}}},
-                         {"a", 1, {{7, {{0, "seven"}, {3, "sept"}}}, {9, {{0, "nine"}, {2, "neuf"}}}}}};
-    const std::string problems =
-        invalid_string(4) + invalid_file_info(47) + invalid_string(53);
+    const Table expected{{"a", 10, {{1, {{0, "o\nn\ne"}, {2, "un"}}}, {2, {{-1, "line two\n"}}}}},
+                         {"b", 2, {{5, {{0, "five"}}}}},
+                         {"a", 10, {{9, {{0, "nine"}, {2, "neuf"}}}, {10, {{0, "seven"}, {3, "sept"}}}}}};
+    const std::string problems = invalid_string(5, no_arrow) + invalid_file_info(48, "no \".\" after the name") +
+                                 invalid_string(55, no_arrow) +
+                                 invalid_string(56, "unknown language key \"franch\"");
     for (std::size_t halves_from : {std::size_t{0}, text.size(), text.size() + 1}) {
         TranslationTable table;
         RecordingReporter reporter;
@@ -434,9 +577,11 @@ TEST(TranslationParser, TwoHalvesParseAsTheWholeText) {
         EXPECT_EQ(contents(table), expected) << halves_from;
         EXPECT_EQ(reporter.problems, problems) << halves_from;
         ASSERT_EQ(table.record_count(), 3u);
-        EXPECT_EQ(found(table, 1), 0);
+        EXPECT_EQ(found(table, 10), 0);
         EXPECT_EQ(found(table, 2), 1);
         EXPECT_EQ(variants_of(table.record(2).find(9)), (std::vector<Variant>{{0, "nine"}, {2, "neuf"}}));
+        expect_lines_counted(table, text);
+        EXPECT_EQ(table.record(2).find(10).line(1), 57u);
     }
 }
 
@@ -448,7 +593,16 @@ TEST(TranslationParserFile, ReadsRawBytesAndReportsAMissingFile) {
     const std::string text_path = (dir / "edited.txt").string();
     modtext::testing::write_text(text_path, "#File:f.DLG,5\r\n#0,english,male->Hi\r\n#1->x\r\n");
     EXPECT_TRUE(parse_translation_text(table, text_path, reporter));
-    EXPECT_EQ(contents(table), (Table{{"f", 5, {{0, {{0, "Hi\r"}}}, {1, {{-1, "x\r\n"}}}}}}));
+    EXPECT_EQ(contents(table), (Table{{"f", 5, {{0, {{0, "Hi"}}}, {1, {{-1, "x\n"}}}}}}));
+
+    // A text no line of which would import is refused, naming its file.
+    const std::string unicode = (dir / "unicode.txt").string();
+    modtext::testing::write_text(unicode, "\xFF\xFE#\0F\0"s);
+    EXPECT_FALSE(parse_translation_text(table, unicode, reporter));
+    EXPECT_EQ(contents(table), Table{});
+    EXPECT_EQ(reporter.problems, "Error: " + unicode +
+                                     " is a UTF-16 (\"Unicode\") text; save it as UTF-8 or ANSI and import it again!\n");
+    reporter.problems.clear();
 
     const std::string missing = (dir / "missing.txt").string();
     EXPECT_FALSE(parse_translation_text(table, missing, reporter));
@@ -513,6 +667,7 @@ struct LineKind {
     std::string (*line)(std::optional<std::size_t> key);
     TextNumber unkeyed;        // the key of the line without one
     std::int32_t string_id;    // of an entry line
+    const char* text;          // of an entry line
     bool header;
 };
 std::string keyed(const char* head, std::optional<std::size_t> key, const char* tail) {
@@ -521,10 +676,10 @@ std::string keyed(const char* head, std::optional<std::size_t> key, const char* 
     return line += tail;
 }
 const LineKind line_kinds[] = {
-    {"header", [](auto k) { return keyed("#File:.,", k, "\n"); }, 0, 0, true},
-    {"script", [](auto k) { return keyed("#", k, "->\n"); }, 0, -1, false},
-    {"script 7", [](auto k) { return keyed("#", k ? k : 7, "->\n"); }, 7, -1, false},
-    {"localized", [](auto k) { return keyed("#", k, ",lang0,->\n"); }, 0, 0, false},
+    {"header", [](auto k) { return keyed("#File:.,", k ? k : 0, "\n"); }, 0, 0, "", true},
+    {"script", [](auto k) { return keyed("#", k, "->\n"); }, 0, -1, "\n", false},
+    {"script 7", [](auto k) { return keyed("#", k ? k : 7, "->\n"); }, 7, -1, "\n", false},
+    {"localized", [](auto k) { return keyed("#", k, ",lang0,male->\n"); }, 0, 0, "", false},
 };
 
 enum class Keys { same, ascending, scattered };
@@ -571,7 +726,7 @@ TEST(TranslationParserMemory, EachLineKindCostsAtMostTwiceItsBytes) {
             ASSERT_EQ(table.record_count(), 1u) << what;
             ASSERT_EQ(table.variant_count(), lines) << what;
             const FileRecord record = table.record(0);
-            const std::vector<Variant> one{{kind.string_id, "\n"}};
+            const std::vector<Variant> one{{kind.string_id, kind.text}};
             const std::size_t per_key = keys == Keys::same ? lines : 1;
             // Every key found by a walk in ascending order, and by a search.
             EntryWalk walk(record);

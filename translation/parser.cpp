@@ -34,13 +34,10 @@ TextNumber read_number(std::string_view text) {
     return negative ? -value : value;
 }
 
-// The string id of a language key and gender key: a table key, or "lang<N>"
-// as export writes it for an id of no table language. None for other keys.
-std::optional<std::int32_t> string_id_of(std::string_view language, std::string_view gender) {
-    const std::uint32_t female = gender == "female" ? 1u : 0u;
-    if (const auto row = language_row_of_key(language)) {
-        return LanguageTable[*row].male_id + static_cast<std::int32_t>(female);
-    }
+// The male string id of a language key: a table key, or "lang<N>" as
+// export writes it for an id of no table language. None for other keys.
+std::optional<std::int32_t> string_id_of(std::string_view language) {
+    if (const auto row = language_row_of_key(language)) return LanguageTable[*row].male_id;
     constexpr std::string_view prefix = "lang";
     if (language.size() <= prefix.size() || language.substr(0, prefix.size()) != prefix) {
         return std::nullopt;
@@ -53,35 +50,20 @@ std::optional<std::int32_t> string_id_of(std::string_view language, std::string_
         n = n * 10 + static_cast<std::uint64_t>(c - '0');
     }
     if (n > std::numeric_limits<std::uint32_t>::max() >> 1) return std::nullopt;
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(n << 1) | female);
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(n << 1));
 }
 
 constexpr std::string_view file_tag = "#File:";
+constexpr std::string_view utf8_bom = "\xEF\xBB\xBF";
 
-// Where the next file tag and the next bar of a part of the text lie. Both
-// are rare: one search over the part finds them for many lines at a time,
-// where a search of each line would cost a call per line.
+bool is_header(std::string_view line) { return line.substr(0, file_tag.size()) == file_tag; }
+
+// Where the next bar of a part of the text lies. Bars are rare: one search
+// over the part finds them for many lines at a time, where a search of each
+// line would cost a call per line.
 class RareBytes {
 public:
     RareBytes(char* begin, std::size_t size) : end_(begin + size) {}
-
-    // The first file tag starting at or after from, or the part's end.
-    const char* tag_from(const char* from) {
-        if (tag_ && tag_ >= from) return tag_;
-        tag_ = end_;
-        // Found by its colon, the rarer byte: the five before it must match.
-        const std::size_t before = file_tag.size() - 1;
-        for (const char* at = from + std::min<std::size_t>(before, static_cast<std::size_t>(end_ - from));
-             at < end_; ++at) {
-            at = static_cast<const char*>(std::memchr(at, ':', static_cast<std::size_t>(end_ - at)));
-            if (!at) break;
-            if (std::memcmp(at - before, file_tag.data(), before) == 0) {
-                tag_ = at - before;
-                break;
-            }
-        }
-        return tag_;
-    }
 
     // The first bar at or after from, or the part's end.
     char* bar_from(char* from) {
@@ -93,7 +75,6 @@ public:
 
 private:
     char* end_;
-    const char* tag_ = nullptr;
     char* bar_ = nullptr;
 };
 
@@ -102,48 +83,125 @@ void unbar(char* text, std::size_t size, RareBytes& rare) {
     for (char* bar = rare.bar_from(text); bar < text + size; bar = rare.bar_from(bar + 1)) *bar = '\n';
 }
 
+// Why a line is skipped: an entry line's reasons, then a header's.
+enum class Why : std::uint8_t {
+    no_arrow,
+    no_header,
+    no_gender,
+    language,
+    gender,
+    negative_key,
+    large_key,
+    no_dot,
+    no_comma,
+    no_number,
+    negative_index,
+};
+constexpr unsigned why_bits = 4;
+
+constexpr const char* invalid_string = "WARNING: Invalid String on line %d! (%s)\n";
+constexpr const char* invalid_file_info = "WARNING: Invalid File Info on line %d! (%s)\n";
+
+// The fields of a localized entry line: what lies between its first comma,
+// its second and its first "->".
+struct EntryFields {
+    std::size_t comma, second, arrow;
+    std::string_view language(std::string_view line) const { return line.substr(comma + 1, second - comma - 1); }
+    std::string_view gender(std::string_view line) const { return line.substr(second + 1, arrow - second - 1); }
+};
+EntryFields entry_fields(std::string_view line) {
+    const std::size_t comma = line.find(',');
+    return {comma, comma == npos ? npos : line.find(',', comma + 1), line.find("->")};
+}
+
+// A key as the reason quotes it: at most 40 bytes.
+std::string quoted(std::string_view key) {
+    constexpr std::size_t shown = 40;
+    return '"' + std::string(key.substr(0, shown)) + (key.size() > shown ? "...\"" : "\"");
+}
+
+// The reason a warning gives for the line, which the parse left as it was.
+std::string reason(Why why, std::string_view line) {
+    switch (why) {
+    case Why::no_arrow: return "no \"->\"";
+    case Why::no_header: return "no #File: line before it";
+    case Why::no_gender: return "no gender key";
+    case Why::language: return "unknown language key " + quoted(entry_fields(line).language(line));
+    case Why::gender: return "unknown gender key " + quoted(entry_fields(line).gender(line));
+    case Why::negative_key: return "negative key";
+    case Why::large_key: return "key beyond 2147483647";
+    case Why::no_dot: return "no \".\" after the name";
+    case Why::no_comma: return "no \",\" after the type";
+    case Why::no_number: return "no resource number after the comma";
+    case Why::negative_index: return "negative resource number";
+    }
+    return {};
+}
+
 // Where a part of the text's warnings go: straight to the reporter, or, for
 // a part parsed on another thread, held until the lines before it are
-// counted. Held warnings take a byte or so each, the distance from the one
-// before and which of the two messages, so that a text of bad lines costs
-// less than itself.
+// counted. Held warnings take a byte or so each: the distance from the one
+// before and why, and for a reason that quotes the line, how far on in the
+// text the line starts; so that a text of bad lines costs less than itself.
 class Warnings {
 public:
-    static constexpr const char* invalid_string = "WARNING: Invalid String on line %d!\n";
-    static constexpr const char* invalid_file_info = "WARNING: Invalid File Info on line %d!\n";
+    Warnings(Reporter* reporter, const char* base) : reporter_(reporter), base_(base) {}
 
-    explicit Warnings(Reporter* reporter) : reporter_(reporter) {}
-
-    void warn(const char* format, std::size_t line_number) {
+    void warn(Why why, std::size_t line_number, std::string_view line) {
         if (reporter_) {
-            report(*reporter_, Severity::warning, format, static_cast<int>(line_number));
+            tell(*reporter_, why, line_number, line);
             return;
         }
-        // Seven bits a byte, the high bit set on all bytes but the last.
-        std::uint64_t value = (line_number - last_line_) << 1 | (format == invalid_file_info);
+        put((line_number - last_line_) << why_bits | static_cast<unsigned>(why));
         last_line_ = line_number;
-        for (; value >= 0x80; value >>= 7) held_.push_back(static_cast<std::uint8_t>(value | 0x80));
-        held_.push_back(static_cast<std::uint8_t>(value));
+        if (why == Why::language || why == Why::gender) {
+            const auto offset = static_cast<std::uint64_t>(line.data() - base_);
+            put(offset - last_offset_);
+            last_offset_ = offset;
+        }
     }
-    void pass_on(Reporter& to, std::size_t lines_before) const {
+    // text: the whole text, its skipped lines still as read.
+    void pass_on(Reporter& to, std::size_t lines_before, std::string_view text) const {
         std::size_t line = lines_before;
+        std::uint64_t offset = 0;
         for (std::size_t i = 0; i < held_.size();) {
-            std::uint64_t value = 0;
-            for (unsigned shift = 0;; shift += 7) {
-                const std::uint8_t byte = held_[i++];
-                value |= std::uint64_t{byte & 0x7Fu} << shift;
-                if (byte < 0x80) break;
+            const std::uint64_t value = take(i);
+            line += static_cast<std::size_t>(value >> why_bits);
+            const auto why = static_cast<Why>(value & ((1u << why_bits) - 1));
+            std::string_view quoted_line;
+            if (why == Why::language || why == Why::gender) {
+                offset += take(i);
+                quoted_line = text.substr(static_cast<std::size_t>(offset));
+                quoted_line = quoted_line.substr(0, quoted_line.find('\n'));
             }
-            line += static_cast<std::size_t>(value >> 1);
-            report(to, Severity::warning, value & 1 ? invalid_file_info : invalid_string,
-                   static_cast<int>(line));
+            tell(to, why, line, quoted_line);
         }
     }
 
 private:
+    static void tell(Reporter& to, Why why, std::size_t line_number, std::string_view line) {
+        report(to, Severity::warning, why >= Why::no_dot ? invalid_file_info : invalid_string,
+               static_cast<int>(line_number + 1), reason(why, line).c_str());
+    }
+    // Seven bits a byte, the high bit set on all bytes but the last.
+    void put(std::uint64_t value) {
+        for (; value >= 0x80; value >>= 7) held_.push_back(static_cast<std::uint8_t>(value | 0x80));
+        held_.push_back(static_cast<std::uint8_t>(value));
+    }
+    std::uint64_t take(std::size_t& i) const {
+        std::uint64_t value = 0;
+        for (unsigned shift = 0;; shift += 7) {
+            const std::uint8_t byte = held_[i++];
+            value |= std::uint64_t{byte & 0x7Fu} << shift;
+            if (byte < 0x80) return value;
+        }
+    }
+
     Reporter* reporter_;
+    const char* base_;
     ChunkedList<std::uint8_t, 16> held_;
     std::size_t last_line_ = 0;
+    std::uint64_t last_offset_ = 0;
 };
 
 struct Header {
@@ -151,71 +209,113 @@ struct Header {
     std::string_view number;
 };
 
-// The parts of a header line whose tag is at `tag`: the name up to the first
-// dot after it, the number after the first comma after that dot.
-std::optional<Header> header_of(std::string_view line, std::size_t tag) {
-    const std::size_t name_start = tag + file_tag.size();
-    const std::size_t dot = line.find('.', name_start);
+// The parts of a header line: the name up to the first dot after the tag,
+// and the number after the first comma after that dot; or why there are
+// none. A number is digits after blanks and an optional "+".
+std::optional<Header> header_of(std::string_view line, Why& why) {
+    const std::size_t dot = line.find('.', file_tag.size());
     const std::size_t comma = dot == npos ? npos : line.find(',', dot);
-    if (comma == npos) return std::nullopt;
-    return Header{line.substr(name_start, dot - name_start), line.substr(comma + 1)};
+    if (comma == npos) {
+        why = dot == npos ? Why::no_dot : Why::no_comma;
+        return std::nullopt;
+    }
+    std::size_t i = comma + 1;
+    while (i < line.size() && (line[i] == ' ' || (line[i] >= '\t' && line[i] <= '\r'))) ++i;
+    if (i < line.size() && line[i] == '-') {
+        why = Why::negative_index;
+        return std::nullopt;
+    }
+    if (i < line.size() && line[i] == '+') ++i;
+    if (i == line.size() || line[i] < '0' || line[i] > '9') {
+        why = Why::no_number;
+        return std::nullopt;
+    }
+    return Header{line.substr(file_tag.size(), dot - file_tag.size()), line.substr(comma + 1)};
 }
 
-// One line of the table's storage, its line feed included when it has one.
-void parse_line(TableBuilder& table, char* start, std::size_t size, std::size_t line_number,
-                RareBytes& rare, Warnings& warnings) {
-    const std::string_view line(start, size);
-    if (line.substr(0, 2) == "//") return;
+// Parses the lines of one part of the text into its table.
+class PartParser {
+public:
+    PartParser(TableBuilder& table, char* text, std::size_t size, bool crlf, Warnings& warnings)
+        : table_(table), rare_(text, size), crlf_(crlf), warnings_(warnings) {}
 
-    // A tag has no line feed: one starting within the line lies within it.
-    if (const char* tag = rare.tag_from(start); tag < start + size) {
-        if (const std::optional<Header> header = header_of(line, static_cast<std::size_t>(tag - start))) {
-            table.add_record(start + (header->name.data() - start), read_number(header->number));
-        } else {
-            warnings.warn(Warnings::invalid_file_info, line_number);
+    // One line, its line feed included when it has one.
+    void line(char* start, std::size_t size, std::size_t line_number) {
+        std::string_view line(start, size);
+        if (line.empty() || line[0] != '#') return;
+        if (is_header(line)) {
+            Why why{};
+            if (const std::optional<Header> header = header_of(line, why)) {
+                table_.add_record(start + file_tag.size(), read_number(header->number), line_number + 1);
+                skipping_ = false;
+            } else {
+                // Its entries go with it: none is given to the block before.
+                warnings_.warn(why, line_number, line);
+                skipping_ = true;
+            }
+            return;
         }
-        return;
+        if (skipping_) return;
+        entry(start, line, line_number);
     }
-    if (line.empty() || line[0] != '#') return;
 
-    const std::size_t arrow = line.find("->");
-    if (arrow == npos || !table.has_record()) {
-        warnings.warn(Warnings::invalid_string, line_number);
-        return;
+private:
+    void entry(char* start, std::string_view line, std::size_t line_number) {
+        const EntryFields fields = entry_fields(line);
+        const std::size_t arrow = fields.arrow;
+        if (arrow == npos) return warnings_.warn(Why::no_arrow, line_number, line);
+        if (!table_.has_record()) return warnings_.warn(Why::no_header, line_number, line);
+        const TextNumber key = read_number(line.substr(1));
+        if (key < 0) {
+            return warnings_.warn(key == no_text_number ? Why::large_key : Why::negative_key, line_number, line);
+        }
+        // The line end: a line feed, and in a text of CR LF ends the CR before it.
+        std::size_t end = line.size();
+        std::size_t feed = 0;
+        if (end != 0 && line[end - 1] == '\n') {
+            feed = 1;
+            if (crlf_ && end >= 2 && line[end - 2] == '\r') feed = 2;
+        }
+        char* text = start + arrow + 2;
+        std::size_t length = end - feed - (arrow + 2);
+        if (fields.comma == npos || arrow < fields.comma) {
+            // A script entry keeps its line feed: the text, moved on over
+            // its CR, ends with it.
+            if (feed == 2) {
+                std::memmove(text + 1, text, length);
+                return table_.add_variant(text + 1, length + 1, arrow + 3, key, std::nullopt);
+            }
+            return table_.add_variant(text, length + feed, arrow + 2, key, std::nullopt);
+        }
+        if (fields.second == npos || fields.second > arrow) {
+            return warnings_.warn(Why::no_gender, line_number, line);
+        }
+        const std::optional<std::int32_t> id = string_id_of(fields.language(line));
+        if (!id) return warnings_.warn(Why::language, line_number, line);
+        const std::string_view gender = fields.gender(line);
+        if (gender != "male" && gender != "female") return warnings_.warn(Why::gender, line_number, line);
+        unbar(text, length, rare_);
+        table_.add_variant(text, length, arrow + 2, key, *id | (gender.size() == 6 ? 1 : 0));
     }
-    const TextNumber key = read_number(line.substr(1));
-    const std::string_view text = line.substr(arrow + 2);
-    const std::size_t comma = line.find(',');
-    if (comma == npos || arrow < comma) {
-        // A script entry keeps its line end; the rebuild writes it as it stands.
-        table.add_variant(start + arrow + 2, text.size(), arrow + 2, key, -1);
-        return;
-    }
-    const std::size_t second = line.find(',', comma + 1);
-    const std::size_t gender_end = second == npos ? npos : line.find("->", second);
-    const auto id = gender_end == npos
-                        ? std::nullopt
-                        : string_id_of(line.substr(comma + 1, second - comma - 1),
-                                       line.substr(second + 1, gender_end - second - 1));
-    if (!id) {
-        warnings.warn(Warnings::invalid_string, line_number);
-        return;
-    }
-    std::size_t length = text.size();
-    if (length >= 2 && text.back() == '\n') --length;
-    unbar(start + arrow + 2, length, rare);
-    table.add_variant(start + arrow + 2, length, arrow + 2, key, *id);
-}
+
+    TableBuilder& table_;
+    RareBytes rare_;
+    const bool crlf_;
+    Warnings& warnings_;
+    bool skipping_ = false;  // the entries of an invalid header
+};
 
 // Parses the lines of text into table's records, the variants viewing the
 // text, and tells how many lines there were.
-std::size_t parse_lines(TableBuilder& table, char* text, std::size_t size, Warnings& warnings) {
+std::size_t parse_lines(TableBuilder& table, char* text, std::size_t size, bool crlf, Warnings& warnings) {
     std::size_t line_number = 0;
-    RareBytes rare(text, size);
+    PartParser parser(table, text, size, crlf, warnings);
+    table.start_at(text);
     for (std::size_t rest = size; rest > 0; ++line_number) {
         const void* feed = std::memchr(text, '\n', rest);
         const std::size_t length = feed ? static_cast<std::size_t>(static_cast<const char*>(feed) - text) + 1 : rest;
-        parse_line(table, text, length, line_number, rare, warnings);
+        table.note_lines(text + length, line_number);
+        parser.line(text, length, line_number);
         text += length;
         rest -= length;
     }
@@ -223,52 +323,98 @@ std::size_t parse_lines(TableBuilder& table, char* text, std::size_t size, Warni
     return line_number;
 }
 
+// Whether the text is read with CR LF line ends: whether its first header
+// line, valid or not, ends with CR LF.
+bool crlf_line_ends(std::string_view text) {
+    if (text.substr(0, utf8_bom.size()) == utf8_bom) text.remove_prefix(utf8_bom.size());
+    std::size_t at = 0;
+    if (!is_header(text)) {
+        at = text.find("\n#File:");
+        if (at == npos) return false;
+        ++at;
+    }
+    const std::size_t feed = text.find('\n', at);
+    return feed != npos && text[feed - 1] == '\r';
+}
+
+// What the text is, when it is a text no line of which would import: one
+// of UTF-16, by its byte order mark or by NULs in every other byte of its
+// first line, or one whose lines end in CR alone.
+const char* refusal(std::string_view text) {
+    constexpr const char* utf16 =
+        "Error: %s is a UTF-16 (\"Unicode\") text; save it as UTF-8 or ANSI and import it again!\n";
+    if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF") return utf16;
+    const std::string_view first = text.substr(0, std::min<std::size_t>(text.find('\n'), 256));
+    const std::size_t pairs = first.size() / 2;
+    bool little = pairs >= 2, big = pairs >= 2;
+    for (std::size_t i = 0; i < pairs && (little || big); ++i) {
+        const bool low_nul = first[2 * i] == '\0', high_nul = first[2 * i + 1] == '\0';
+        little = little && !low_nul && high_nul;
+        big = big && low_nul && !high_nul;
+    }
+    if (little || big) return utf16;
+    if (text.find('\n') == npos && text.find('\r') != npos) {
+        return "Error: %s is a text whose lines end in CR alone; save it with CR LF or LF line ends "
+               "and import it again!\n";
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 std::size_t translation_second_half(std::string_view text) {
-    for (std::size_t feed = text.find("\n#File:", text.size() / 2); feed != npos;
-         feed = text.find("\n#File:", feed + 1)) {
-        const std::string_view line = text.substr(feed + 1, text.find('\n', feed + 1) - feed);
-        if (header_of(line, 0)) return feed + 1;
-    }
-    return text.size();
+    const std::size_t feed = text.find("\n#File:", text.size() / 2);
+    return feed == npos ? text.size() : feed + 1;
 }
 
 namespace {
 
 // Parses the table's storage, whose texts the variants then view. A text of
 // at least halves_from bytes is parsed in two halves, one on another thread;
-// the second half's diagnostics follow the first's.
+// the second half's diagnostics follow the first's. Whether lines end in
+// CR LF is decided once, for both.
 void parse_storage(TranslationTable& table, Reporter& reporter, std::size_t halves_from) {
     char* text = table.storage.data();
     const std::size_t size = table.storage.size();
-    const std::size_t split = size >= halves_from ? translation_second_half({text, size}) : size;
-    Warnings first_warnings(&reporter);
+    const std::string_view whole(text, size);
+    const bool crlf = crlf_line_ends(whole);
+    const std::size_t split = size >= halves_from ? translation_second_half(whole) : size;
+    // A byte order mark counts only at the very start, before the first line.
+    const std::size_t bom = whole.substr(0, utf8_bom.size()) == utf8_bom ? utf8_bom.size() : 0;
+    Warnings first_warnings(&reporter, text);
     TableBuilder first(table, text);
     if (split == size) {
-        parse_lines(first, text, size, first_warnings);
+        parse_lines(first, text + bom, size - bom, crlf, first_warnings);
         return;
     }
     TranslationTable second;
-    Warnings second_warnings(nullptr);
+    Warnings second_warnings(nullptr, text);
     std::future<std::size_t> second_done = std::async(std::launch::async, [&] {
         TableBuilder builder(second, text);
-        return parse_lines(builder, text + split, size - split, second_warnings);
+        return parse_lines(builder, text + split, size - split, crlf, second_warnings);
     });
-    const std::size_t first_lines = parse_lines(first, text, split, first_warnings);
+    const std::size_t first_lines = parse_lines(first, text + bom, split - bom, crlf, first_warnings);
     second_done.get();
-    second_warnings.pass_on(reporter, first_lines);
-    first.append(second);
+    second_warnings.pass_on(reporter, first_lines, whole);
+    first.append(second, first_lines);
+}
+
+bool refuse(std::string_view text, Reporter& reporter, const std::string& name) {
+    const char* why = refusal(text);
+    if (why) report(reporter, Severity::error, why, name.c_str());
+    return why != nullptr;
 }
 
 }  // namespace
 
-void parse_translation_lines(TranslationTable& table, std::string_view text, Reporter& reporter,
-                             std::size_t halves_from) {
+bool parse_translation_lines(TranslationTable& table, std::string_view text, Reporter& reporter,
+                             std::size_t halves_from, const std::string& name) {
     table = TranslationTable{};
+    if (refuse(text, reporter, name)) return false;
     table.storage = BulkBuffer(text.size());
     std::copy(text.begin(), text.end(), table.storage.data());
     parse_storage(table, reporter, halves_from);
+    return true;
 }
 
 bool parse_translation_text(TranslationTable& table, const std::string& path, Reporter& reporter) {
@@ -288,6 +434,10 @@ bool parse_translation_text(TranslationTable& table, const std::string& path, Re
     table.storage = BulkBuffer(static_cast<std::size_t>(file.size()));
     if (!file.read_into(0, file.size(), reinterpret_cast<std::uint8_t*>(table.storage.data()))) {
         report(reporter, Severity::error, "Error opening file: %s\n", path.c_str());
+        table = TranslationTable{};
+        return false;
+    }
+    if (refuse({table.storage.data(), table.storage.size()}, reporter, path)) {
         table = TranslationTable{};
         return false;
     }

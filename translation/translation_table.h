@@ -4,6 +4,10 @@
 // kept in fixed-size chunks, and what a line names beyond a position (a key,
 // a string id, a resource index) is written over the bytes of the line's own
 // prefix, which the parse no longer needs.
+//
+// A line's own line feed is never written over, and what is written over
+// is known: so the line of a variant or header can be counted again from
+// the storage once the parse is done.
 #pragma once
 
 #include <algorithm>
@@ -17,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/languages.h"
 #include "core/reporter.h"
 #include "formats/bulk_buffer.h"
 
@@ -139,7 +144,23 @@ private:
 // A variant as the rebuild reads it.
 struct TextVariant {
     std::int32_t string_id = -1;  // -1 for a script line
-    std::string_view text;        // held by the table
+    // Held by the table. A localized text without its line end; a script
+    // line with its line feed, when it has one.
+    std::string_view text;
+};
+
+// How many localized lines of a language the text holds: filled, or empty
+// (nothing, or a lone CR, after "->").
+struct LineCounts {
+    std::size_t filled = 0;
+    std::size_t empty = 0;
+    bool operator==(const LineCounts&) const = default;
+};
+struct TextCounts {
+    std::array<LineCounts, language_count> languages;  // by table row, both genders
+    LineCounts other_languages;                         // ids of no table language
+    std::size_t script_lines = 0;
+    bool operator==(const TextCounts&) const = default;
 };
 
 class TranslationTable;
@@ -175,6 +196,8 @@ public:
     TextVariant front() const { return (*this)[0]; }
     std::size_t first() const { return first_; }  // its first variant's place in the table
     TextNumber key() const;
+    // The line, counted from 1, of its i-th variant.
+    std::size_t line(std::size_t i = 0) const;
 
     class iterator {
     public:
@@ -211,10 +234,15 @@ private:
 // grouped by key, the keys ascending, each key's variants in text order.
 struct FileRecord {
     const TranslationTable* table = nullptr;
-    std::string_view name;  // for information only
+    std::string_view name;  // as written, up to the first dot
     TextNumber resource_index = 0;
     std::size_t first = 0;  // its variants: [first, end) of the table's
     std::size_t end = 0;
+    std::string_view letters;  // as written, after the dot up to the comma
+    std::size_t ordinal = 0;   // its place among the table's records
+
+    // The line, counted from 1, of its header.
+    std::size_t header_line() const;
 
     // The variants of key, or none.
     VariantRun find(TextNumber key) const;
@@ -234,9 +262,18 @@ public:
     std::size_t record_count() const { return records_.size(); }
     FileRecord record(std::size_t ordinal) const;
     TextNumber resource_index(std::size_t ordinal) const {
-        return table_detail::widen(table_detail::load_i32(storage.data() + records_[ordinal].name - 6));
+        return table_detail::widen(table_detail::load_i32(storage.data() + name_of(records_[ordinal]) - 6));
     }
     std::size_t variant_count() const { return variants_.size(); }
+    // The line, counted from 1, of a record's header, at once.
+    std::size_t record_line(std::size_t ordinal) const { return line_of(records_[ordinal]); }
+    // The line, counted from 1, of variant i: counted from the nearest of its
+    // header and a point every 64 KB, so a call reads at most 64 KB of the
+    // text and the record's variants in that stretch (all of the record's
+    // when its keys did not ascend).
+    std::size_t variant_line(std::size_t i) const;
+    // The localized and script lines the table holds.
+    const TextCounts& counts() const { return counts_; }
     // The bytes its own lists hold, the text aside: every chunk whole and the
     // lists of them.
     std::size_t held_bytes() const;
@@ -269,10 +306,30 @@ private:
     friend class VariantRun;
     std::uint64_t long_length(std::uint64_t offset) const;
 
+    // Three numbers of 42 bits in 16 bytes: the name's offset in the
+    // storage (the index is 6 bytes before), the first variant, the header's
+    // line; and whether the variants were sorted by key.
     struct Record {
-        std::uint64_t name;  // the name's offset in the storage: the index is 6 bytes before
-        std::uint64_t first;
+        std::uint64_t low;   // the name's offset, the line's low 22 bits
+        std::uint64_t high;  // the first variant, the line's high 20 bits, sorted
     };
+    static constexpr unsigned place_bits = 42;
+    static constexpr std::uint64_t place_mask = (std::uint64_t{1} << place_bits) - 1;
+    static constexpr unsigned line_low_bits = 64 - place_bits;
+    static constexpr std::uint64_t sorted_bit = std::uint64_t{1} << 63;
+    static Record make_record(std::uint64_t name, std::uint64_t first, std::uint64_t line) {
+        return {name | line << place_bits, first | (line >> line_low_bits) << place_bits};
+    }
+    static std::uint64_t name_of(const Record& r) { return r.low & place_mask; }
+    static std::uint64_t first_of(const Record& r) { return r.high & place_mask; }
+    static std::size_t line_of(const Record& r) {
+        return static_cast<std::size_t>(r.low >> place_bits |
+                                        ((r.high & ~sorted_bit) >> place_bits) << line_low_bits);
+    }
+    // The line feeds in [from, to) of the storage that the text had there.
+    std::uint64_t feeds_read(std::size_t ordinal, std::size_t variant, std::uint64_t from,
+                             std::uint64_t to) const;
+    static constexpr unsigned check_bits = 16;
     struct LongText {
         std::uint64_t offset;
         std::uint64_t length;
@@ -282,6 +339,9 @@ private:
     // The lengths too long for a variant, by offset: rare, one per megabyte
     // of text at most.
     std::vector<LongText> long_lengths_;
+    // The line feeds before every 64 KB of the storage, as the text had them.
+    std::vector<std::uint64_t> line_checks_;
+    TextCounts counts_;
 };
 
 // Writes the table while its text is parsed. Each part of a text parsed on
@@ -291,18 +351,34 @@ public:
     // base: the start of the storage the offsets count from.
     TableBuilder(TranslationTable& table, const char* base) : table_(table), base_(base) {}
 
-    // A record whose name starts at name; the 4 bytes six before it are
-    // written with the index.
-    void add_record(char* name, TextNumber resource_index);
+    // A record whose name starts at name, its header on line (from 1); the
+    // 4 bytes six before it are written with the index.
+    void add_record(char* name, TextNumber resource_index, std::size_t line);
     bool has_record() const { return !table_.records_.empty(); }
     // A variant of the last record: the bytes before text are written with
-    // its key and string id (-1 for a script line), as many as prefix allows.
+    // its key and string id (none for a script line), as many as prefix
+    // allows.
     void add_variant(char* text, std::size_t length, std::size_t prefix, TextNumber key,
-                     std::int32_t string_id);
+                     std::optional<std::int32_t> string_id);
     // Ends the last record: its variants grouped by key.
     void finish_record();
-    // Appends the records of another part's finished table, taking its lists.
-    void append(TranslationTable& part);
+    // Notes, for each 64 KB point of the storage before end, the line feeds
+    // before it: those before a line that ends at end, line (counted from 0).
+    void note_lines(const char* end, std::size_t line) {
+        while (next_check_ < static_cast<std::uint64_t>(end - base_)) [[unlikely]] {
+            table_.line_checks_.push_back(line);
+            next_check_ += std::uint64_t{1} << TranslationTable::check_bits;
+        }
+    }
+    // The first 64 KB point a part starting at start notes.
+    void start_at(const char* start) {
+        const auto offset = static_cast<std::uint64_t>(start - base_);
+        const std::uint64_t step = std::uint64_t{1} << TranslationTable::check_bits;
+        next_check_ = (offset + step - 1) / step * step;
+    }
+    // Appends the records of another part's finished table, taking its
+    // lists; lines_before: the lines of the text before that part.
+    void append(TranslationTable& part, std::size_t lines_before);
 
 private:
     TranslationTable& table_;
@@ -311,6 +387,7 @@ private:
     // them; its variants are sorted by key when they do not.
     bool ascending_ = true;
     std::int32_t last_key_ = 0;
+    std::uint64_t next_check_ = 0;
 };
 
 // The first record naming this resource index, or none. A walk over the
@@ -356,23 +433,25 @@ private:
     TextNumber next_key_ = 0;
 };
 
-// Reads a translation text file into a fresh table. Fails only when the file
-// cannot be read; malformed lines are reported and skipped.
+// Reads a translation text file into a fresh table. Fails when the file
+// cannot be read, or is UTF-16 or ends its lines in CR alone, which would
+// import as nothing; malformed lines are reported and skipped.
 bool parse_translation_text(TranslationTable& table, const std::string& path, Reporter& reporter);
 
 // Where a second half of the text may start: the first line from the middle
-// on that the parse takes as a header. Every line after it up to the next
-// header is that record's, whatever came before, so the halves parse alone.
-// The text's size when there is no such line.
+// on that starts with "#File:", a header valid or not. Every line after it
+// up to the next such line is that header's, whatever came before, so the
+// halves parse alone. The text's size when there is no such line.
 std::size_t translation_second_half(std::string_view text);
 
 // Texts from this size on are parsed in two halves at once.
 inline constexpr std::size_t parse_in_halves_from = std::size_t{1} << 20;
 
 // The same, over text already in memory, parsed in two halves from
-// halves_from bytes on.
-void parse_translation_lines(TranslationTable& table, std::string_view text, Reporter& reporter,
-                             std::size_t halves_from = parse_in_halves_from);
+// halves_from bytes on; name: the text as an error names it.
+bool parse_translation_lines(TranslationTable& table, std::string_view text, Reporter& reporter,
+                             std::size_t halves_from = parse_in_halves_from,
+                             const std::string& name = "the text");
 
 // ---- inline lookups, on the rebuild's path
 
@@ -413,6 +492,10 @@ inline TextVariant VariantRun::iterator::operator*() const {
 }
 
 inline TextNumber VariantRun::key() const { return table_->key_of(table_->variant(first_)); }
+
+inline std::size_t VariantRun::line(std::size_t i) const { return table_->variant_line(first_ + i); }
+
+inline std::size_t FileRecord::header_line() const { return table->record_line(ordinal); }
 
 inline TextVariant VariantRun::operator[](std::size_t i) const {
     return table_->resolve(table_->variant(first_ + i));

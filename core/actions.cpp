@@ -92,14 +92,14 @@ bool import_module(const std::string& source_path, const std::string& text_path,
         return false;
     }
     // The output may be the source: it is read whole before it is replaced.
-    return run_action(reporter, "Import complete!", [&](std::string&) {
+    return run_action(reporter, "Import complete!", [&](std::string& summary) {
         ModuleArchive archive;
         return not_an_input(output_path, text_path,
                             "Error: %s is the text file to import itself; give another "
                             "destination MOD!\n",
                             reporter) &&
                open_module(archive, source_path, reporter) &&
-               write_module(archive, text_path, output_path, selection, reporter);
+               write_module(archive, text_path, output_path, selection, reporter, &summary);
     });
 }
 

@@ -70,6 +70,7 @@ struct SpliceMemory {
     std::vector<std::uint32_t> positions;
     std::vector<std::uint32_t> shifts;
     Bytes block;  // the next field data block
+    LocString source;  // the source string of the field being rebuilt
 };
 
 // Puts every new record into the image's field data block in one pass, the

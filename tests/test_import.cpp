@@ -40,6 +40,20 @@ bool import(const fs::path& dir, std::string_view text, std::uint16_t from_mask,
                          {from_mask, 0, 0}, reporter);
 }
 
+// Writes out.mod from m.mod straight through the writer, with a text that
+// may name nothing: every resource is then copied.
+bool write_directly(const fs::path& dir, std::string_view text, RecordingReporter& reporter) {
+    ModuleArchive archive;
+    InputFile source;
+    StagedOutput output;
+    TranslationTable table;
+    parse_translation_lines(table, text, reporter);
+    return open_module(archive, (dir / "m.mod").string(), reporter) &&
+           open_source_and_target(archive, source, output, (dir / "out.mod").string(), reporter) &&
+           write_module_to(archive, source, output, table, {0x3FF, 0, 0}, reporter) &&
+           finish_target(source, output, reporter);
+}
+
 }  // namespace
 
 TEST(WriteModule, LaysOutTablesThenResourcesBackToBack) {
@@ -55,8 +69,7 @@ TEST(WriteModule, LaysOutTablesThenResourcesBackToBack) {
     const Bytes source = module_bytes(resources, options);
     write_file((dir / "m.mod").string(), source);
     RecordingReporter reporter;
-    ASSERT_TRUE(import(dir, "", 0x001, reporter));
-    EXPECT_EQ(reporter.info_boxes, std::vector<std::string>{"Import complete!"});
+    ASSERT_TRUE(write_directly(dir, "", reporter));
 
     const Bytes out = read_bytes_of(dir / "out.mod");
     ASSERT_EQ(out.size(), 380u + 6u);
@@ -81,7 +94,7 @@ TEST(WriteModule, EmptyModuleAndUnnamedResourcesCarriedByteForByte) {
     options.locstring_block = to_bytes("block");
     write_file((dir / "m.mod").string(), module_bytes({}, options));
     RecordingReporter reporter;
-    ASSERT_TRUE(import(dir, "", 0x001, reporter));
+    ASSERT_TRUE(write_directly(dir, "", reporter));
     const Bytes out = read_bytes_of(dir / "out.mod");
     ASSERT_EQ(out.size(), 165u);
     EXPECT_EQ(get_u32(out, 24), 165u);
@@ -89,11 +102,31 @@ TEST(WriteModule, EmptyModuleAndUnnamedResourcesCarriedByteForByte) {
 
     // A text naming nothing: every resource of the synthetic module comes out as it was.
     write_file((dir / "m.mod").string(), synthetic_module(3));
-    ASSERT_TRUE(import(dir, "#File:nothing.DLG,1000\n#1,english,male->x\n", 0x3FF, reporter));
+    ASSERT_TRUE(write_directly(dir, "#File:nothing.DLG,1000\n#1,english,male->x\n", reporter));
     const Bytes source = read_bytes_of(dir / "m.mod");
     const Bytes output = read_bytes_of(dir / "out.mod");
     const std::size_t count = get_u32(source, 16);
     for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(resource_of(output, i), resource_of(source, i)) << i;
+}
+
+// A text meant for another module, or none at all, is refused: an import
+// that says it is complete has applied something.
+TEST(ImportAction, ATextThatNamesNoResourceFailsAndWritesNothing) {
+    const auto dir = modtext::testing::scratch_dir();
+    write_file((dir / "m.mod").string(), synthetic_module(3));
+    const std::string names_nothing = "Error: the text names no resource of " + (dir / "m.mod").string() +
+                                      "; nothing was written!\n";
+    for (const auto& [text, warnings] : std::vector<std::pair<std::string, std::string>>{
+             {"", ""},
+             {"// only a comment\n", ""},
+             {"#File:nothing.DLG,1000\n#1,english,male->x\n",
+              "WARNING: Block nothing.DLG on line 1 skipped! (no resource of the module is nothing.DLG)\n"}}) {
+        RecordingReporter reporter;
+        EXPECT_FALSE(import(dir, text, 0x3FF, reporter));
+        EXPECT_EQ(reporter.problems, warnings + names_nothing);
+        EXPECT_TRUE(reporter.info_boxes.empty());
+        EXPECT_FALSE(fs::exists(dir / "out.mod"));
+    }
 }
 
 TEST(WriteModule, TheCheckTellsTheFirstResourceThatDiffersWhicheverHalfReadsIt) {
@@ -463,13 +496,21 @@ TEST(Cli, ImportPrintsOutcomesWarningsAndTheKeptTexts) {
     const std::vector<std::string> paths{(dir / "m.mod").string(), (dir / "t.txt").string(), (dir / "o.mod").string()};
     std::ostringstream out, err;
     EXPECT_EQ(run_cli({"import", "-v", "--from", "all", paths[0], paths[1], paths[2]}, out, err), 0);
-    EXPECT_EQ(out.str(), "Lampe\nImport complete!\n");
-    EXPECT_EQ(err.str(), "MOD Info:\n# resources: 1\nWARNING: Invalid String on line 0!\n"
-                         "WARNING: Invalid String on line 3!\n");
+    const std::string summary = "Rebuilt 1 resources: 1 strings and 0 script lines; lines in the text: english 1 filled, 0 empty.\n";
+    EXPECT_EQ(out.str(), "Lampe\nImport complete!\n" + summary);
+    const std::string warnings = "WARNING: Invalid String on line 1! (no #File: line before it)\n"
+                                 "WARNING: Invalid String on line 4! (unknown language key \"klingon\")\n";
+    EXPECT_EQ(err.str(), "MOD Info:\n# resources: 1\n" + warnings);
+    // Without --from, every language of the text is kept.
     std::ostringstream quiet_out, quiet_err;
     EXPECT_EQ(run_cli({"import", paths[0], paths[1], paths[2]}, quiet_out, quiet_err), 0);
-    EXPECT_EQ(quiet_out.str(), "Import complete!\n");
-    EXPECT_EQ(quiet_err.str(), "WARNING: Invalid String on line 0!\nWARNING: Invalid String on line 3!\n");
+    EXPECT_EQ(quiet_out.str(), "Import complete!\n" + summary);
+    EXPECT_EQ(quiet_err.str(), warnings);
+    // A language left out whose lines are filled is told of, with their count.
+    std::ostringstream left_out, left_err;
+    EXPECT_EQ(run_cli({"import", "--from", "french", paths[0], paths[1], paths[2]}, left_out, left_err), 0);
+    EXPECT_EQ(left_err.str(), warnings + "WARNING: 1 filled english lines were left out: english is not selected "
+                                         "under Translate from/Import\n");
 
     std::ostringstream o, e;
     EXPECT_EQ(run_cli({"import", paths[0], (dir / "none.txt").string(), paths[2]}, o, e), 1);

@@ -98,12 +98,15 @@ TEST(Malformed, EveryKindOfDamageGetsItsMessage) {
          "#File:a.UTI,0\n#0,english,male->Lampe\n", 1,
          "Error: resource 0 (a) is not a well-formed GFF (localized string out of bounds in field 0); nothing was written!\n"},
         {"text of binary junk", good, "#File:a.UTI,0\n" + junk, 0,
-         "WARNING: Invalid String on line 1!\nWARNING: Invalid String on line 3!\n"},
+         "WARNING: Invalid String on line 2! (no \"->\")\nWARNING: Invalid String on line 4! (no \"->\")\n"},
         {"text with NUL bytes", good, std::string("#File:a.UTI,0\n#0,english,male->La\0mpe\n", 38), 0, ""},
         {"text line of megabytes", good, "#File:a.UTI,0\n#0,english,male->" + std::string(3 << 20, 'L') + "\n", 0, ""},
-        {"keys beyond 32 bits", good, "#File:a.UTI,4294967296\n#0,english,male->x\n#File:a.UTI,0\n#4294967296,english,male->y\n", 0, ""},
+        {"keys beyond 32 bits", good, "#File:a.UTI,4294967296\n#0,english,male->x\n#File:a.UTI,0\n#4294967296,english,male->y\n", 0,
+         "WARNING: Invalid String on line 4! (key beyond 2147483647)\n"
+         "WARNING: Block a.UTI on line 1 applied to resource 0! (its index is too large for any module)\n"
+         "WARNING: Block a.UTI on line 3 skipped! (a second block for resource 0; the first counts)\n"},
         {"key language unknown", good, "#File:a.UTI,0\n#0,englsh,male->Lampe\n", 0,
-         "WARNING: Invalid String on line 1!\n"},
+         "WARNING: Invalid String on line 2! (unknown language key \"englsh\")\n"},
     };
     const auto dir = modtext::testing::scratch_dir();
     const std::string module = (dir / "damaged.mod").string();
@@ -129,14 +132,19 @@ TEST(Malformed, EveryKindOfDamageGetsItsMessage) {
     }
 }
 
-// What the damaged texts above did to the module: nothing, where they named nothing.
+// What the damaged texts above did to the module: nothing, where they named
+// nothing, and each such line or block is told of.
 TEST(Malformed, TextsThatNameNothingChangeNothing) {
     const auto dir = modtext::testing::scratch_dir();
     write_file((dir / "m.mod").string(), module_of(lamp()));
-    write_text(dir / "t.txt", "#File:a.UTI,4294967296\n#0,english,male->x\n#File:a.UTI,0\n#4294967296,english,male->y\n"
-                              "#-1,english,male->z\n");
+    write_text(dir / "t.txt", "#File:b.UTI,4294967296\n#0,english,male->x\n#File:a.UTI,0\n#4294967296,english,male->y\n"
+                              "#-1,english,male->z\n#7,english,male->w\n");
     std::ostringstream o, e;
     ASSERT_EQ(run_cli({"import", (dir / "m.mod").string(), (dir / "t.txt").string(), (dir / "o.mod").string()}, o, e), 0);
+    EXPECT_EQ(e.str(), "WARNING: Invalid String on line 4! (key beyond 2147483647)\n"
+                       "WARNING: Invalid String on line 5! (negative key)\n"
+                       "WARNING: Block b.UTI on line 1 skipped! (no resource of the module is b.UTI)\n"
+                       "WARNING: Entry on line 6 skipped! (resource 0 (a) has no field 7)\n");
     const std::string output = read_text(dir / "o.mod");
     const Bytes written(output.begin(), output.end());
     const std::uint32_t list = get_u32(written, 28);

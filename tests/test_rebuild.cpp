@@ -63,24 +63,60 @@ TEST(RebuildLocstring, RecordLayoutAndLanguageSelection) {
     EXPECT_EQ(reporter.kept, (std::vector<std::string>{"Salut", "", "xy", "zw"}));
 }
 
-TEST(RebuildLocstring, ShortTextsTakeTheLastLongerText) {
-    RecordingReporter reporter;
-    // "\n" is an empty template line, "x" a one-byte text: both take the
-    // nearest earlier text of two or more bytes; the first kept one has none.
-    TranslationTable table;
-    const VariantRun entry = entry_of(table,
-                                      "#0,french,female->\n#0,english,male->Hi\n#0,french,male->x\n"
-                                      "#0,german,male->\r\n#0,italian,male->Ok!\n#0,italian,female->");
-    EXPECT_EQ(rebuild_locstring(entry, 0x3FF, reporter),
-              cat({le({8 + 9 + 11 + 11 + 11 + 12 + 12, 0xFFFFFFFFu, 6}),
-                   le({3, 1}), Bytes{0},
-                   le({0, 3}), text_bytes(std::string("Hi") + '\0'),
-                   le({2, 3}), text_bytes(std::string("Hi") + '\0'),
-                   le({4, 3}), text_bytes(std::string("Hi") + '\0'),
-                   le({6, 4}), text_bytes(std::string("Ok!") + '\0'),
-                   le({7, 4}), text_bytes(std::string("Ok!") + '\0')}));
-    // The echo is each kept variant's own text.
-    EXPECT_EQ(reporter.kept, (std::vector<std::string>{"\n", "Hi", "x", "\r", "Ok!", ""}));
+// A localized-string record as the rebuild writes it, from its substrings.
+Bytes locstring_record(const std::vector<std::pair<std::int32_t, std::string>>& subs) {
+    Bytes body;
+    for (const auto& [id, text] : subs) {
+        body = cat({body, le({static_cast<std::uint32_t>(id), static_cast<std::uint32_t>(text.size() + 1)}),
+                    text_bytes(text + '\0')});
+    }
+    return cat({le({static_cast<std::uint32_t>(8 + body.size()), 0xFFFFFFFFu,
+                    static_cast<std::uint32_t>(subs.size())}),
+                body});
+}
+
+TEST(RebuildLocstring, EmptyLinesTakeTheLastTextAndUneditedLinesKeepTheirSource) {
+    // The field in the module: a literal bar in English, a lone space and an
+    // empty French text, a lone CR in German, an Italian text with bytes
+    // after its zero.
+    const std::vector<std::pair<std::int32_t, std::string>> stored{
+        {0, "A|B"}, {2, " "}, {3, ""}, {4, "\r"}, {6, std::string("x\0junk", 6)}};
+    LocString source;
+    for (const auto& [id, text] : stored) {
+        source.substrings.push_back({id, ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())});
+    }
+    struct Case {
+        const char* name;
+        std::string lines;
+        bool with_source;
+        std::vector<std::pair<std::int32_t, std::string>> expected;
+    };
+    const std::vector<Case> cases{
+        // Empty is nothing, or a lone CR, after the arrow: it takes the last
+        // text before it. One character is a text.
+        {"empty and one-character lines",
+         "#0,french,female->\n#0,english,male->Hi\n#0,french,male->x\n#0,german,male->\r\n#0,italian,male->Ok!\n"
+         "#0,italian,female->",
+         false, {{3, ""}, {0, "Hi"}, {2, "x"}, {4, "x"}, {6, "Ok!"}, {7, "Ok!"}}},
+        // Lines as export wrote them keep the source's bytes: the bar stays a
+        // bar, the space and the lone CR stay, the empty text stays empty.
+        {"unedited lines", "#0,english,male->A|B\n#0,french,male-> \n#0,french,female->\n#0,german,male->\r\n"
+                           "#0,italian,male->x\n",
+         true, {{0, "A|B"}, {2, " "}, {3, ""}, {4, "\r"}, {6, "x"}}},
+        // An edited line turns its bars into line breaks; an empty source
+        // text kept never becomes the fallback, a kept text does.
+        {"edited lines", "#0,english,male->A|C\n#0,french,female->\n#0,spanish,male->\n#0,german,female->\n",
+         true, {{0, "A\nC"}, {3, ""}, {8, "A\nC"}, {5, "A\nC"}}},
+        {"kept source as fallback", "#0,english,male->A|B\n#0,spanish,male->\n", true, {{0, "A|B"}, {8, "A|B"}}},
+    };
+    for (const Case& c : cases) {
+        RecordingReporter reporter;
+        TranslationTable table;
+        const VariantRun entry = entry_of(table, c.lines);
+        EXPECT_EQ(rebuild_locstring(entry, 0x3FF, reporter, c.with_source ? &source : nullptr),
+                  locstring_record(c.expected))
+            << c.name;
+    }
 }
 
 TEST(SpliceFieldData, MovesOffsetsBehindTheSplice) {

@@ -3,25 +3,60 @@
 #include <future>
 #include <limits>
 
+#include "translation/binding.h"
 #include "translation/exporters.h"
 #include "translation/rebuild.h"
+#include "translation/text_format.h"
 
 namespace modtext {
 
-Bytes rebuild_locstring(const VariantRun& variants, std::uint16_t from_mask, Reporter& reporter) {
+Bytes rebuild_locstring(const VariantRun& variants, std::uint16_t from_mask, Reporter& reporter,
+                        const LocString* source) {
     Bytes record;
-    append_rebuilt_locstring(variants, from_mask, reporter, record);
+    append_rebuilt_locstring(variants, from_mask, reporter, record, source);
     return record;
 }
 
-void append_rebuilt_locstring(const VariantRun& variants, std::uint16_t from_mask,
-                              Reporter& reporter, Bytes& out) {
-    // Each kept variant's text, or the fallback for a text too short: the
-    // last text of two bytes or more so far, a skipped variant's included.
-    const auto kept_text = [](const TextVariant& variant, std::string_view& fallback) {
+bool empty_text(std::string_view text) {
+    return text.empty() || text == "\r" || text == "\n" || text == "\r\n";
+}
+
+std::optional<std::string_view> unedited_source(const LocString& source, std::int32_t string_id,
+                                                std::string_view line) {
+    for (const LocSubstring& substring : source.substrings) {
+        if (substring.string_id != string_id) continue;
+        const std::string_view original = substring_text(substring);
+        if (original.size() != line.size()) continue;
+        // The line holds the text with its bars turned into line feeds, as
+        // export wrote a line feed and a bar alike.
+        if (std::memcmp(original.data(), line.data(), line.size()) == 0) return original;
+        bool same = true;
+        for (std::size_t i = 0; i < line.size() && same; ++i) {
+            same = line[i] == original[i] || (line[i] == '\n' && original[i] == '|');
+        }
+        if (same) return original;
+    }
+    return std::nullopt;
+}
+
+std::uint32_t append_rebuilt_locstring(const VariantRun& variants, std::uint16_t from_mask,
+                                       Reporter& reporter, Bytes& out, const LocString* source) {
+    // What each variant keeps: a line left as export wrote it for a source
+    // substring of its language and gender keeps that substring's bytes; an
+    // empty line takes the fallback; any other text is kept as written. The
+    // fallback is the last text kept so far, a skipped variant's included,
+    // unless it was kept from its source and is empty.
+    const auto kept_text = [source](const TextVariant& variant, std::string_view& fallback) {
         const std::string_view text = variant.text;
-        if (text.size() >= 2) fallback = text;
-        return text.size() < 2 ? fallback : text;
+        if (source) {
+            if (const auto original = unedited_source(*source, variant.string_id, text)) {
+                if (!empty_text(*original)) fallback = *original;
+                return *original;
+            }
+        }
+        if (empty_text(text)) return fallback;
+        fallback = text;
+        return text;
     };
     // Measured first, so that the record is made room for at once. The kept
     // variants of a usual entry are noted as they are measured, so that the
@@ -68,23 +103,29 @@ void append_rebuilt_locstring(const VariantRun& variants, std::uint16_t from_mas
         for (const Kept& k : std::span(kept_ones, count)) {
             write(k.string_id, {k.text, k.text_size}, {k.kept, k.kept_size});
         }
-        return;
+        return count;
     }
     fallback = {};
     for (const TextVariant variant : variants) {
         const std::string_view kept = kept_text(variant, fallback);
         if (id_passes_mask(variant.string_id, from_mask)) write(variant.string_id, variant.text, kept);
     }
+    return count;
 }
 
-Bytes rebuild_script(ByteView bytes, const FileRecord& record) {
+Bytes rebuild_script(ByteView bytes, const FileRecord& record, RebuildTally* tally) {
     Bytes out;
     out.reserve(bytes.size());
     ByteReader cursor(bytes);
     EntryWalk entries(record);
-    for (TextNumber line_number = 0; !cursor.at_end(); ++line_number) {
+    TextNumber line_number = 0;
+    for (; !cursor.at_end(); ++line_number) {
         const ByteView line = read_script_line(cursor);
         if (const VariantRun entry = entries.find(line_number)) {
+            if (tally) {
+                ++tally->script_lines;
+                tally->variants_used += entry.size();
+            }
             const std::string_view text = entry.front().text;
             out.insert(out.end(), text.begin(), text.end());
             // A replacement without a line end must not join the next line.
@@ -94,11 +135,13 @@ Bytes rebuild_script(ByteView bytes, const FileRecord& record) {
             out.push_back('\n');
         }
     }
+    if (tally) tally->lines = static_cast<std::size_t>(line_number);
     return out;
 }
 
 bool rebuild_gff_strings(GffImage& image, const FileRecord& record, std::uint16_t from_mask,
-                         Reporter& reporter, std::string& why, SpliceMemory& memory) {
+                         Reporter& reporter, std::string& why, SpliceMemory& memory,
+                         RebuildTally* tally) {
     // The new records, back to back; the splices view them once all are made.
     Bytes& records = memory.records;
     std::vector<FieldSplice>& splices = memory.splices;
@@ -117,8 +160,18 @@ bool rebuild_gff_strings(GffImage& image, const FileRecord& record, std::uint16_
             why = "localized string out of bounds in field " + std::to_string(j);
             return false;
         }
+        // The source's texts, each checked against the field data, tell
+        // which lines were left as export wrote them.
+        if (!read_locstring(image.field_data, field.data, memory.source, why)) {
+            why += " in field " + std::to_string(j);
+            return false;
+        }
         starts.push_back(records.size());
-        append_rebuilt_locstring(entry, from_mask, reporter, records);
+        const std::uint32_t written = append_rebuilt_locstring(entry, from_mask, reporter, records, &memory.source);
+        if (tally) {
+            tally->strings += written;
+            tally->variants_used += entry.size();
+        }
         splices.push_back({j, field.data, static_cast<std::uint32_t>(old_length), {}});
     }
     starts.push_back(records.size());
@@ -159,6 +212,31 @@ bool read_named_resource(InputFile& source, const ModuleArchive& archive, std::s
     return false;
 }
 
+// Warns of each entry of a block that reached no localized string or script
+// line of its resource: it was dropped. Only looked for when some variant
+// was not used, which a text export wrote never has.
+void warn_of_unused_entries(const FileRecord& record, const RebuildTally& tally, std::size_t index,
+                            const ModuleArchive& archive, const GffImage* image, Reporter& reporter) {
+    if (tally.variants_used == record.end - record.first) return;
+    const std::string resource = "resource " + std::to_string(index) + " (" + archive.keys[index].name() + ")";
+    for (const VariantRun& run : record.runs()) {
+        const TextNumber key = run.key();
+        std::string reason;
+        if (image) {
+            const bool field = key >= 0 && static_cast<std::uint64_t>(key) < image->fields.size();
+            if (field && image->fields[static_cast<std::size_t>(key)].type == gff_type::loc_string) continue;
+            reason = field ? "field " + std::to_string(key) + " of " + resource + " is not a localized string"
+                           : resource + " has no field " + std::to_string(key);
+        } else {
+            if (key >= 0 && static_cast<std::uint64_t>(key) < tally.lines) continue;
+            reason = resource + " has no line " + std::to_string(key) + "; its lines are 0 to " +
+                     std::to_string(tally.lines) + " less one";
+        }
+        report(reporter, Severity::warning, "WARNING: Entry on line %d skipped! (%s)\n",
+               static_cast<int>(run.line(0)), reason.c_str());
+    }
+}
+
 bool source_well_formed(ByteView bytes) {
     GffImage source;
     ByteReader reader(bytes);
@@ -170,18 +248,22 @@ bool source_well_formed(ByteView bytes) {
 
 bool rebuild_resource(ResourcePiece& piece, std::size_t index, const FileRecord& record,
                       const ModuleArchive& archive, const SelectionState& selection,
-                      SpliceMemory& memory, Reporter& reporter) {
+                      SpliceMemory& memory, Reporter& reporter, ImportCounts* counts) {
     const ByteView bytes = piece.source.view();
+    RebuildTally tally;
+    if (counts) ++counts->resources;
     if (archive.keys[index].type() == resource_type::script) {
-        piece.built = rebuild_script(bytes, record);
+        piece.built = rebuild_script(bytes, record, &tally);
         piece.parts.push_back(piece.built);
+        warn_of_unused_entries(record, tally, index, archive, nullptr, reporter);
+        if (counts) counts->script_lines += tally.script_lines;
         return true;
     }
     GffImage& image = piece.image;
     ByteReader reader(bytes);
     std::string why;
     if (!load_gff(image, reader, why) ||
-        !rebuild_gff_strings(image, record, selection.from_mask, reporter, why, memory)) {
+        !rebuild_gff_strings(image, record, selection.from_mask, reporter, why, memory, &tally)) {
         report(reporter, Severity::error,
                "Error: resource %zu (%s) is not a well-formed GFF (%s); nothing was written!\n",
                index, archive.keys[index].name().c_str(), why.c_str());
@@ -203,6 +285,8 @@ bool rebuild_resource(ResourcePiece& piece, std::size_t index, const FileRecord&
     }
     field_array_bytes(image.fields, piece.built);
     for (ByteView section : gff_sections(image, piece.built)) piece.parts.push_back(section);
+    warn_of_unused_entries(record, tally, index, archive, &image, reporter);
+    if (counts) counts->strings += tally.strings;
     return true;
 }
 
@@ -282,23 +366,60 @@ bool verify_written_module(const ModuleArchive& archive, InputFile& written,
     return first_good && second_good;
 }
 
+std::string import_summary(const ImportCounts& counts, const TextCounts& text) {
+    std::string out = "Rebuilt " + std::to_string(counts.resources) + " resources: " +
+                      std::to_string(counts.strings) + " strings and " +
+                      std::to_string(counts.script_lines) + " script lines";
+    const char* between = "; lines in the text: ";
+    const auto lines = [&](std::string_view language, const LineCounts& c) {
+        if (c.filled == 0 && c.empty == 0) return;
+        out += between + std::string(language) + ' ' + std::to_string(c.filled) + " filled, " +
+               std::to_string(c.empty) + " empty";
+        between = "; ";
+    };
+    for (std::size_t row = 0; row < language_count; ++row) lines(LanguageTable[row].key, text.languages[row]);
+    lines("other languages", text.other_languages);
+    return out + '.';
+}
+
+void warn_of_left_out_languages(const TextCounts& text, std::uint16_t from_mask, Reporter& reporter) {
+    for (std::size_t row = 0; row < language_count; ++row) {
+        const std::size_t filled = text.languages[row].filled;
+        if (filled == 0 || (from_mask & language_bit(row)) != 0) continue;
+        const std::string key(LanguageTable[row].key);
+        report(reporter, Severity::warning,
+               "WARNING: %zu filled %s lines were left out: %s is not selected under Translate from/Import\n",
+               filled, key.c_str(), key.c_str());
+    }
+}
+
 bool write_module(ModuleArchive& archive, const std::string& text_path,
                   const std::string& output_path, const SelectionState& selection,
-                  Reporter& reporter) {
+                  Reporter& reporter, std::string* summary) {
     InputFile source;
     StagedOutput output;
     if (!open_source_and_target(archive, source, output, output_path, reporter)) return false;
     TranslationTable table;
-    if (!parse_translation_text(table, text_path, reporter) ||
-        !write_module_to(archive, source, output, table, selection, reporter)) {
+    if (!parse_translation_text(table, text_path, reporter)) return false;
+    warn_of_left_out_languages(table.counts(), selection.from_mask, reporter);
+    ImportCounts counts;
+    if (!write_module_to(archive, source, output, table, selection, reporter, &counts)) return false;
+    // A text meant for another module, or no translation text at all.
+    if (counts.blocks_bound == 0) {
+        report(reporter, Severity::error, "Error: the text names no resource of %s; nothing was written!\n",
+               archive.source_path.c_str());
         return false;
     }
-    return finish_target(source, output, reporter);
+    if (!finish_target(source, output, reporter)) return false;
+    if (summary) *summary = import_summary(counts, table.counts());
+    return true;
 }
 
 bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& output,
                      const TranslationTable& table, const SelectionState& selection,
-                     Reporter& reporter) {
+                     Reporter& reporter, ImportCounts* counts) {
+    const BlockBinding binding(table, archive, source, reporter);
+    if (counts) counts->blocks_bound = binding.bound();
     const std::uint64_t count = archive.count();
     const std::uint64_t block = archive.locstring_block.size();
     const std::uint64_t list_offset = archive_header_size + block + 32 * count;
@@ -332,15 +453,14 @@ bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& ou
     SpliceMemory splicing;
     {
         ResourceWriter writer(output, source);
-        const RecordsByIndex records(table, archive.count());
         for (std::size_t i = 0; i < archive.count(); ++i) {
             // Entry i is still the source's here: it is rewritten once placed.
             std::uint64_t size = archive.resources[i].size;
-            if (const std::optional<FileRecord> record = records.find(static_cast<TextNumber>(i))) {
+            if (const std::optional<FileRecord> record = binding.find(i)) {
                 ResourcePiece* piece = writer.next_piece(archive.resources[i].size);
                 if (!piece) break;  // the writer failed: finish tells
                 if (!read_named_resource(source, archive, i, piece->source, reporter) ||
-                    !rebuild_resource(*piece, i, *record, archive, selection, splicing, reporter)) {
+                    !rebuild_resource(*piece, i, *record, archive, selection, splicing, reporter, counts)) {
                     return false;
                 }
                 size = piece->size();

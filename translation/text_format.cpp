@@ -8,15 +8,17 @@ namespace modtext {
 
 namespace {
 
-// The name and letters of a header line say nothing to the import, which
-// binds a block by its index; but a line feed in them would break the line,
-// and a comma would move where the index is read. Such bytes of a damaged
-// resource are written as "_".
 void append_header_part(std::string& out, std::string_view part) {
     for (char c : part) out += (static_cast<unsigned char>(c) < 0x20 || c == ',') ? '_' : c;
 }
 
 }  // namespace
+
+std::string header_part(std::string_view part) {
+    std::string out;
+    append_header_part(out, part);
+    return out;
+}
 
 void append_header_line(std::string& out, std::string_view name, std::string_view letters,
                         std::size_t index) {

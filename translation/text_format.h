@@ -18,6 +18,12 @@ inline constexpr std::string_view block_end_script = "\n////////////////////////
 inline constexpr std::string_view npc_to_player = "//NPC->PLAYER\n";
 inline constexpr std::string_view player_to_npc = "//PLAYER->NPC\n";
 
+// A resource's name or type letters as a header line writes them: a line
+// feed would break the line and a comma would move where the index is read,
+// so such bytes of a damaged resource are written as "_". The import binds a
+// block by them too.
+std::string header_part(std::string_view part);
+
 // "#File:<name>.<letters>,<index>\n\n"
 void append_header_line(std::string& out, std::string_view name, std::string_view letters,
                         std::size_t index);

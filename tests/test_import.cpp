@@ -3,7 +3,9 @@
 #include "formats/gff_image.h"
 #include "test_support.h"
 #include "translation/exporters.h"
+#include "formats/locstring.h"
 #include "translation/rebuild.h"
+#include "translation/text_format.h"
 
 #include <sstream>
 
@@ -521,6 +523,116 @@ TEST(Cli, ImportPrintsOutcomesWarningsAndTheKeptTexts) {
     EXPECT_EQ(run_cli({"import", paths[0], paths[1]}, o, e), 2);
     EXPECT_EQ(run_cli({"import", "--to", "french", paths[0], paths[1], paths[2]}, o, e), 2);
     EXPECT_EQ(run_cli({"import", "--filter", "1", paths[0], paths[1], paths[2]}, o, e), 2);
+}
+
+// What an import makes of a text as editors and other modules leave it: the
+// rebuilt lamp's string, byte for byte, and every message. The module holds
+// a lamp whose English text has a literal bar and whose French one is a lone
+// space, a script of three lines, two resources named twin and a
+// conversation named lamp.
+TEST(ImportAction, TextsAsEditorsLeaveThemAreAppliedAsWritten) {
+    const auto dir = modtext::testing::scratch_dir();
+    const auto item = [](std::vector<LocSub> subs) {
+        return gff_bytes(GffStruct{0, {F::loc_string("Name", 1, std::move(subs))}}, "UTI V3.2");
+    };
+    write_file((dir / "m.mod").string(),
+               module_bytes({{"lamp", restype::item_template, item({{0, "Lamp|post"}, {2, " "}}), 0, 0},
+                             {"guard", restype::script, to_bytes("a\r\nSpeakString(\"x\");\r\nb\r\n"), 0, 0},
+                             {"twin", restype::item_template, item({{0, "One"}}), 0, 0},
+                             {"twin", restype::item_template, item({{0, "Two"}}), 0, 0},
+                             {"lamp", restype::conversation,
+                              gff_bytes(GffStruct{0, {F::loc_string("Text", 1, {{0, "Hi"}})}}, "DLG V3.2"), 0, 0}}));
+    using Strings = std::vector<std::pair<std::int32_t, std::string>>;
+    struct Case {
+        const char* name;
+        std::string text;
+        Strings lamp;         // the rebuilt lamp's texts; none when the import fails
+        std::string message;  // standard error; "{t}" stands for the text's path
+    };
+    const std::string lamp = "#File:lamp.UTI,0\n";
+    const std::vector<Case> cases{
+        {"CR LF line ends", "#File:lamp.UTI,0\r\n#0,english,male->Lamp|post\r\n#0,french,male->Lampe\r\n",
+         {{0, "Lamp|post"}, {2, "Lampe"}}, ""},
+        {"a CR of a LF text is the text's", lamp + "#0,english,male->Lamp\r\n", {{0, "Lamp\r"}}, ""},
+        {"a UTF-8 byte order mark", "\xEF\xBB\xBF" + lamp + "#0,english,male->Lamp\n", {{0, "Lamp"}}, ""},
+        {"UTF-16", std::string("\xFF\xFE#\0F\0i\0l\0e\0:\0", 14), {},
+         "Error: {t} is a UTF-16 (\"Unicode\") text; save it as UTF-8 or ANSI and import it again!\n"},
+        {"CR line ends", "#File:lamp.UTI,0\r#0,english,male->Lamp\r", {},
+         "Error: {t} is a text whose lines end in CR alone; save it with CR LF or LF line ends and import it again!\n"},
+        {"one character", lamp + "#0,english,male->?\n#0,french,male->\n", {{0, "?"}, {2, "?"}}, ""},
+        {"a lone space left as it was", lamp + "#0,french,male-> \n#0,english,male->\n", {{2, " "}, {0, " "}}, ""},
+        {"a bar left as it was, and one typed", lamp + "#0,english,male->Lamp|post\n#0,french,male->Lampe|neuve\n",
+         {{0, "Lamp|post"}, {2, "Lampe\nneuve"}}, ""},
+        {"#File: inside a line", lamp + "#0,english,male->see #File:guard.NSS,1 here\n",
+         {{0, "see #File:guard.NSS,1 here"}}, ""},
+        {"an invalid header takes its entries with it",
+         lamp + "#0,english,male->Lamp\n#File:lamp.UTI,\n#0,english,male->Other\n#File:lamp.UTI,-0\n#0,english,male->x\n",
+         {{0, "Lamp"}},
+         "WARNING: Invalid File Info on line 3! (no resource number after the comma)\n"
+         "WARNING: Invalid File Info on line 5! (negative resource number)\n"},
+        {"a block whose resource moved", "#File:lamp.UTI,7\n#0,english,male->Moved\n", {{0, "Moved"}},
+         "WARNING: Block lamp.UTI on line 1 applied to resource 0! (the module has no resource 7)\n"},
+        {"blocks of other names and kinds",
+         lamp + "#0,english,male->Lamp\n#File:twin.UTI,9\n#0,english,male->x\n#File:lamp.DLG,0\n#0,english,male->Talk\n",
+         {{0, "Lamp"}},
+         "WARNING: Block twin.UTI on line 3 skipped! (2 resources are twin.UTI, and the module has no resource 9)\n"
+         "WARNING: Block lamp.DLG on line 5 applied to resource 4! (resource 0 is not lamp.DLG)\n"},
+        {"a script line beyond the script", lamp + "#0,english,male->Lamp\n#File:guard.NSS,1\n#9->x\n", {{0, "Lamp"}},
+         "WARNING: Entry on line 4 skipped! (resource 1 (guard) has no line 9: its lines are 0 to 2)\n"},
+    };
+    const std::string text = (dir / "t.txt").string(), out = (dir / "o.mod").string();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_text(text, c.text);
+        std::ostringstream o, e;
+        EXPECT_EQ(run_cli({"import", (dir / "m.mod").string(), text, out}, o, e), c.lamp.empty() ? 1 : 0);
+        std::string message = c.message;
+        if (const std::size_t at = message.find("{t}"); at != std::string::npos) message.replace(at, 3, text);
+        EXPECT_EQ(e.str(), message);
+        if (c.lamp.empty()) {
+            EXPECT_FALSE(fs::exists(out));
+            continue;
+        }
+        const Bytes written = resource_of(read_bytes_of(out), 0);
+        GffImage image;
+        ByteReader reader(written);
+        std::string why;
+        ASSERT_TRUE(load_gff(image, reader, why)) << why;
+        LocString strings;
+        ASSERT_TRUE(read_locstring(image.field_data, image.fields[0].data, strings, why)) << why;
+        Strings got;
+        for (const LocSubstring& sub : strings.substrings) got.emplace_back(sub.string_id, std::string(substring_text(sub)));
+        EXPECT_EQ(got, c.lamp);
+        fs::remove(out);
+    }
+}
+
+// A module that already holds a translation keeps it through an export to
+// that language and an unedited import: the template lines carry it.
+TEST(RoundTrip, ExistingTranslationsSurviveTheirTemplateLines) {
+    const auto dir = modtext::testing::scratch_dir();
+    write_file((dir / "m.mod").string(),
+               module_bytes({{"lamp", restype::item_template,
+                              gff_bytes(GffStruct{0, {F::loc_string("Name", 1, {{0, "Lamp"}, {2, "Lampe|neuve"}})}},
+                                        "UTI V3.2"),
+                              0, 0}}));
+    const std::string module = (dir / "m.mod").string(), text = (dir / "t.txt").string();
+    std::ostringstream o, e;
+    ASSERT_EQ(run_cli({"export", "--to", "french", module, text}, o, e), 0);
+    EXPECT_EQ(read_text(text), "#File:lamp.UTI,0\n\n#0,english,male->Lamp\n#0,french,male->Lampe|neuve\n"
+                               "#0,french,female->\n\n////////////////////////////////\n\n");
+    ASSERT_EQ(run_cli({"import", module, text, (dir / "o.mod").string()}, o, e), 0);
+    const Bytes written = resource_of(read_bytes_of(dir / "o.mod"), 0);
+    GffImage image;
+    ByteReader reader(written);
+    std::string why;
+    ASSERT_TRUE(load_gff(image, reader, why));
+    LocString strings;
+    ASSERT_TRUE(read_locstring(image.field_data, image.fields[0].data, strings, why));
+    ASSERT_EQ(strings.substrings.size(), 3u);
+    // The French text's bar stays a bar; the empty feminine line takes it.
+    EXPECT_EQ(substring_text(strings.substrings[1]), "Lampe|neuve");
+    EXPECT_EQ(substring_text(strings.substrings[2]), "Lampe|neuve");
 }
 
 // The bundled translation is the demo module's export with its French lines

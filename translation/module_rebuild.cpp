@@ -229,8 +229,9 @@ void warn_of_unused_entries(const FileRecord& record, const RebuildTally& tally,
                            : resource + " has no field " + std::to_string(key);
         } else {
             if (key >= 0 && static_cast<std::uint64_t>(key) < tally.lines) continue;
-            reason = resource + " has no line " + std::to_string(key) + "; its lines are 0 to " +
-                     std::to_string(tally.lines) + " less one";
+            reason = resource + " has no line " + std::to_string(key) +
+                     (tally.lines == 0 ? ": it has no lines"
+                                       : ": its lines are 0 to " + std::to_string(tally.lines - 1));
         }
         report(reporter, Severity::warning, "WARNING: Entry on line %d skipped! (%s)\n",
                static_cast<int>(run.line(0)), reason.c_str());

@@ -1,7 +1,9 @@
 // Any bytes as a translation text, parsed whole and in two halves.
+#include <algorithm>
 #include <limits>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "fuzz_support.h"
 #include "translation/translation_table.h"
@@ -21,22 +23,36 @@ public:
     std::string all;
 };
 
-// The table as one text, to compare two parses.
+// The table as one text, to compare two parses: its lines, letters and
+// counts included.
 std::string contents(const TranslationTable& table) {
     std::string out;
     for (std::size_t i = 0; i < table.record_count(); ++i) {
         const FileRecord record = table.record(i);
-        out += "F" + std::string(record.name) + "," + std::to_string(record.resource_index) + "\n";
+        out += "F" + std::string(record.name) + "." + std::string(record.letters) + "," +
+               std::to_string(record.resource_index) + "@" + std::to_string(record.header_line()) + "\n";
         for (const VariantRun& run : record.runs()) {
             out += "E" + std::to_string(run.key()) + "\n";
-            for (const TextVariant variant : run) {
-                out += "V" + std::to_string(variant.string_id) + "," +
+            for (std::size_t k = 0; k < run.size(); ++k) {
+                const TextVariant variant = run[k];
+                out += "V" + std::to_string(variant.string_id) + "@" + std::to_string(run.line(k)) + "," +
                        std::to_string(variant.text.size()) + ":";
                 out.append(variant.text);
             }
         }
     }
+    const TextCounts& counts = table.counts();
+    for (const LineCounts& c : counts.languages) out += "C" + std::to_string(c.filled) + "/" + std::to_string(c.empty);
+    out += "O" + std::to_string(counts.other_languages.filled) + "/" + std::to_string(counts.other_languages.empty);
+    out += "S" + std::to_string(counts.script_lines);
     return out;
+}
+
+// The line, counted from 1, of each byte of a text.
+std::vector<std::size_t> lines_of(std::string_view text) {
+    std::vector<std::size_t> lines(text.size() + 1, 1);
+    for (std::size_t i = 0; i < text.size(); ++i) lines[i + 1] = lines[i] + (text[i] == '\n');
+    return lines;
 }
 
 // The ordinal of the first record naming index, found both ways.
@@ -58,11 +74,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     JoiningReporter reporter;
     TranslationTable table;
-    parse_translation_lines(table, text, reporter, std::numeric_limits<std::size_t>::max());
+    const bool taken = parse_translation_lines(table, text, reporter, std::numeric_limits<std::size_t>::max());
+    FUZZ_CHECK(taken || table.record_count() == 0);
     std::size_t variants = 0;
+    const std::vector<std::size_t> lines = lines_of(text);
+    const auto line_in = [&](const char* at) { return lines[static_cast<std::size_t>(at - table.storage.data())]; };
     for (std::size_t i = 0; i < table.record_count(); ++i) {
         const FileRecord record = table.record(i);
         FUZZ_CHECK(first_record(table, record.resource_index) <= i);
+        // Lines are counted as the text had them, whatever the parse wrote.
+        FUZZ_CHECK(record.header_line() == line_in(record.name.data()));
+        for (std::size_t v = record.first; v < record.end; ++v) {
+            const VariantRun one(&table, v, 1);
+            FUZZ_CHECK(one.line() == line_in(one.front().text.data()));
+        }
         // The variants lie back to back, grouped by key, the keys ascending;
         // a search and a walk find each key's whole group.
         FUZZ_CHECK(record.first == variants);
@@ -83,10 +108,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(next == record.end);
     }
     FUZZ_CHECK(variants == table.variant_count());
+    std::size_t counted = table.counts().script_lines + table.counts().other_languages.filled +
+                          table.counts().other_languages.empty;
+    for (const LineCounts& c : table.counts().languages) counted += c.filled + c.empty;
+    FUZZ_CHECK(counted == variants);
 
     JoiningReporter halves_reporter;
     TranslationTable halves;
-    parse_translation_lines(halves, text, halves_reporter, 0);
+    FUZZ_CHECK(parse_translation_lines(halves, text, halves_reporter, 0) == taken);
     FUZZ_CHECK(contents(halves) == contents(table));
     FUZZ_CHECK(halves_reporter.all == reporter.all);
     for (std::size_t i = 0; i < table.record_count(); ++i) {

@@ -102,7 +102,7 @@ const std::string no_arrow = "no \"->\"";
 
 // Every header's and variant's line, as the table counts it, against the
 // line feeds of the text before it.
-void expect_lines_counted(const TranslationTable& table, std::string_view text) {
+void expect_lines_counted(const TranslationTable& table, std::string_view text, std::size_t stride = 1) {
     const auto line_at = [&](const char* at) {
         const auto offset = static_cast<std::size_t>(at - table.storage.data());
         return static_cast<std::size_t>(std::count(text.begin(), text.begin() + offset, '\n')) + 1;
@@ -110,7 +110,7 @@ void expect_lines_counted(const TranslationTable& table, std::string_view text) 
     for (std::size_t i = 0; i < table.record_count(); ++i) {
         const FileRecord record = table.record(i);
         EXPECT_EQ(record.header_line(), line_at(record.name.data())) << record.name;
-        for (std::size_t v = record.first; v < record.end; ++v) {
+        for (std::size_t v = record.first; v < record.end; v += stride) {
             const VariantRun run(&table, v, 1);
             EXPECT_EQ(run.line(), line_at(run.front().text.data())) << record.name << " variant " << v;
         }
@@ -583,6 +583,63 @@ TEST(TranslationParser, TwoHalvesParseAsTheWholeText) {
         expect_lines_counted(table, text);
         EXPECT_EQ(table.record(2).find(10).line(1), 57u);
     }
+}
+
+TEST(TranslationParser, LinesAreCountedAsTheTextHadThem) {
+    // Key 10, index 10 and bars write line feeds over the text; records
+    // longer than 64 KB, one of them sorted; the second half starts inside.
+    std::string lf = "#File:sorted.DLG,10\n";
+    for (int key = 2000; key > 0; --key) {
+        lf.append("#").append(std::to_string(key % 20)).append(",english,male->a|b||padding padding padding ");
+        lf.append(std::to_string(key)).append("\n");
+        if (key % 7 == 0) lf += "// |\n\n#bad\n";
+        if (key % 5 == 0) lf += "#10->|\n";
+    }
+    lf += "#File:ascending.NSS,10\n";
+    for (int key = 0; key < 5000; ++key) {
+        lf.append("#").append(std::to_string(key)).append(key % 3 ? "->x|padding\n" : "->x|padding\n\n");
+        if (key % 11 == 0) lf += "#10,lang5,female->|\n";
+    }
+    for (const std::string& text : {lf, with_crlf(lf)}) {
+        ASSERT_GT(text.size(), std::size_t{3} << 16);
+        for (std::size_t halves_from : {std::size_t{0}, text.size() + 1}) {
+            TranslationTable table;
+            RecordingReporter reporter;
+            parse_translation_lines(table, text, reporter, halves_from);
+            ASSERT_EQ(table.record_count(), 2u);
+            expect_lines_counted(table, text, 7);
+        }
+    }
+}
+
+TEST(TranslationParser, LinesAreCountedByLanguageAndKind) {
+    TranslationTable table;
+    RecordingReporter reporter;
+    const std::string text = "#File:t.DLG,0\n"
+                             "#0,english,male->Hi\n#0,english,female->\n#0,french,male->\r\n"
+                             "#0,french,female->?\n#0,japanese,female-> \n#0,lang7,male->x\n"
+                             "#0,lang7,female->\n#0,franch,male->dropped\n"
+                             "#File:s.NSS,1\n#0->x\n#1->\n"
+                             "#File:u.DLG\n#0,english,male->skipped\n";
+    parse_translation_lines(table, text, reporter);
+    TextCounts expected;
+    expected.languages[0] = {1, 1};
+    expected.languages[1] = {1, 1};
+    expected.languages[9] = {1, 0};
+    expected.other_languages = {1, 1};
+    expected.script_lines = 2;
+    EXPECT_EQ(table.counts(), expected);
+    // The halves add up.
+    TranslationTable halves;
+    const std::string twice = text + "#File:t.DLG,0\n" + text;
+    parse_translation_lines(halves, twice, reporter, 0);
+    for (LineCounts* counts : {&expected.languages[0], &expected.languages[1], &expected.languages[9],
+                               &expected.other_languages}) {
+        counts->filled *= 2;
+        counts->empty *= 2;
+    }
+    expected.script_lines *= 2;
+    EXPECT_EQ(halves.counts(), expected);
 }
 
 TEST(TranslationParserFile, ReadsRawBytesAndReportsAMissingFile) {

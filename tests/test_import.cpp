@@ -399,9 +399,10 @@ TEST(RoundTrip, UneditedTextGivesTheSameTextBack) {
     const auto dir = modtext::testing::scratch_dir();
     // Edge modules hold one-character texts, lone spaces, literal bars and
     // carriage returns, which an unedited round trip must all keep.
+    // The last is a benchmark module of a megabyte.
     for (const auto& [seed, edge] : {std::pair<std::uint64_t, bool>{1, false}, {2, false}, {7, false},
-                                     {1, true}, {2, true}, {5, true}}) {
-        write_file((dir / "m.mod").string(), synthetic_module(seed, edge));
+                                     {1, true}, {2, true}, {5, true}, {0, false}}) {
+        write_file((dir / "m.mod").string(), seed == 0 ? large_module(3, 1, Density::dense) : synthetic_module(seed, edge));
         RecordingReporter reporter;
         const SelectionState all{0x3FF, 0, 0};
         ASSERT_TRUE(export_module((dir / "m.mod").string(), (dir / "t.txt").string(), all, reporter));

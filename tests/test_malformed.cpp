@@ -94,6 +94,12 @@ TEST(Malformed, EveryKindOfDamageGetsItsMessage) {
         {"label of 16 bytes without terminator, no damage",
          module_of(item({F::exo_string("Speaker_of_house", "x"), F::loc_string("Name", 1, {{0, "Lamp"}})})),
          "", 0, ""},
+        {"named string whose substring runs past its block",
+         module_of(item({F::raw_bytes("Name", GffType::LocString,
+                                      std::string("\x10\0\0\0\xFF\xFF\xFF\xFF\x01\0\0\0\0\0\0\0\x40\0\0\0ab", 22))})),
+         "#File:a.UTI,0\n#0,english,male->Lampe\n", 1,
+         "Error: resource 0 (a) is not a well-formed GFF (localized string substring out of bounds in field 0); "
+         "nothing was written!\n"},
         {"named GFF malformed", module_of(patched(gff, lamp_field_word(), 999)),
          "#File:a.UTI,0\n#0,english,male->Lampe\n", 1,
          "Error: resource 0 (a) is not a well-formed GFF (localized string out of bounds in field 0); nothing was written!\n"},

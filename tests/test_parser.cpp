@@ -607,7 +607,7 @@ TEST(TranslationParser, LinesAreCountedAsTheTextHadThem) {
             RecordingReporter reporter;
             parse_translation_lines(table, text, reporter, halves_from);
             ASSERT_EQ(table.record_count(), 2u);
-            expect_lines_counted(table, text, 7);
+            expect_lines_counted(table, text, 23);
         }
     }
 }

@@ -498,12 +498,14 @@ TEST(Cli, ImportPrintsOutcomesWarningsAndTheKeptTexts) {
     write_file((dir / "m.mod").string(),
                module_bytes({{"i", restype::item_template,
                               gff_bytes(GffStruct{0, {F::loc_string("Name", 1, {{0, "Lamp"}})}}, "UTI V3.2"), 0, 0}}));
-    write_text(dir / "t.txt", "#0,english,male->orphan\n#File:i.UTI,0\n#0,english,male->Lampe\n#0,klingon,male->x\n");
+    write_text(dir / "t.txt", "#0,english,male->orphan\n#File:i.UTI,0\n#0,english,male->Lampe\n#0,klingon,male->x\n"
+                              "#0,french,male->Lampe FR\n");
     const std::vector<std::string> paths{(dir / "m.mod").string(), (dir / "t.txt").string(), (dir / "o.mod").string()};
     std::ostringstream out, err;
     EXPECT_EQ(run_cli({"import", "-v", "--from", "all", paths[0], paths[1], paths[2]}, out, err), 0);
-    const std::string summary = "Rebuilt 1 resources: 1 strings and 0 script lines; lines in the text: english 1 filled, 0 empty.\n";
-    EXPECT_EQ(out.str(), "Lampe\nImport complete!\n" + summary);
+    const std::string summary = "Rebuilt 1 resources: 2 strings and 0 script lines; lines in the text: english 1 filled, "
+                                "0 empty; french 1 filled, 0 empty.\n";
+    EXPECT_EQ(out.str(), "Lampe\nLampe FR\nImport complete!\n" + summary);
     const std::string warnings = "WARNING: Invalid String on line 1! (no #File: line before it)\n"
                                  "WARNING: Invalid String on line 4! (unknown language key \"klingon\")\n";
     EXPECT_EQ(err.str(), "MOD Info:\n# resources: 1\n" + warnings);
@@ -512,11 +514,13 @@ TEST(Cli, ImportPrintsOutcomesWarningsAndTheKeptTexts) {
     EXPECT_EQ(run_cli({"import", paths[0], paths[1], paths[2]}, quiet_out, quiet_err), 0);
     EXPECT_EQ(quiet_out.str(), "Import complete!\n" + summary);
     EXPECT_EQ(quiet_err.str(), warnings);
+    EXPECT_NE(read_text(paths[2]).find(std::string("Lampe FR\0", 9)), std::string::npos);
     // A language left out whose lines are filled is told of, with their count.
     std::ostringstream left_out, left_err;
     EXPECT_EQ(run_cli({"import", "--from", "french", paths[0], paths[1], paths[2]}, left_out, left_err), 0);
     EXPECT_EQ(left_err.str(), warnings + "WARNING: 1 filled english lines were left out: english is not selected "
                                          "under Translate from/Import\n");
+    EXPECT_EQ(read_text(paths[2]).find(std::string("Lampe\0", 6)), std::string::npos);
 
     std::ostringstream o, e;
     EXPECT_EQ(run_cli({"import", paths[0], (dir / "none.txt").string(), paths[2]}, o, e), 1);
@@ -542,7 +546,9 @@ TEST(ImportAction, TextsAsEditorsLeaveThemAreAppliedAsWritten) {
                              {"twin", restype::item_template, item({{0, "One"}}), 0, 0},
                              {"twin", restype::item_template, item({{0, "Two"}}), 0, 0},
                              {"lamp", restype::conversation,
-                              gff_bytes(GffStruct{0, {F::loc_string("Text", 1, {{0, "Hi"}})}}, "DLG V3.2"), 0, 0}}));
+                              gff_bytes(GffStruct{0, {F::exo_string("Speaker", "npc"), F::loc_string("Text", 1, {{0, "Hi"}})}},
+                                        "DLG V3.2"),
+                              0, 0}}));
     using Strings = std::vector<std::pair<std::int32_t, std::string>>;
     struct Case {
         const char* name;
@@ -577,7 +583,8 @@ TEST(ImportAction, TextsAsEditorsLeaveThemAreAppliedAsWritten) {
          lamp + "#0,english,male->Lamp\n#File:twin.UTI,9\n#0,english,male->x\n#File:lamp.DLG,0\n#0,english,male->Talk\n",
          {{0, "Lamp"}},
          "WARNING: Block twin.UTI on line 3 skipped! (2 resources are twin.UTI, and the module has no resource 9)\n"
-         "WARNING: Block lamp.DLG on line 5 applied to resource 4! (resource 0 is not lamp.DLG)\n"},
+         "WARNING: Block lamp.DLG on line 5 applied to resource 4! (resource 0 is not lamp.DLG)\n"
+         "WARNING: Entry on line 6 skipped! (field 0 of resource 4 (lamp) is not a localized string)\n"},
         {"a script line beyond the script", lamp + "#0,english,male->Lamp\n#File:guard.NSS,1\n#9->x\n", {{0, "Lamp"}},
          "WARNING: Entry on line 4 skipped! (resource 1 (guard) has no line 9: its lines are 0 to 2)\n"},
     };

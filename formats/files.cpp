@@ -223,6 +223,13 @@ bool resolve_target(const std::string& target, std::string& replaced,
         replaced = real;
         std::free(real);
     }
+    // A rename needs only the directory's permission: a file the user may
+    // not write (read-only, or another's) is refused as a write in place
+    // would have been.
+    if (::faccessat(AT_FDCWD, replaced.c_str(), W_OK, AT_EACCESS) != 0) {
+        problem = FileProblem::cannot_open;
+        return false;
+    }
     // Not the owner, nor setuid, setgid or sticky: those are not the writer's to copy.
     mode = static_cast<unsigned>(info.st_mode & 0777);
     return true;
@@ -230,8 +237,10 @@ bool resolve_target(const std::string& target, std::string& replaced,
 }
 
 // Creates a file that did not exist, never through a link; tells whether the
-// name was taken.
-std::FILE* create_new_file(const std::string& path, std::optional<unsigned> mode, bool& name_taken) {
+// name was taken. While it is written it is the owner's alone, and readable
+// for the check; mode is set to the bits it is to have once it is complete:
+// those of the file it replaces, or 0666 less the umask.
+std::FILE* create_new_file(const std::string& path, std::optional<unsigned>& mode, bool& name_taken) {
 #ifdef _WIN32
     (void)mode;
     const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, share_all, nullptr, CREATE_NEW,
@@ -242,19 +251,30 @@ std::FILE* create_new_file(const std::string& path, std::optional<unsigned> mode
     if (!file) DeleteFileA(path.c_str());
     return file;
 #else
-    // 0666 less the umask for a new file; the replaced file's bits otherwise.
     const int descriptor =
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
     name_taken = descriptor < 0 && errno == EEXIST;
     if (descriptor < 0) return nullptr;
     std::FILE* file = nullptr;
-    if ((mode && ::fchmod(descriptor, static_cast<mode_t>(*mode)) != 0) ||
-        !(file = fdopen(descriptor, "wb"))) {
+    struct stat made;
+    if (!mode && ::fstat(descriptor, &made) == 0) mode = static_cast<unsigned>(made.st_mode & 0777);
+    if (!mode || ::fchmod(descriptor, S_IRUSR | S_IWUSR) != 0 || !(file = fdopen(descriptor, "wb"))) {
         ::close(descriptor);
         ::unlink(path.c_str());
         return nullptr;
     }
     return file;
+#endif
+}
+
+// Gives a complete staged file the permission bits it is to have.
+bool finish_mode(std::FILE* file, std::optional<unsigned> mode) {
+#ifdef _WIN32
+    (void)file;
+    (void)mode;
+    return true;
+#else
+    return !mode || ::fchmod(fileno(file), static_cast<mode_t>(*mode)) == 0;
 #endif
 }
 
@@ -352,7 +372,10 @@ void remove_noted_staged_files() {
 BOOL WINAPI on_console_event(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
     remove_noted_staged_files();
-    ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+    // Not ExitProcess: the other threads may hold the runtime's locks, which
+    // its orderly exit would wait for.
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+    return TRUE;
 }
 #else
 extern "C" void on_interrupt(int signal_number) {
@@ -441,6 +464,7 @@ bool StagedOutput::create(const std::string& target_path) {
         interrupt_slot_ = note_staged_file(temp_);
         bool name_taken = false;
         file_ = create_new_file(temp_, mode, name_taken);
+        mode_ = mode;
         if (file_) break;
         forget_staged_file(interrupt_slot_);
         interrupt_slot_ = -1;
@@ -513,7 +537,8 @@ bool StagedOutput::read_back(InputFile& reader) {
 bool StagedOutput::commit() {
     if (in_memory_) return !failed_;
     if (!file_) return false;
-    const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_) && sync_to_disk(file_);
+    const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_) && finish_mode(file_, mode_) &&
+                         sync_to_disk(file_);
     const bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
     if (failed_ || !flushed || !closed) {
@@ -583,6 +608,10 @@ void remove_staged_files_on_interrupt() {
 #ifdef _WIN32
     SetConsoleCtrlHandler(on_console_event, TRUE);
 #else
+    // A closed pipe or a file size limit fails the write instead of ending
+    // the program with its staged file left behind.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction before {};
         if (sigaction(signal_number, nullptr, &before) != 0 || before.sa_handler == SIG_IGN) continue;

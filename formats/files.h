@@ -169,6 +169,7 @@ private:
     std::string replaced_;
     std::string temp_;
     int interrupt_slot_ = -1;
+    std::optional<unsigned> mode_;  // the permission bits of the complete file
     std::uint64_t position_ = 0;
     bool failed_ = false;
     FileProblem problem_ = FileProblem::none;
@@ -178,7 +179,9 @@ private:
 // and close events on Windows) removes every staged file still open, then
 // ends the process as the interrupt would have: by the same signal, or with
 // STATUS_CONTROL_C_EXIT on Windows. Signals the process was started with
-// ignored stay ignored. For programs; call once at start.
+// ignored stay ignored. SIGPIPE and SIGXFSZ are ignored, so that a closed
+// pipe or a file size limit fails a write rather than ends the program. For
+// programs; call once at start.
 void remove_staged_files_on_interrupt();
 
 }  // namespace modtext

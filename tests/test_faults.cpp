@@ -375,6 +375,25 @@ TEST(Faults, AnInterruptRemovesTheStagedFileAndEndsAsTheSignalWould) {
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
         s.untouched({"m.mod", "out.mod", "t.txt"});
     }
+    // A closed pipe fails a write instead of ending the program: the staged
+    // file is then discarded as after any failure.
+    const pid_t piped = fork();
+    ASSERT_GE(piped, 0);
+    if (piped == 0) {
+        remove_staged_files_on_interrupt();
+        int ends[2];
+        if (pipe(ends) != 0) _exit(3);
+        close(ends[0]);
+        StagedOutput output;
+        if (!output.create(s.output)) _exit(3);
+        const bool refused = write(ends[1], "x", 1) < 0 && errno == EPIPE;
+        output.discard();
+        _exit(refused ? 0 : 5);
+    }
+    int piped_status = 0;
+    ASSERT_EQ(waitpid(piped, &piped_status, 0), piped);
+    EXPECT_TRUE(WIFEXITED(piped_status) && WEXITSTATUS(piped_status) == 0) << piped_status;
+    s.untouched({"m.mod", "out.mod", "t.txt"});
     // A signal the program was started to ignore stays ignored.
     const pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -423,6 +442,45 @@ TEST(Faults, AReplacedFileKeepsItsPermissionBitsAndANewOneFollowsTheUmask) {
         EXPECT_EQ(status, 0);
         EXPECT_EQ(fs::status(s.output).permissions(), c.expected);
     }
+#endif
+}
+
+// A rename needs only the directory's permission; the file's own decides.
+// Run as another user where the suite runs as root, who may write anything.
+TEST(Faults, AFileTheUserMayNotWriteIsRefusedAndAWriteOnlyOneReplaced) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no permission bits";
+#else
+    Scene s;
+    fs::permissions(s.dir, fs::perms::all);  // anyone may make files here
+    write_text(s.dir / "theirs.mod", "not yours");
+    fs::permissions(s.dir / "theirs.mod", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                              fs::perms::others_read);
+    if (geteuid() != 0) {
+        // A read-only file of one's own stands for another's.
+        fs::permissions(s.dir / "theirs.mod", fs::perms::owner_read);
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        // Refused as a write in place would have been.
+        std::ostringstream out, err;
+        const int refused = run_cli({"import", s.source, s.text, (s.dir / "theirs.mod").string()}, out, err);
+        if (refused != 1 || err.str() != "Error opening file: " + (s.dir / "theirs.mod").string() + "\n") _exit(4);
+        // One's own file that only its owner may write, not read: replaced,
+        // and it keeps its bits.
+        write_text(s.dir / "write-only.mod", "old");
+        fs::permissions(s.dir / "write-only.mod", fs::perms::owner_write);
+        if (run_cli({"import", s.source, s.text, (s.dir / "write-only.mod").string()}, out, err) != 0) _exit(5);
+        _exit(fs::status(s.dir / "write-only.mod").permissions() == fs::perms::owner_write ? 0 : 6);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    fs::permissions(s.dir / "theirs.mod", fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(read_text(s.dir / "theirs.mod"), "not yours");
+    EXPECT_EQ(files_in(s.dir), (std::vector<std::string>{"m.mod", "out.mod", "t.txt", "theirs.mod", "write-only.mod"}));
 #endif
 }
 

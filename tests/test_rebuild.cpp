@@ -96,8 +96,8 @@ TEST(RebuildLocstring, EmptyLinesTakeTheLastTextAndUneditedLinesKeepTheirSource)
         // text before it. One character is a text.
         {"empty and one-character lines",
          "#0,french,female->\n#0,english,male->Hi\n#0,french,male->x\n#0,german,male->\r\n#0,italian,male->Ok!\n"
-         "#0,italian,female->",
-         false, {{3, ""}, {0, "Hi"}, {2, "x"}, {4, "x"}, {6, "Ok!"}, {7, "Ok!"}}},
+         "#0,italian,female->\n#0,spanish,male->|",
+         false, {{3, ""}, {0, "Hi"}, {2, "x"}, {4, "x"}, {6, "Ok!"}, {7, "Ok!"}, {8, "\n"}}},
         // Lines as export wrote them keep the source's bytes: the bar stays a
         // bar, the space and the lone CR stay, the empty text stays empty.
         {"unedited lines", "#0,english,male->A|B\n#0,french,male-> \n#0,french,female->\n#0,german,male->\r\n"
@@ -117,6 +117,28 @@ TEST(RebuildLocstring, EmptyLinesTakeTheLastTextAndUneditedLinesKeepTheirSource)
                   locstring_record(c.expected))
             << c.name;
     }
+
+    // A string of many substrings is searched by key, not scanned per line:
+    // the same answers, the first equal substring winning.
+    std::vector<std::string> many;
+    std::string lines;
+    std::vector<std::pair<std::int32_t, std::string>> expected;
+    for (int i = 0; i < 40; ++i) {
+        std::string text = i % 10 == 3 ? "same|text" : "t";
+        if (i % 10 != 3) text += std::to_string(i);
+        many.push_back(text);
+    }
+    LocString big;
+    for (const std::string& text : many) {
+        big.substrings.push_back({0, ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())});
+        lines += "#0,english,male->" + text + "\n";
+        expected.emplace_back(0, text);
+    }
+    lines += "#0,english,male->same|text!\n";  // edited: its bar is a line break
+    expected.emplace_back(0, "same\ntext!");
+    RecordingReporter reporter;
+    TranslationTable table;
+    EXPECT_EQ(rebuild_locstring(entry_of(table, lines), 0x3FF, reporter, &big), locstring_record(expected));
 }
 
 TEST(SpliceFieldData, MovesOffsetsBehindTheSplice) {

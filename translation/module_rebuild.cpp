@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <tuple>
 #include <future>
 #include <limits>
 
@@ -17,24 +19,62 @@ Bytes rebuild_locstring(const VariantRun& variants, std::uint16_t from_mask, Rep
     return record;
 }
 
-bool empty_text(std::string_view text) {
-    return text.empty() || text == "\r" || text == "\n" || text == "\r\n";
+bool empty_text(std::string_view text) { return text.empty() || text == "\r"; }
+
+namespace {
+
+// The substring's text, when export wrote the line for it.
+std::optional<std::string_view> written_for(const LocSubstring& substring, std::string_view line) {
+    const std::string_view original = substring_text(substring);
+    if (original.size() != line.size()) return std::nullopt;
+    // The line holds the text with its bars turned into line feeds, as
+    // export wrote a line feed and a bar alike.
+    if (std::memcmp(original.data(), line.data(), line.size()) == 0) return original;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] != original[i] && (line[i] != '\n' || original[i] != '|')) return std::nullopt;
+    }
+    return original;
 }
+
+// A text's hash as export would write it: its bars and line feeds alike.
+std::uint64_t line_hash(std::string_view text) {
+    std::uint64_t hash = 0xcbf29ce484222325u;
+    for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c == '|' ? '\n' : c)) * 0x100000001b3u;
+    return hash;
+}
+
+}  // namespace
 
 std::optional<std::string_view> unedited_source(const LocString& source, std::int32_t string_id,
                                                 std::string_view line) {
     for (const LocSubstring& substring : source.substrings) {
         if (substring.string_id != string_id) continue;
-        const std::string_view original = substring_text(substring);
-        if (original.size() != line.size()) continue;
-        // The line holds the text with its bars turned into line feeds, as
-        // export wrote a line feed and a bar alike.
-        if (std::memcmp(original.data(), line.data(), line.size()) == 0) return original;
-        bool same = true;
-        for (std::size_t i = 0; i < line.size() && same; ++i) {
-            same = line[i] == original[i] || (line[i] == '\n' && original[i] == '|');
-        }
-        if (same) return original;
+        if (const auto original = written_for(substring, line)) return original;
+    }
+    return std::nullopt;
+}
+
+SourceTexts::SourceTexts(const LocString& source) : source_(source) {
+    if (source.substrings.size() <= scanned) return;
+    keys_.reserve(source.substrings.size());
+    for (std::size_t i = 0; i < source.substrings.size(); ++i) {
+        const LocSubstring& substring = source.substrings[i];
+        keys_.push_back({substring.string_id, line_hash(substring_text(substring)), i});
+    }
+    std::sort(keys_.begin(), keys_.end(), [](const Key& a, const Key& b) {
+        return std::tie(a.string_id, a.hash, a.index) < std::tie(b.string_id, b.hash, b.index);
+    });
+}
+
+std::optional<std::string_view> SourceTexts::unedited(std::int32_t string_id, std::string_view line) const {
+    if (keys_.empty()) return unedited_source(source_, string_id, line);
+    const Key wanted{string_id, line_hash(line), 0};
+    auto at = std::lower_bound(keys_.begin(), keys_.end(), wanted, [](const Key& a, const Key& b) {
+        return std::tie(a.string_id, a.hash) < std::tie(b.string_id, b.hash);
+    });
+    // Equal hashes, in substring order: the first whose text is the line's.
+    for (; at != keys_.end() && at->string_id == string_id && at->hash == wanted.hash; ++at) {
+        if (const auto found = written_for(source_.substrings[at->index], line)) return found;
     }
     return std::nullopt;
 }
@@ -46,10 +86,11 @@ std::uint32_t append_rebuilt_locstring(const VariantRun& variants, std::uint16_t
     // empty line takes the fallback; any other text is kept as written. The
     // fallback is the last text kept so far, a skipped variant's included,
     // unless it was kept from its source and is empty.
-    const auto kept_text = [source](const TextVariant& variant, std::string_view& fallback) {
+    const std::optional<SourceTexts> texts = source ? std::optional<SourceTexts>(std::in_place, *source) : std::nullopt;
+    const auto kept_text = [&texts](const TextVariant& variant, std::string_view& fallback) {
         const std::string_view text = variant.text;
-        if (source) {
-            if (const auto original = unedited_source(*source, variant.string_id, text)) {
+        if (texts) {
+            if (const auto original = texts->unedited(variant.string_id, text)) {
                 if (!empty_text(*original)) fallback = *original;
                 return *original;
             }

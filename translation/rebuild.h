@@ -46,6 +46,27 @@ bool empty_text(std::string_view text);
 std::optional<std::string_view> unedited_source(const LocString& source, std::int32_t string_id,
                                                 std::string_view line);
 
+// The substrings of a field's source string, found by language and gender
+// and by their text as export wrote it: by a scan of them when they are few,
+// and by a sorted list of their keys when they are many, so that a string of
+// many substrings costs no more than its size.
+class SourceTexts {
+public:
+    explicit SourceTexts(const LocString& source);
+    // As unedited_source.
+    std::optional<std::string_view> unedited(std::int32_t string_id, std::string_view line) const;
+
+private:
+    static constexpr std::size_t scanned = 16;
+    struct Key {
+        std::int32_t string_id;
+        std::uint64_t hash;
+        std::size_t index;
+    };
+    const LocString& source_;
+    std::vector<Key> keys_;  // sorted; empty while a scan serves
+};
+
 // The new record of one localized-string field from its entry's variants:
 // those whose language from_mask keeps (and those of no table language), in
 // text order. A line left as export wrote it for a substring of the source

@@ -23,17 +23,6 @@ std::string resource_header_name(const ModuleArchive& archive, std::size_t resou
 
 namespace {
 
-// Whether the resource at index is the one a header names. A resource whose
-// kind cannot be read (it lies outside the file, or is too short to have
-// one) is taken on its name: its rebuild then says what is wrong with it.
-bool named_at(const ModuleArchive& archive, std::size_t index, InputFile& source,
-              const std::string& header) {
-    const std::string name = header_part(archive.keys[index].name()) + '.';
-    if (header.compare(0, name.size(), name) != 0) return false;
-    const std::string found = resource_header_name(archive, index, source);
-    return found.empty() || found == header;
-}
-
 std::string not_at_index(TextNumber index, bool in_module, const std::string& header) {
     if (index == no_text_number) return "its index is too large for any module";
     if (!in_module) return "the module has no resource " + std::to_string(index);
@@ -45,50 +34,80 @@ std::string not_at_index(TextNumber index, bool in_module, const std::string& he
 BlockBinding::BlockBinding(const TranslationTable& table, const ModuleArchive& archive,
                            InputFile& source, Reporter& reporter)
     : table_(table), record_of_(archive.count(), none) {
+    // Each resource's name and kind, read once, when a block first names it.
+    std::vector<std::string> names(archive.count());
+    std::vector<bool> named(archive.count(), false);
+    const auto name_of = [&](std::size_t i) -> const std::string& {
+        if (!named[i]) {
+            names[i] = resource_header_name(archive, i, source);
+            named[i] = true;
+        }
+        return names[i];
+    };
     // Resources by name, made only when a block is not found at its index.
     std::unordered_map<std::string, std::vector<std::size_t>> by_name;
     const auto resources_named = [&](const std::string& wanted) -> const std::vector<std::size_t>& {
         if (by_name.empty()) {
-            for (std::size_t i = 0; i < archive.count(); ++i) {
-                by_name[resource_header_name(archive, i, source)].push_back(i);
-            }
+            for (std::size_t i = 0; i < archive.count(); ++i) by_name[name_of(i)].push_back(i);
         }
         static const std::vector<std::size_t> nothing;
         const auto found = by_name.find(wanted);
         return found == by_name.end() ? nothing : found->second;
     };
+    // A block like the one before is bound alike: a text that repeats one
+    // header millions of times costs a comparison a block.
+    struct Decision {
+        std::string_view name, letters;
+        TextNumber index = no_text_number;
+        std::string header;
+        std::size_t resource = none;
+        std::string moved_or_skipped;  // the reason, when not bound at its index
+        bool valid = false;
+    } last;
     for (std::size_t ordinal = 0; ordinal < table.record_count(); ++ordinal) {
         const FileRecord record = table.record(ordinal);
-        const std::string header = std::string(record.name) + '.' + std::string(record.letters);
         const int line = static_cast<int>(record.header_line());
-        const TextNumber index = record.resource_index;
-        std::size_t resource = none;
-        const bool in_module = index >= 0 && static_cast<std::uint64_t>(index) < archive.count();
-        if (in_module && named_at(archive, static_cast<std::size_t>(index), source, header)) {
-            resource = static_cast<std::size_t>(index);
-        } else {
-            const std::vector<std::size_t>& named = resources_named(header);
-            if (named.size() == 1) {
-                resource = named.front();
-                report(reporter, Severity::warning, "WARNING: Block %s on line %d applied to resource %zu! (%s)\n",
-                       header.c_str(), line, resource, not_at_index(index, in_module, header).c_str());
+        if (!last.valid || record.name != last.name || record.letters != last.letters ||
+            record.resource_index != last.index) {
+            last = {record.name, record.letters, record.resource_index,
+                    std::string(record.name) + '.' + std::string(record.letters), none, {}, true};
+            const TextNumber index = record.resource_index;
+            const bool in_module = index >= 0 && static_cast<std::uint64_t>(index) < archive.count();
+            // A resource whose kind cannot be read (it lies outside the file,
+            // or is too short to have one) is taken on its name: its rebuild
+            // then says what is wrong with it.
+            const std::string* here = in_module ? &name_of(static_cast<std::size_t>(index)) : nullptr;
+            if (here && (*here == last.header ||
+                         (here->empty() &&
+                          last.header == header_part(archive.keys[static_cast<std::size_t>(index)].name()) + '.' +
+                                             std::string(record.letters)))) {
+                last.resource = static_cast<std::size_t>(index);
             } else {
-                report(reporter, Severity::warning, "WARNING: Block %s on line %d skipped! (%s)\n",
-                       header.c_str(), line,
-                       (named.empty() ? "no resource of the module is " + header
-                                      : std::to_string(named.size()) + " resources are " + header +
-                                            ", and " + not_at_index(index, in_module, header))
-                           .c_str());
-                continue;
+                const std::vector<std::size_t>& candidates = resources_named(last.header);
+                if (candidates.size() == 1) last.resource = candidates.front();
+                last.moved_or_skipped =
+                    candidates.size() == 1 ? not_at_index(index, in_module, last.header)
+                    : candidates.empty()   ? "no resource of the module is " + last.header
+                                           : std::to_string(candidates.size()) + " resources are " + last.header +
+                                               ", and " + not_at_index(index, in_module, last.header);
             }
         }
-        if (record_of_[resource] != none) {
-            report(reporter, Severity::warning, "WARNING: Block %s on line %d skipped! (%s)\n",
-                   header.c_str(), line,
-                   ("a second block for resource " + std::to_string(resource) + "; the first counts").c_str());
+        if (last.resource == none) {
+            report(reporter, Severity::warning, "WARNING: Block %s on line %d skipped! (%s)\n", last.header.c_str(),
+                   line, last.moved_or_skipped.c_str());
             continue;
         }
-        record_of_[resource] = ordinal;
+        if (!last.moved_or_skipped.empty()) {
+            report(reporter, Severity::warning, "WARNING: Block %s on line %d applied to resource %zu! (%s)\n",
+                   last.header.c_str(), line, last.resource, last.moved_or_skipped.c_str());
+        }
+        if (record_of_[last.resource] != none) {
+            report(reporter, Severity::warning,
+                   "WARNING: Block %s on line %d skipped! (a second block for resource %zu; the first counts)\n",
+                   last.header.c_str(), line, last.resource);
+            continue;
+        }
+        record_of_[last.resource] = ordinal;
         ++bound_;
     }
 }

@@ -101,9 +101,9 @@ void MainWindow::capture_selection() {
 
 void MainWindow::on_command(Control* child, WPARAM, LPARAM) {
     if (!child) return;
-    if (child == source_browse) source_edit->pick_open_file(nullptr, mod_filter);
-    if (child == text_browse) text_edit->pick_open_file(nullptr, text_filter);
-    if (child == output_browse) output_edit->pick_save_file(nullptr, mod_filter);
+    if (child == source_browse) source_edit->pick_open_file(nullptr, mod_filter, "mod");
+    if (child == text_browse) text_edit->pick_open_file(nullptr, text_filter, "txt");
+    if (child == output_browse) output_edit->pick_save_file(nullptr, mod_filter, "mod");
     // The choices are captured before any path is read or checked.
     if (child == import_button || child == export_button) capture_selection();
     if (child == import_button) {

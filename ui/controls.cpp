@@ -24,16 +24,18 @@ std::string EditBox::get_text(std::size_t capacity) const {
     return text;
 }
 
-bool EditBox::pick_open_file(const char* initial_directory, const char* filter) {
+bool EditBox::pick_open_file(const char* initial_directory, const char* filter,
+                             const char* default_extension) {
     std::string path;
-    if (!platform::run_file_dialog(false, filter, initial_directory, path)) return false;
+    if (!platform::run_file_dialog(false, filter, initial_directory, path, default_extension)) return false;
     set_text(path);
     return true;
 }
 
-bool EditBox::pick_save_file(const char* initial_directory, const char* filter) {
+bool EditBox::pick_save_file(const char* initial_directory, const char* filter,
+                             const char* default_extension) {
     std::string path;
-    if (!platform::run_file_dialog(true, filter, initial_directory, path)) return false;
+    if (!platform::run_file_dialog(true, filter, initial_directory, path, default_extension)) return false;
     set_text(path);
     return true;
 }

@@ -91,9 +91,12 @@ public:
     std::string get_text(std::size_t capacity = 0) const;
 
     // Fill the box from the platform's open or save dialog; false, and the
-    // box unchanged, when the user cancels.
-    bool pick_open_file(const char* initial_directory = nullptr, const char* filter = nullptr);
-    bool pick_save_file(const char* initial_directory = nullptr, const char* filter = nullptr);
+    // box unchanged, when the user cancels. A name typed without an
+    // extension gets default_extension.
+    bool pick_open_file(const char* initial_directory = nullptr, const char* filter = nullptr,
+                        const char* default_extension = nullptr);
+    bool pick_save_file(const char* initial_directory = nullptr, const char* filter = nullptr,
+                        const char* default_extension = nullptr);
 };
 
 class ComboBox final : public Control {

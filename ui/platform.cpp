@@ -91,7 +91,7 @@ void move_focus_to_next_tab_stop(HWND frame) {
 }
 
 bool run_file_dialog(bool save, const char* filter, const char* initial_directory,
-                     std::string& path) {
+                     std::string& path, const char* default_extension) {
     char file[MAX_PATH] = {0};
     OPENFILENAMEA record{};
     // The record as the classic dialogs know it, without the later extension fields.
@@ -101,7 +101,7 @@ bool run_file_dialog(bool save, const char* filter, const char* initial_director
     record.lpstrFile = file;
     record.nMaxFile = MAX_PATH;
     record.lpstrInitialDir = initial_directory;
-    record.lpstrDefExt = "bmp";
+    record.lpstrDefExt = default_extension;
     record.Flags = OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | OFN_CREATEPROMPT |
                    OFN_EXPLORER | OFN_LONGNAMES | (save ? 0 : OFN_FILEMUSTEXIST);
     const BOOL chosen = save ? GetSaveFileNameA(&record) : GetOpenFileNameA(&record);

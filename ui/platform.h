@@ -45,9 +45,10 @@ void translate_and_dispatch(const MSG& message);
 // stop of the frame after the focused window.
 void move_focus_to_next_tab_stop(HWND frame);
 
-// The platform's open or save dialog; true, with the chosen path, on confirmation.
+// The platform's open or save dialog; true, with the chosen path, on
+// confirmation. A name typed without an extension gets default_extension.
 bool run_file_dialog(bool save, const char* filter, const char* initial_directory,
-                     std::string& path);
+                     std::string& path, const char* default_extension = nullptr);
 
 // Message boxes of the actions, with no owner window.
 void message_box(const char* text, const char* title, UINT kind);

@@ -88,6 +88,8 @@ void MainWindow::build_controls() {
         filter_combo->add_item(std::string(caption).c_str());
     }
     filter_combo->set_selection(0);
+    // The keyboard starts where the work does: the source module's path.
+    source_edit->take_focus();
 }
 
 void MainWindow::capture_selection() {

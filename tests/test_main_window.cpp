@@ -239,6 +239,8 @@ TEST(MainWindow, ControlsStandWhereTheLayoutPutsThem) {
 
 TEST(MainWindow, StartsWithEnglishToTranslateFromAndTheWholeModule) {
     Window w;
+    // The keyboard starts in the source module's box.
+    EXPECT_EQ(GetFocus(), w.main.source_edit->window_handle());
     for (EditBox* box : {w.main.source_edit, w.main.text_edit, w.main.output_edit}) {
         EXPECT_EQ(box->get_text(260), "");
     }

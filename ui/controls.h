@@ -23,6 +23,7 @@ public:
     int height() const { return height_; }
 
     void set_text(const std::string& text) { platform::set_text(window_, text.c_str()); }
+    void take_focus() { platform::set_focus(window_); }
     // Called for every command of this control, before the frame's listener.
     virtual void handle_command(WPARAM, LPARAM) {}
     // Destroys the window; only the frame's teardown calls it.

@@ -85,6 +85,8 @@ void translate_and_dispatch(const MSG& message) {
     DispatchMessageA(&message);
 }
 
+void set_focus(HWND window) { SetFocus(window); }
+
 void move_focus_to_next_tab_stop(HWND frame) {
     const BOOL backwards = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
     SetFocus(GetNextDlgTabItem(frame, GetFocus(), backwards));

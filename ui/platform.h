@@ -29,6 +29,8 @@ LRESULT send(HWND window, UINT message, WPARAM w = 0, LPARAM l = 0);
 LRESULT default_procedure(HWND window, UINT message, WPARAM w, LPARAM l);
 LRESULT default_frame_procedure(HWND window, UINT message, WPARAM w, LPARAM l);
 void set_text(HWND window, const char* text);
+// Gives the keyboard focus to a window of this thread.
+void set_focus(HWND window);
 
 HFONT create_font(int height, const char* face);
 void delete_font(HFONT font);

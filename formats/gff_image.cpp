@@ -1,6 +1,7 @@
 #include "formats/gff_image.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace modtext {
@@ -26,32 +27,43 @@ bool load_section(ByteReader& reader, const char* name, std::uint32_t offset, st
 
 }  // namespace
 
+namespace {
+
+// The six sections a header places, in the order they are read and laid out.
+struct SectionPlace {
+    const char* name;
+    std::uint64_t offset, size;
+};
+std::array<SectionPlace, 6> section_places(const GffHeader& h) {
+    return {{{"struct array", h.struct_offset(), std::uint64_t{h.struct_count()} * gff_struct_size},
+             {"field array", h.field_offset(), std::uint64_t{h.field_count()} * gff_field_size},
+             {"label array", h.label_offset(), std::uint64_t{h.label_count()} * gff_label_size},
+             {"field data", h.field_data_offset(), h.field_data_size()},
+             {"field indices", h.field_indices_offset(), h.field_indices_size()},
+             {"list indices", h.list_indices_offset(), h.list_indices_size()}}};
+}
+
+}  // namespace
+
 bool load_gff(GffImage& image, ByteReader& reader, std::string& why) {
     release_gff(image);
     if (!reader.seek(0) || !reader.read_bytes(image.header.raw)) {
         why = "header cut short";
         return false;
     }
-    const GffHeader& h = image.header;
     ByteView fields;
-    const bool ok =
-        load_section(reader, "struct array", h.struct_offset(),
-                     std::uint64_t{h.struct_count()} * gff_struct_size, image.structs, why) &&
-        load_section(reader, "field array", h.field_offset(),
-                     std::uint64_t{h.field_count()} * gff_field_size, fields, why) &&
-        load_section(reader, "label array", h.label_offset(),
-                     std::uint64_t{h.label_count()} * gff_label_size, image.labels, why) &&
-        load_section(reader, "field data", h.field_data_offset(), h.field_data_size(),
-                     image.field_data, why) &&
-        load_section(reader, "field indices", h.field_indices_offset(), h.field_indices_size(),
-                     image.field_indices, why) &&
-        load_section(reader, "list indices", h.list_indices_offset(), h.list_indices_size(),
-                     image.list_indices, why);
-    if (!ok) {
-        release_gff(image);
-        return false;
+    const std::array<ByteView*, 6> views{&image.structs,    &fields,
+                                         &image.labels,     &image.field_data,
+                                         &image.field_indices, &image.list_indices};
+    const std::array<SectionPlace, 6> places = section_places(image.header);
+    for (std::size_t k = 0; k < places.size(); ++k) {
+        if (!load_section(reader, places[k].name, static_cast<std::uint32_t>(places[k].offset), places[k].size,
+                          *views[k], why)) {
+            release_gff(image);
+            return false;
+        }
     }
-    image.fields.resize(h.field_count());
+    image.fields.resize(image.header.field_count());
     for (std::size_t i = 0; i < image.fields.size(); ++i) {
         const std::uint8_t* record = &fields[i * gff_field_size];
         image.fields[i] = {load_u32(record), load_u32(record + 4), load_u32(record + 8)};
@@ -65,19 +77,8 @@ bool gff_extent(const GffHeader& h, std::uint64_t declared_size, std::uint64_t& 
         why = "header cut short";
         return false;
     }
-    const struct {
-        const char* name;
-        std::uint64_t offset, size;
-    } sections[] = {
-        {"struct array", h.struct_offset(), std::uint64_t{h.struct_count()} * gff_struct_size},
-        {"field array", h.field_offset(), std::uint64_t{h.field_count()} * gff_field_size},
-        {"label array", h.label_offset(), std::uint64_t{h.label_count()} * gff_label_size},
-        {"field data", h.field_data_offset(), h.field_data_size()},
-        {"field indices", h.field_indices_offset(), h.field_indices_size()},
-        {"list indices", h.list_indices_offset(), h.list_indices_size()},
-    };
     extent = gff_header_size;
-    for (const auto& section : sections) {
+    for (const SectionPlace& section : section_places(h)) {
         if (!extent_within(section.offset, section.size, declared_size)) {
             why = std::string(section.name) + " out of bounds";
             return false;

@@ -7,16 +7,59 @@
 
 namespace modtext {
 
-bool MessageBoxReporter::wants(Severity) const {
+namespace {
+
 #ifdef MODTEXT_DIAGNOSTICS
-    return true;
+constexpr bool diagnostics_switch = true;
 #else
-    return false;
+constexpr bool diagnostics_switch = false;
 #endif
+
+// The window's path buffers held 260 bytes, the terminating zero among them.
+constexpr std::size_t path_capacity = 260;
+
+constexpr const char* mod_filter = "Mod files(*.MOD)\0*.mod\0";
+constexpr const char* text_filter = "Text files(*.TXT)\0*.txt\0";
+
+void show_gathered(std::vector<std::string>& lines, const char* title, UINT icon) {
+    if (lines.empty()) return;
+    const std::string text = box_text(lines);
+    lines.clear();
+    platform::message_box(text.c_str(), title, MB_OK | icon);
 }
 
-void MessageBoxReporter::diagnostic(Severity, std::string_view text) {
-    platform::message_box(std::string(text).c_str(), "Error", MB_OK | MB_ICONEXCLAMATION);
+}  // namespace
+
+std::string box_text(const std::vector<std::string>& lines) {
+    std::string text;
+    for (std::size_t i = 0; i < lines.size() && i < box_lines; ++i) {
+        if (i > 0) text += '\n';
+        text += lines[i];
+    }
+    if (lines.size() > box_lines) {
+        text += "\n... and " + std::to_string(lines.size() - box_lines) + " more";
+    }
+    return text;
+}
+
+bool MessageBoxReporter::wants(Severity severity) const {
+    return diagnostics_switch || severity != Severity::progress;
+}
+
+void MessageBoxReporter::diagnostic(Severity severity, std::string_view text) {
+    if (diagnostics_switch) {
+        platform::message_box(std::string(text).c_str(), "Error", MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    (severity == Severity::error ? errors_ : warnings_).emplace_back(text);
+}
+
+void MessageBoxReporter::action_finished() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    show_gathered(errors_, "Error", MB_ICONERROR);
+    show_gathered(warnings_, "Warning", MB_ICONWARNING);
 }
 
 void MessageBoxReporter::error_box(std::string_view text) {
@@ -28,19 +71,10 @@ void MessageBoxReporter::info_box(std::string_view text) {
 }
 
 void MessageBoxReporter::kept_text(std::string_view text) {
+    if (!diagnostics_switch) return;
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fputc('\n', stdout);
 }
-
-namespace {
-
-// Each path is read as the window's 260-byte path buffers held it.
-constexpr std::size_t path_capacity = 260;
-
-constexpr const char* mod_filter = "Mod files(*.MOD)\0*.mod\0";
-constexpr const char* text_filter = "Text files(*.TXT)\0*.txt\0";
-
-}  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, Reporter& reporter)
     : frame_(instance), reporter_(reporter) {
@@ -88,6 +122,7 @@ void MainWindow::build_controls() {
         filter_combo->add_item(std::string(caption).c_str());
     }
     filter_combo->set_selection(0);
+    frame_.fit_to_children(5);
     // The keyboard starts where the work does: the source module's path.
     source_edit->take_focus();
 }
@@ -101,6 +136,16 @@ void MainWindow::capture_selection() {
     selection_ = {mask_from_checks(from), mask_from_checks(to), filter_combo->get_selection()};
 }
 
+bool MainWindow::read_path(const EditBox& box, const char* what, std::string& path) {
+    path = box.get_text();
+    // Cut to what the window's path buffers held, it would name another file.
+    if (path.size() < path_capacity) return true;
+    report(reporter_, Severity::error, "Error: the path of the %s is %zu bytes long; the window "
+           "takes paths of at most %zu bytes!\n", what, path.size(), path_capacity - 1);
+    reporter_.action_finished();
+    return false;
+}
+
 void MainWindow::on_command(Control* child, WPARAM, LPARAM) {
     if (!child) return;
     if (child == source_browse) source_edit->pick_open_file(nullptr, mod_filter, "mod");
@@ -108,15 +153,14 @@ void MainWindow::on_command(Control* child, WPARAM, LPARAM) {
     if (child == output_browse) output_edit->pick_save_file(nullptr, mod_filter, "mod");
     // The choices are captured before any path is read or checked.
     if (child == import_button || child == export_button) capture_selection();
-    if (child == import_button) {
-        const std::string source = source_edit->get_text(path_capacity);
-        const std::string text = text_edit->get_text(path_capacity);
-        const std::string output = output_edit->get_text(path_capacity);
+    std::string source, text, output;
+    if (child == import_button && read_path(*source_edit, "source MOD file", source) &&
+        read_path(*text_edit, "text file", text) &&
+        read_path(*output_edit, "destination MOD file", output)) {
         import_module(source, text, output, selection_, reporter_);
     }
-    if (child == export_button) {
-        const std::string source = source_edit->get_text(path_capacity);
-        const std::string text = text_edit->get_text(path_capacity);
+    if (child == export_button && read_path(*source_edit, "source MOD file", source) &&
+        read_path(*text_edit, "text file", text)) {
         export_module(source, text, selection_, reporter_);
     }
     if (child == exit_button) frame_.close();

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <array>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "core/languages.h"
 #include "core/reporter.h"
@@ -10,8 +13,18 @@
 
 namespace modtext {
 
-// Shows the actions' messages as message boxes; diagnostics only when the
-// build switched them on.
+// The most lines a box of gathered diagnostics shows.
+inline constexpr std::size_t box_lines = 15;
+
+// The text of a box of gathered diagnostics: at most box_lines of them, then
+// "... and N more".
+std::string box_text(const std::vector<std::string>& lines);
+
+// Shows the actions' messages as message boxes. An action's errors and its
+// warnings about the user's files are gathered and shown when it is over,
+// in one "Error" and one "Warning" box; progress and kept texts only when
+// the build switched diagnostics on, and then every diagnostic in a box of
+// its own as it comes.
 class MessageBoxReporter final : public Reporter {
 public:
     bool wants(Severity severity) const override;
@@ -19,6 +32,12 @@ public:
     void error_box(std::string_view text) override;
     void info_box(std::string_view text) override;
     void kept_text(std::string_view text) override;
+    void action_finished() override;
+
+private:
+    std::mutex mutex_;  // the import reports from two threads
+    std::vector<std::string> errors_;
+    std::vector<std::string> warnings_;
 };
 
 // The window's title: the program's name and version.
@@ -54,6 +73,9 @@ public:
 
 private:
     void capture_selection();
+    // The path in a box, or false, with the user told, when it is longer
+    // than the window's paths may be.
+    bool read_path(const EditBox& box, const char* what, std::string& path);
 
     FrameWindow frame_;
     Reporter& reporter_;

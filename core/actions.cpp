@@ -45,6 +45,7 @@ bool run_action(Reporter& reporter, const char* complete, Work work) {
         report(reporter, Severity::error, "Error: the system refused to go on (%s)!\n", error.what());
     }
     report_left_out_warnings(reporter);
+    reporter.action_finished();
     if (done) reporter.info_box(complete);
     if (done && !summary.empty()) reporter.summary(summary);
     return done;

@@ -45,6 +45,10 @@ public:
     // The window has no place for it.
     virtual void summary(std::string_view) {}
 
+    // Called once an action's work is over, before its completion box: a
+    // reporter that gathers diagnostics shows them now.
+    virtual void action_finished() {}
+
 private:
     friend void report(Reporter&, Severity, const char*, ...);
     friend void report_left_out_warnings(Reporter&);

@@ -1,5 +1,7 @@
 #include "ui/frame_window.h"
 
+#include <algorithm>
+
 #include "ui/controls.h"
 
 namespace modtext {
@@ -48,6 +50,21 @@ void FrameWindow::add_child(std::unique_ptr<Control> control) {
     children_.push_back(std::move(control));
 }
 
+void FrameWindow::fit_to_children(int margin) {
+    int right = 0, bottom = 0;
+    for (const auto& child : children_) {
+        // The window's own rectangle: a combo box's is its closed height.
+        const RECT rect = platform::rect_in_parent(child->window_handle());
+        right = std::max(right, static_cast<int>(rect.right));
+        bottom = std::max(bottom, static_cast<int>(rect.bottom));
+    }
+    const SIZE needed = platform::outer_size_for_client(
+        platform::style_of(window_), platform::ex_style_of(window_), right + margin, bottom + margin);
+    const SIZE now = platform::outer_size(window_);
+    if (needed.cx <= now.cx && needed.cy <= now.cy) return;
+    platform::resize(window_, std::max(needed.cx, now.cx), std::max(needed.cy, now.cy));
+}
+
 int FrameWindow::run() {
     platform::redraw_now(window_);
     MSG message;
@@ -86,6 +103,11 @@ LRESULT FrameWindow::dispatch(HWND window, UINT message, WPARAM w, LPARAM l) {
             return 0;
         case WM_COMMAND:
             return dispatch_command(window, w, l);
+        case WM_CTLCOLORSTATIC:  // labels, group and check boxes
+        case WM_CTLCOLORBTN:
+            // On the frame's own background, so that the window reads as one surface.
+            platform::draw_text_transparent(reinterpret_cast<HDC>(w));
+            return reinterpret_cast<LRESULT>(platform::system_colour_brush(platform::frame_background_colour));
         default:
             return platform::default_procedure(window, message, w, l);
     }

@@ -39,6 +39,10 @@ public:
     void set_font(int height, const char* face = nullptr);
     void set_listener(WindowListener* listener) { listener_ = listener; }
     void add_child(std::unique_ptr<Control> control);
+    // Grows the frame, never shrinks it, until its client area holds every
+    // control (a combo box at its closed height) and a margin beyond them,
+    // whatever the thickness of the frame the system draws.
+    void fit_to_children(int margin);
 
     HWND window_handle() const { return window_; }
     HINSTANCE instance() const { return instance_; }

@@ -7,10 +7,15 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <commdlg.h>
 
 #include <string>
 
 namespace modtext::platform {
+
+// The system colour the frame's class paints its background with; labels
+// and check boxes are painted on it too.
+inline constexpr int frame_background_colour = COLOR_MENU;
 
 void init_common_controls();
 void register_frame_class(HINSTANCE instance, WNDPROC procedure, const char* class_name,
@@ -21,6 +26,15 @@ void destroy_window(HWND window);
 bool is_window(HWND window);
 void show_window(HWND window);
 void redraw_now(HWND window);
+DWORD style_of(HWND window);
+DWORD ex_style_of(HWND window);
+// A child window's rectangle in its parent's client coordinates.
+RECT rect_in_parent(HWND window);
+// The outer size a window of these styles needs for a client area of the
+// given size, with the frame the system draws today.
+SIZE outer_size_for_client(DWORD style, DWORD ex_style, int client_width, int client_height);
+SIZE outer_size(HWND window);
+void resize(HWND window, int width, int height);
 
 void set_window_object(HWND window, void* object);
 void* window_object(HWND window);
@@ -31,6 +45,10 @@ LRESULT default_frame_procedure(HWND window, UINT message, WPARAM w, LPARAM l);
 void set_text(HWND window, const char* text);
 // Gives the keyboard focus to a window of this thread.
 void set_focus(HWND window);
+
+// A control's text drawn straight onto the parent's background.
+void draw_text_transparent(HDC context);
+HBRUSH system_colour_brush(int colour);
 
 HFONT create_font(int height, const char* face);
 void delete_font(HFONT font);
@@ -47,6 +65,10 @@ void translate_and_dispatch(const MSG& message);
 // stop of the frame after the focused window.
 void move_focus_to_next_tab_stop(HWND frame);
 
+// The record the open and save dialogs are run with: the classic dialog's
+// record size, the chosen path in path_buffer (MAX_PATH bytes).
+OPENFILENAMEA file_dialog_record(bool save, const char* filter, const char* initial_directory,
+                                 char* path_buffer, const char* default_extension);
 // The platform's open or save dialog; true, with the chosen path, on
 // confirmation. A name typed without an extension gets default_extension.
 bool run_file_dialog(bool save, const char* filter, const char* initial_directory,

@@ -136,6 +136,13 @@ void MainWindow::capture_selection() {
     selection_ = {mask_from_checks(from), mask_from_checks(to), filter_combo->get_selection()};
 }
 
+MainWindow::Picker MainWindow::picker_of(const Control* button) const {
+    if (button == source_browse) return {source_edit, false, mod_filter, "mod"};
+    if (button == text_browse) return {text_edit, false, text_filter, "txt"};
+    if (button == output_browse) return {output_edit, true, mod_filter, "mod"};
+    return {};
+}
+
 bool MainWindow::read_path(const EditBox& box, const char* what, std::string& path) {
     path = box.get_text();
     // Cut to what the window's path buffers held, it would name another file.
@@ -148,9 +155,11 @@ bool MainWindow::read_path(const EditBox& box, const char* what, std::string& pa
 
 void MainWindow::on_command(Control* child, WPARAM, LPARAM) {
     if (!child) return;
-    if (child == source_browse) source_edit->pick_open_file(nullptr, mod_filter, "mod");
-    if (child == text_browse) text_edit->pick_open_file(nullptr, text_filter, "txt");
-    if (child == output_browse) output_edit->pick_save_file(nullptr, mod_filter, "mod");
+    if (const Picker picker = picker_of(child); picker.box && picker.save) {
+        picker.box->pick_save_file(nullptr, picker.filter, picker.default_extension);
+    } else if (picker.box) {
+        picker.box->pick_open_file(nullptr, picker.filter, picker.default_extension);
+    }
     // The choices are captured before any path is read or checked.
     if (child == import_button || child == export_button) capture_selection();
     std::string source, text, output;

@@ -54,6 +54,16 @@ public:
 
     void on_command(Control* child, WPARAM w, LPARAM l) override;
 
+    // What a "..." button opens: a save or open dialog with its file types
+    // and default extension, which fills box. No box for other controls.
+    struct Picker {
+        EditBox* box = nullptr;
+        bool save = false;
+        const char* filter = nullptr;
+        const char* default_extension = nullptr;
+    };
+    Picker picker_of(const Control* button) const;
+
     FrameWindow& frame() { return frame_; }
     // The choices captured by the last press of Import or Export.
     const SelectionState& selection() const { return selection_; }

@@ -467,6 +467,7 @@ TEST(MainWindow, PickersFillTheirBoxOnlyWhenConfirmed) {
     click(*w.main.source_browse);
     expect_answer("");  // cancelled: the box keeps its text
     click(*w.main.text_browse);
+    EXPECT_EQ(w.main.text_edit->get_text(), "kept");
     expect_answer(notes);
     click(*w.main.text_browse);
     // A name typed without an extension in the output's picker gets "mod".
@@ -572,6 +573,36 @@ TEST(MainWindow, APathLongerThanTheWindowTakesIsRefused) {
         EXPECT_NE(w.reporter.problems.find("is 300 bytes long"), std::string::npos);
     }
     EXPECT_TRUE(modtext::testing::files_in(dir).empty());
+}
+
+TEST(MainWindow, EachPickerHasItsKindFileTypesAndDefaultExtension) {
+    // Wine's dialogs put the file type's extension on a typed name before the
+    // default one, so the default extensions are checked here, where each
+    // button's dialog is chosen.
+    Window w;
+    struct Expected {
+        PushButton* button;
+        EditBox* box;
+        bool save;
+        std::string_view filter, extension;
+    };
+    using namespace std::string_view_literals;
+    const Expected expected[] = {
+        {w.main.source_browse, w.main.source_edit, false, "Mod files(*.MOD)\0*.mod\0\0"sv, "mod"},
+        {w.main.text_browse, w.main.text_edit, false, "Text files(*.TXT)\0*.txt\0\0"sv, "txt"},
+        {w.main.output_browse, w.main.output_edit, true, "Mod files(*.MOD)\0*.mod\0\0"sv, "mod"},
+    };
+    for (const Expected& e : expected) {
+        const MainWindow::Picker picker = w.main.picker_of(e.button);
+        SCOPED_TRACE(std::string(e.extension));
+        EXPECT_EQ(picker.box, e.box);
+        EXPECT_EQ(picker.save, e.save);
+        ASSERT_NE(picker.filter, nullptr);
+        // A filter is pairs of strings, ended by an empty one.
+        EXPECT_EQ(std::string_view(picker.filter, e.filter.size()), e.filter);
+        EXPECT_STREQ(picker.default_extension, std::string(e.extension).c_str());
+    }
+    EXPECT_EQ(w.main.picker_of(w.main.export_button).box, nullptr);
 }
 
 TEST(Platform, FileDialogRecordIsTheClassicOne) {

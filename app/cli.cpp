@@ -41,6 +41,7 @@ std::optional<std::int32_t> parse_filter(std::string_view text) {
             return static_cast<std::int32_t>(row);
         }
     }
+    if (text == "templates") return templates_filter;
     return std::nullopt;
 }
 
@@ -48,7 +49,8 @@ namespace {
 
 constexpr std::string_view usage_text =
     "Usage:\n"
-    "  modtext export [--from LANGS] [--to LANGS] [--filter F] [-v|--verbose] SOURCE.mod TEXT.txt\n"
+    "  modtext export [--from LANGS] [--to LANGS] [--filter F] [--templates] [-v|--verbose]\n"
+    "                 SOURCE.mod TEXT.txt\n"
     "  modtext import [--from LANGS] [-v|--verbose] SOURCE.mod TEXT.txt OUTPUT.mod\n"
     "  modtext --help | --version\n"
     "\n"
@@ -62,7 +64,9 @@ constexpr std::string_view usage_text =
     "LANGS  comma-separated language keys (english, french, german, italian,\n"
     "       spanish, polish, korean, chintrad, chinsimpl, japanese), all or none;\n"
     "       --from defaults to english on export and to all on import, --to to none\n"
-    "F      all, are, dlg, git, ifo, jrl, nss, or the row number 0 to 6 (default all)\n"
+    "F      all, are, dlg, git, ifo, jrl, nss, or the row number 0 to 6 (default all);\n"
+    "       templates: only the template resources\n"
+    "--templates  also the template resources (names and descriptions players read)\n"
     "-v     also print progress, on import every text kept, and every warning\n"
     "       (otherwise at most 20 of a kind, and how many more there were)\n";
 
@@ -121,6 +125,8 @@ std::optional<std::string> parse_options(const std::vector<std::string>& args, b
             options_end = true;
         } else if (arg == "-v" || arg == "--verbose") {
             options.verbose = true;
+        } else if (arg == "--templates" && exporting) {
+            options.selection.templates = true;
         } else if (arg == "-h" || arg == "--help") {
             options.help = true;
         } else {
@@ -140,7 +146,7 @@ std::optional<std::string> parse_options(const std::vector<std::string>& args, b
             } else if (auto filter = option_value(args, i, "--filter", matched);
                        matched && exporting) {
                 const auto row = filter ? parse_filter(*filter) : std::nullopt;
-                if (!row) return "--filter needs all, are, dlg, git, ifo, jrl, nss or 0 to 6";
+                if (!row) return "--filter needs all, are, dlg, git, ifo, jrl, nss, templates or 0 to 6";
                 options.selection.filter = *row;
             } else {
                 return "unknown option " + arg;

@@ -61,10 +61,16 @@ inline constexpr std::array<std::string_view, 7> filter_captions{
     "Scripts (nss)",
 };
 
+// The filter row past the window's seven that selects only the template
+// resources (and the two types every export visits); the command line's.
+inline constexpr std::int32_t templates_filter = 7;
+
 struct SelectionState {
     std::uint16_t from_mask = 0;
     std::uint16_t to_mask = 0;
     std::int32_t filter = -1;  // selected filter row, -1 when none
+    // Template resources are visited too (the command line's --templates).
+    bool templates = false;
 };
 
 }  // namespace modtext

@@ -57,6 +57,11 @@ inline constexpr std::uint16_t game_instance = 2023;
 inline constexpr std::uint16_t conversation = 2029;
 inline constexpr std::uint16_t always_b = 2038;
 inline constexpr std::uint16_t journal = 2056;
+// Templates players read names and descriptions of: GFF resources with
+// localized strings. The first four are passed over without a word unless
+// asked for; the others are reported as types export does not visit.
+inline constexpr std::array<std::uint16_t, 4> quiet_templates = {2025, 2027, 2044, 2058};
+inline constexpr std::array<std::uint16_t, 5> reported_templates = {2032, 2035, 2040, 2042, 2051};
 }  // namespace resource_type
 
 struct ModuleArchive {

@@ -58,16 +58,32 @@ TEST(ExportRoute, DispatchesByTypeAndFilter) {
     for (const Row& row : {Row{2009, 6}, Row{2012, 1}, Row{2029, 2}, Row{2023, 3}, Row{2014, 4},
                            Row{2056, 5}}) {
         const R handled = row.type == 2009 ? R::script : R::gff;
-        for (std::int32_t filter = -1; filter <= 6; ++filter) {
+        for (std::int32_t filter = -1; filter <= 7; ++filter) {
             const bool on = filter == 0 || filter == row.selects;
-            EXPECT_EQ(export_route(row.type, filter), on ? handled : R::skip)
-                << row.type << " filter " << filter;
+            for (const bool templates : {false, true}) {
+                EXPECT_EQ(export_route(row.type, filter, templates), on ? handled : R::skip)
+                    << row.type << " filter " << filter;
+            }
         }
     }
-    for (std::int32_t filter = -1; filter <= 6; ++filter) {
+    const std::uint16_t quiet_templates[] = {2025, 2027, 2044, 2058};
+    const std::uint16_t reported_templates[] = {2032, 2035, 2040, 2042, 2051};
+    for (std::int32_t filter = -1; filter <= 7; ++filter) {
         EXPECT_EQ(export_route(2015, filter), R::gff);
         EXPECT_EQ(export_route(2038, filter), R::gff);
-        for (std::uint16_t type : build::restype::skipped) EXPECT_EQ(export_route(type, filter), R::skip);
+        for (const std::uint16_t type : {std::uint16_t{2010}, std::uint16_t{2030}, std::uint16_t{2046}}) {
+            EXPECT_EQ(export_route(type, filter, true), R::skip) << type;
+        }
         for (int type : {2017, 0, 2011, 65535}) EXPECT_EQ(export_route(static_cast<std::uint16_t>(type), filter), R::unknown);
+        // Templates: visited when asked for, or alone under their filter;
+        // otherwise passed over as before, four silently and five reported.
+        for (std::uint16_t type : quiet_templates) {
+            EXPECT_EQ(export_route(type, filter), filter == 7 ? R::gff : R::skip) << type;
+            EXPECT_EQ(export_route(type, filter, true), R::gff) << type;
+        }
+        for (std::uint16_t type : reported_templates) {
+            EXPECT_EQ(export_route(type, filter), filter == 7 ? R::gff : R::unknown) << type;
+            EXPECT_EQ(export_route(type, filter, true), R::gff) << type;
+        }
     }
 }

@@ -1,12 +1,21 @@
+#include <algorithm>
+
 #include "formats/files.h"
 #include "translation/exporters.h"
 
 namespace modtext {
 
-ExportRoute export_route(std::uint16_t type, std::int32_t filter) {
+ExportRoute export_route(std::uint16_t type, std::int32_t filter, bool templates) {
     const auto when = [filter](std::int32_t row) {
         return filter == 0 || filter == row ? ExportRoute::gff : ExportRoute::skip;
     };
+    const auto among = [type](const auto& types) {
+        return std::find(types.begin(), types.end(), type) != types.end();
+    };
+    if (among(resource_type::quiet_templates) || among(resource_type::reported_templates)) {
+        if (templates || filter == templates_filter) return ExportRoute::gff;
+        return among(resource_type::quiet_templates) ? ExportRoute::skip : ExportRoute::unknown;
+    }
     switch (type) {
         case resource_type::script:
             return filter == 0 || filter == 6 ? ExportRoute::script : ExportRoute::skip;
@@ -17,8 +26,7 @@ ExportRoute export_route(std::uint16_t type, std::int32_t filter) {
         case resource_type::journal: return when(5);
         case resource_type::always_a:
         case resource_type::always_b: return ExportRoute::gff;
-        case 2010: case 2025: case 2027: case 2030: case 2044: case 2046: case 2058:
-            return ExportRoute::skip;
+        case 2010: case 2030: case 2046: return ExportRoute::skip;
         default: return ExportRoute::unknown;
     }
 }
@@ -60,7 +68,7 @@ bool export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput
     std::string block;
     for (std::size_t i = 0; i < archive.count(); ++i) {
         const KeyEntry& key = archive.keys[i];
-        const ExportRoute route = export_route(key.type(), selection.filter);
+        const ExportRoute route = export_route(key.type(), selection.filter, selection.templates);
         if (route == ExportRoute::unknown) {
             // Not the translator's concern: counted in the summary, told
             // only on request.

@@ -60,9 +60,10 @@ bool export_gff_strings(std::string& out, const ResourceView& resource, GffImage
 void report_malformed_gff(Reporter& reporter, std::size_t index, std::string_view name,
                           const std::string& why);
 
-// How the export driver treats a resource type under a filter.
+// How the export driver treats a resource type under a filter, with or
+// without the template resources.
 enum class ExportRoute { script, gff, skip, unknown };
-ExportRoute export_route(std::uint16_t type, std::int32_t filter);
+ExportRoute export_route(std::uint16_t type, std::int32_t filter, bool templates = false);
 
 // Writes the translation text of the loaded module to text_path. The file
 // replaces an existing one only when the whole export succeeded.

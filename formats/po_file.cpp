@@ -1,0 +1,913 @@
+#include "formats/po_file.h"
+
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <limits>
+
+#include "formats/byte_reader.h"
+
+namespace modtext {
+
+namespace {
+
+constexpr auto npos = std::string_view::npos;
+
+// White space between the tokens of a line, as gettext's reader takes it.
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+bool is_word_char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+std::string_view trim_blanks(std::string_view text) {
+    while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// A piece of the catalogue as an error quotes it: at most 24 bytes.
+std::string quoted(std::string_view text) {
+    constexpr std::size_t shown = 24;
+    return '"' + std::string(text.substr(0, shown)) + (text.size() > shown ? "...\"" : "\"");
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The model
+
+bool PoEntry::has_flag(std::string_view flag) const {
+    std::string_view rest = flags;
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        if (rest.substr(0, comma) == flag) return true;
+        if (comma == npos) break;
+        rest.remove_prefix(comma + 1);
+    }
+    return false;
+}
+
+std::size_t PoEntry::msgstr_count() const {
+    if (!msgid_plural) return 1;
+    return static_cast<std::size_t>(std::count(msgstr.begin(), msgstr.end(), '\0'));
+}
+
+std::string_view PoEntry::msgstr_form(std::size_t index) const {
+    if (!msgid_plural) return index == 0 ? msgstr : std::string_view{};
+    std::string_view rest = msgstr;
+    for (;;) {
+        const std::size_t end = rest.find('\0');
+        if (end == npos) return {};
+        if (index-- == 0) return rest.substr(0, end);
+        rest.remove_prefix(end + 1);
+    }
+}
+
+std::vector<PoHeaderField> po_header_fields(std::string_view header_msgstr) {
+    std::vector<PoHeaderField> fields;
+    std::string_view rest = header_msgstr;
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        const std::string_view line = rest.substr(0, end);
+        rest = end == npos ? std::string_view{} : rest.substr(end + 1);
+        const std::size_t colon = line.find(':');
+        if (colon == npos) continue;
+        std::string_view value = line.substr(colon + 1);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+        fields.push_back({line.substr(0, colon), value});
+    }
+    return fields;
+}
+
+std::optional<std::string_view> po_header_field(std::string_view header_msgstr, std::string_view key) {
+    for (const PoHeaderField& field : po_header_fields(header_msgstr)) {
+        if (field.key == key) return field.value;
+    }
+    return std::nullopt;
+}
+
+std::string po_header_text(std::span<const PoHeaderField> fields) {
+    std::string text;
+    for (const PoHeaderField& field : fields) {
+        text.append(field.key).append(": ").append(field.value).push_back('\n');
+    }
+    return text;
+}
+
+const PoEntry* PoCatalogue::header() const {
+    return !entries.empty() && entries.front().is_header() ? &entries.front() : nullptr;
+}
+
+std::optional<std::string_view> PoCatalogue::header_field(std::string_view key) const {
+    const PoEntry* entry = header();
+    return entry ? po_header_field(entry->msgstr, key) : std::nullopt;
+}
+
+char* PoCatalogue::reserve(std::size_t size) {
+    kept_.push_back(std::unique_ptr<char[]>(new char[std::max<std::size_t>(size, 1)]));
+    return kept_.back().get();
+}
+
+std::string_view PoCatalogue::keep(std::string_view text) {
+    return {static_cast<const char*>(std::memcpy(reserve(text.size()), text.data(), text.size())), text.size()};
+}
+
+// ---------------------------------------------------------------------------
+// The reader
+
+namespace {
+
+enum class Word : std::uint8_t { msgctxt, msgid, msgid_plural, msgstr };
+
+// What a line's "#~" and "#|" markers make of its tokens.
+struct Marks {
+    bool obsolete = false;
+    bool previous = false;
+};
+
+// The part of an entry its strings are going to.
+enum class Field : std::uint8_t { none, prev_ctxt, prev_id, prev_plural, ctxt, id, plural, str, forms };
+
+std::string describe(Word word, long index, Marks marks) {
+    static constexpr std::string_view names[] = {"msgctxt", "msgid", "msgid_plural", "msgstr"};
+    const std::string_view marker = marks.obsolete ? (marks.previous ? "#~| " : "#~ ") : (marks.previous ? "#| " : "");
+    std::string text = std::string(marker).append(names[static_cast<int>(word)]);
+    if (index >= 0) text.append(1, '[').append(std::to_string(index)).append(1, ']');
+    return text;
+}
+
+// Parses the lines of a catalogue one by one, unescaping its strings into
+// storage as large as the catalogue: every text there is no longer than the
+// bytes it came from, quotes, markers and escapes dropped.
+class Parser {
+public:
+    Parser(std::vector<PoEntry>& entries, char* storage, std::size_t size)
+        : entries_(entries), at_(storage), end_(storage + size) {}
+
+    bool line(std::string_view text, std::size_t number);
+    bool finish(std::size_t last_line);
+    PoError take_error() { return std::move(error_); }
+
+private:
+    bool fail(std::size_t line, std::string message) {
+        error_ = PoError{line, std::move(message)};
+        return false;
+    }
+    bool comment(std::string_view text, std::size_t line);
+    bool tokens(std::string_view text, Marks marks, std::size_t line);
+    bool keyword(Word word, long index, Marks marks, std::size_t line);
+    bool string(std::string_view text, std::size_t& i, Marks marks, std::size_t line);
+    bool unescape(std::string_view text, std::size_t& i, std::size_t line);
+    bool same_marks(Marks marks, std::size_t line);
+
+    // What the state wants next, for errors.
+    std::string expected() const;
+    bool complete() const { return (field_ == Field::str || field_ == Field::forms) && has_string_; }
+    void start_entry(Marks marks, std::size_t line);
+    void open(Field field, std::size_t line);
+    void close_field();
+    void end_entry();
+    std::string_view put_lines(const std::vector<std::string_view>& lines);
+    std::string_view put_joined(const std::vector<std::string_view>& words, char separator);
+    void put(std::string_view text) {
+        std::memcpy(at_, text.data(), text.size());
+        at_ += text.size();
+    }
+
+    std::vector<PoEntry>& entries_;
+    char* at_;
+    char* end_;
+    PoError error_;
+
+    // The comments before the next entry, as views of the catalogue's bytes.
+    std::vector<std::string_view> translator_, extracted_, references_, flags_;
+    PoEntry entry_;
+    bool in_entry_ = false;
+    std::size_t entry_line_ = 0;  // its first keyword's line, for the "#~" check
+    Field field_ = Field::none;
+    char* field_start_ = nullptr;
+    bool has_string_ = false;
+    long forms_ = 0;
+};
+
+bool Parser::line(std::string_view text, std::size_t number) {
+    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+    if (text.empty()) return true;
+    if (text[0] != '#') return tokens(text, {}, number);
+    if (text.size() > 1 && text[1] == '~') {
+        const bool previous = text.size() > 2 && text[2] == '|';
+        return tokens(text.substr(previous ? 3 : 2), {true, previous}, number);
+    }
+    if (text.size() > 1 && text[1] == '|') return tokens(text.substr(2), {false, true}, number);
+    return comment(text.substr(1), number);
+}
+
+bool Parser::comment(std::string_view text, std::size_t line) {
+    if (complete()) end_entry();
+    if (in_entry_) return fail(line, "expected " + expected() + ", found a comment");
+    const char kind = text.empty() ? ' ' : text[0];
+    if (kind == ':') {
+        std::string_view rest = text.substr(1);
+        for (;;) {
+            while (!rest.empty() && is_blank(rest.front())) rest.remove_prefix(1);
+            if (rest.empty()) break;
+            std::size_t end = 0;
+            while (end < rest.size() && !is_blank(rest[end])) ++end;
+            references_.push_back(rest.substr(0, end));
+            rest.remove_prefix(end);
+        }
+    } else if (kind == ',' || kind == '!') {
+        std::string_view rest = text.substr(1);
+        while (!rest.empty()) {
+            const std::size_t comma = rest.find(',');
+            const std::string_view flag = trim_blanks(rest.substr(0, comma));
+            if (!flag.empty()) flags_.push_back(flag);
+            rest = comma == npos ? std::string_view{} : rest.substr(comma + 1);
+        }
+    } else {
+        // One blank after the marker is the marker's; gettext drops it too.
+        const bool dot = kind == '.';
+        std::string_view body = text.substr(dot ? 1 : 0);
+        if (!body.empty() && body.front() == ' ') body.remove_prefix(1);
+        (dot ? extracted_ : translator_).push_back(body);
+    }
+    return true;
+}
+
+bool Parser::tokens(std::string_view text, Marks marks, std::size_t line) {
+    std::size_t i = 0;
+    for (;;) {
+        while (i < text.size() && is_blank(text[i])) ++i;
+        if (i == text.size()) return true;
+        const char c = text[i];
+        if (c == '"') {
+            if (!string(text, i, marks, line)) return false;
+            continue;
+        }
+        if (!is_word_char(c) || (c >= '0' && c <= '9')) {
+            const std::string wanted = in_entry_ ? expected() : "msgctxt, msgid or a comment";
+            return fail(line, "expected " + wanted + ", found " + quoted(text.substr(i)));
+        }
+        std::size_t end = i;
+        while (end < text.size() && is_word_char(text[end])) ++end;
+        const std::string_view name = text.substr(i, end - i);
+        i = end;
+        Word word;
+        if (name == "msgctxt") {
+            word = Word::msgctxt;
+        } else if (name == "msgid") {
+            word = Word::msgid;
+        } else if (name == "msgid_plural") {
+            word = Word::msgid_plural;
+        } else if (name == "msgstr") {
+            word = Word::msgstr;
+        } else {
+            const std::string wanted = in_entry_ ? expected() : "msgctxt, msgid or a comment";
+            return fail(line, "expected " + wanted + ", found " + quoted(name));
+        }
+        long index = -1;
+        std::size_t j = i;
+        while (j < text.size() && is_blank(text[j])) ++j;
+        if (word == Word::msgstr && j < text.size() && text[j] == '[') {
+            ++j;
+            while (j < text.size() && is_blank(text[j])) ++j;
+            const std::size_t digits = j;
+            index = 0;
+            while (j < text.size() && text[j] >= '0' && text[j] <= '9' && index < 1000000) {
+                index = index * 10 + (text[j++] - '0');
+            }
+            while (j < text.size() && is_blank(text[j])) ++j;
+            if (j == digits || j == text.size() || text[j] != ']') {
+                return fail(line, "expected a plural form's number and \"]\" after \"msgstr[\", found " +
+                                      quoted(text.substr(digits)));
+            }
+            i = j + 1;
+        }
+        if (!keyword(word, index, marks, line)) return false;
+    }
+}
+
+bool Parser::same_marks(Marks marks, std::size_t line) {
+    if (marks.obsolete == entry_.obsolete) return true;
+    return fail(line, std::string(entry_.obsolete ? "expected \"#~\"" : "expected no \"#~\"") +
+                          " at the start of this line, as on line " + std::to_string(entry_line_) +
+                          " of the same entry");
+}
+
+bool Parser::keyword(Word word, long index, Marks marks, std::size_t line) {
+    const auto found = [&] { return describe(word, index, marks); };
+    if (complete()) {
+        // Another plural form, or the next entry.
+        if (field_ == Field::forms && word == Word::msgstr && !marks.previous) {
+            if (!same_marks(marks, line)) return false;
+            if (index != forms_) {
+                return fail(line, "expected msgstr[" + std::to_string(forms_) + "], found " + found());
+            }
+            *at_++ = '\0';  // the forms are one text, each ended by a NUL
+            ++forms_;
+            has_string_ = false;
+            return true;
+        }
+        end_entry();
+    }
+    if (in_entry_ && !has_string_) return fail(line, "expected " + expected() + ", found " + found());
+    if (in_entry_ && !same_marks(marks, line)) return false;
+
+    const bool in_previous =
+        field_ == Field::prev_ctxt || field_ == Field::prev_id || field_ == Field::prev_plural;
+    if (marks.previous) {
+        if (field_ == Field::none && (word == Word::msgctxt || word == Word::msgid)) {
+            start_entry(marks, line);
+            open(word == Word::msgctxt ? Field::prev_ctxt : Field::prev_id, line);
+            return true;
+        }
+        if ((field_ == Field::prev_ctxt && word == Word::msgid) ||
+            (field_ == Field::prev_id && word == Word::msgid_plural)) {
+            open(word == Word::msgid ? Field::prev_id : Field::prev_plural, line);
+            return true;
+        }
+    } else if ((field_ == Field::none || in_previous) && (word == Word::msgctxt || word == Word::msgid)) {
+        if (field_ == Field::none) start_entry(marks, line);
+        open(word == Word::msgctxt ? Field::ctxt : Field::id, line);
+        return true;
+    } else if ((field_ == Field::ctxt && word == Word::msgid) ||
+               (field_ == Field::id && word == Word::msgid_plural)) {
+        open(word == Word::msgid ? Field::id : Field::plural, line);
+        return true;
+    } else if (field_ == Field::id && word == Word::msgstr && index < 0) {
+        open(Field::str, line);
+        return true;
+    } else if (field_ == Field::plural && word == Word::msgstr && index == 0) {
+        forms_ = 1;
+        open(Field::forms, line);
+        return true;
+    }
+    return fail(line, "expected " + (in_entry_ ? expected() : "msgctxt, msgid or a comment") + ", found " + found());
+}
+
+std::string Parser::expected() const {
+    if (!has_string_) {
+        static constexpr std::string_view names[] = {
+            "", "#| msgctxt", "#| msgid", "#| msgid_plural", "msgctxt", "msgid", "msgid_plural", "msgstr", "msgstr[N]"};
+        return "a string after " + std::string(names[static_cast<int>(field_)]);
+    }
+    switch (field_) {
+        case Field::prev_ctxt: return "a string or \"#| msgid\"";
+        case Field::prev_id: return "a string, \"#| msgid_plural\", msgctxt or msgid";
+        case Field::prev_plural: return "a string, msgctxt or msgid";
+        case Field::ctxt: return "a string or msgid";
+        case Field::id: return "a string, msgid_plural or msgstr";
+        case Field::plural: return "a string or msgstr[0]";
+        default: return "a string or the next entry";
+    }
+}
+
+bool Parser::string(std::string_view text, std::size_t& i, Marks marks, std::size_t line) {
+    const bool in_previous =
+        field_ == Field::prev_ctxt || field_ == Field::prev_id || field_ == Field::prev_plural;
+    if (field_ == Field::none || in_previous != marks.previous) {
+        const std::string wanted = in_entry_ ? expected() : "msgctxt, msgid or a comment";
+        return fail(line, "expected " + wanted + ", found a string" + (marks.previous ? " after \"#|\"" : ""));
+    }
+    if (!same_marks(marks, line)) return false;
+    // Never more than the string's own bytes; the check guards the bound.
+    if (static_cast<std::size_t>(end_ - at_) < text.size() - i) {
+        return fail(line, "expected a catalogue whose texts fit its own size");
+    }
+    has_string_ = true;
+    return unescape(text, i, line);
+}
+
+bool Parser::unescape(std::string_view text, std::size_t& i, std::size_t line) {
+    static const std::string escapes =
+        "expected \\a \\b \\f \\n \\r \\t \\v \\\\ \\\" \\? \\' \\NNN or \\xHH after the backslash, found ";
+    ++i;  // the opening quote
+    for (;;) {
+        std::size_t j = i;
+        while (j < text.size() && text[j] != '"' && text[j] != '\\' && text[j] != '\0') ++j;
+        put(text.substr(i, j - i));
+        if (j == text.size()) return fail(line, "expected a closing double quote before the end of the line");
+        if (text[j] == '"') {
+            i = j + 1;
+            return true;
+        }
+        if (text[j] == '\0') return fail(line, "expected text in a string, found a NUL byte");
+        if (j + 1 == text.size()) return fail(line, escapes + std::string("the end of the line"));
+        const char c = text[j + 1];
+        i = j + 2;
+        char value = 0;
+        switch (c) {
+            case 'a': value = '\a'; break;
+            case 'b': value = '\b'; break;
+            case 'f': value = '\f'; break;
+            case 'n': value = '\n'; break;
+            case 'r': value = '\r'; break;
+            case 't': value = '\t'; break;
+            case 'v': value = '\v'; break;
+            case '\\':
+            case '"':
+            case '?':
+            case '\'': value = c; break;
+            default: {
+                unsigned number = 0;
+                if (c >= '0' && c <= '7') {
+                    number = static_cast<unsigned>(c - '0');
+                    for (int digits = 1; digits < 3 && i < text.size() && text[i] >= '0' && text[i] <= '7'; ++digits) {
+                        number = number * 8 + static_cast<unsigned>(text[i++] - '0');
+                    }
+                } else if (c == 'x' && i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i]))) {
+                    // As in C, every hex digit that follows counts.
+                    while (i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i]))) {
+                        const char d = text[i++];
+                        const unsigned digit = static_cast<unsigned>(
+                            d <= '9' ? d - '0' : (d | 0x20) - 'a' + 10);
+                        number = number < 0x1000 ? number * 16 + digit : 0x1000;
+                    }
+                } else {
+                    return fail(line, escapes + quoted(text.substr(j, 2)));
+                }
+                if (number == 0) return fail(line, "expected text in a string, found a NUL byte " +
+                                                       quoted(text.substr(j, i - j)));
+                if (number > 0xFF) {
+                    return fail(line, "expected an escape of one byte (at most \\377 or \\xFF), found " +
+                                          quoted(text.substr(j, i - j)));
+                }
+                value = static_cast<char>(number);
+            }
+        }
+        *at_++ = value;
+    }
+}
+
+void Parser::start_entry(Marks marks, std::size_t line) {
+    entry_ = PoEntry{};
+    entry_.obsolete = marks.obsolete;
+    entry_line_ = line;
+    in_entry_ = true;
+    entry_.translator_comments = put_lines(translator_);
+    entry_.extracted_comments = put_lines(extracted_);
+    entry_.references = put_joined(references_, ' ');
+    entry_.flags = put_joined(flags_, ',');
+    translator_.clear();
+    extracted_.clear();
+    references_.clear();
+    flags_.clear();
+}
+
+// Each line with its line feed: never longer than the line with its marker.
+std::string_view Parser::put_lines(const std::vector<std::string_view>& lines) {
+    const char* start = at_;
+    for (const std::string_view line : lines) {
+        put(line);
+        *at_++ = '\n';
+    }
+    return {start, static_cast<std::size_t>(at_ - start)};
+}
+
+// Never longer than the words with the markers and blanks between them.
+std::string_view Parser::put_joined(const std::vector<std::string_view>& words, char separator) {
+    const char* start = at_;
+    for (const std::string_view word : words) {
+        if (at_ != start) *at_++ = separator;
+        put(word);
+    }
+    return {start, static_cast<std::size_t>(at_ - start)};
+}
+
+void Parser::open(Field field, std::size_t line) {
+    close_field();
+    field_ = field;
+    field_start_ = at_;
+    has_string_ = false;
+    if (field == Field::id) entry_.line = line;
+}
+
+void Parser::close_field() {
+    if (!field_start_) return;
+    const std::string_view text(field_start_, static_cast<std::size_t>(at_ - field_start_));
+    switch (field_) {
+        case Field::prev_ctxt: entry_.previous_msgctxt = text; break;
+        case Field::prev_id: entry_.previous_msgid = text; break;
+        case Field::prev_plural: entry_.previous_msgid_plural = text; break;
+        case Field::ctxt: entry_.msgctxt = text; break;
+        case Field::id: entry_.msgid = text; break;
+        case Field::plural: entry_.msgid_plural = text; break;
+        case Field::str:
+        case Field::forms: entry_.msgstr = text; break;
+        case Field::none: break;
+    }
+}
+
+void Parser::end_entry() {
+    if (field_ == Field::forms) {
+        *at_++ = '\0';
+    }
+    close_field();
+    entries_.push_back(entry_);
+    field_ = Field::none;
+    field_start_ = nullptr;
+    in_entry_ = false;
+}
+
+bool Parser::finish(std::size_t last_line) {
+    if (complete()) end_entry();
+    if (in_entry_) return fail(last_line, "expected " + expected() + ", found the end of the file");
+    return true;
+}
+
+// Two entries of one context and msgid: found through a table of twice
+// as many slots as entries, so the check costs one hash an entry.
+std::optional<PoError> find_duplicate(const std::vector<PoEntry>& entries) {
+    const std::size_t slots = std::bit_ceil(std::max<std::size_t>(entries.size() * 2, 2));
+    std::vector<std::size_t> table(slots, 0);  // an entry's ordinal + 1
+    const std::hash<std::string_view> hash;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const PoEntry& entry = entries[i];
+        const std::size_t context = entry.msgctxt ? hash(*entry.msgctxt) * 31 + 1 : 0;
+        std::size_t slot = (hash(entry.msgid) ^ (context * 0x9E3779B97F4A7C15ull)) & (slots - 1);
+        for (; table[slot] != 0; slot = (slot + 1) & (slots - 1)) {
+            const PoEntry& other = entries[table[slot] - 1];
+            if (other.msgid == entry.msgid && other.msgctxt == entry.msgctxt) {
+                return PoError{entry.line, "expected an entry of its own, found the msgctxt and msgid of line " +
+                                               std::to_string(other.line) + " again"};
+            }
+        }
+        table[slot] = i + 1;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<PoError> read_po(std::string_view bytes, PoCatalogue& out) {
+    out = PoCatalogue{};
+    constexpr std::string_view bom = "\xEF\xBB\xBF";
+    if (bytes.substr(0, bom.size()) == bom) bytes.remove_prefix(bom.size());
+    Parser parser(out.entries, out.reserve(bytes.size()), bytes.size());
+    ByteReader reader({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+    std::size_t number = 0;
+    bool ok = true;
+    while (ok && !reader.at_end()) {
+        const ByteView line = reader.read_line();
+        ok = parser.line({reinterpret_cast<const char*>(line.data()), line.size()}, ++number);
+    }
+    const std::size_t last_line = std::max<std::size_t>(number, 1);
+    std::optional<PoError> error;
+    if (!ok || !parser.finish(last_line)) {
+        error = parser.take_error();
+    } else {
+        error = find_duplicate(out.entries);
+    }
+    if (error) out = PoCatalogue{};
+    return error;
+}
+
+// ---------------------------------------------------------------------------
+// The writer
+
+namespace {
+
+// How a character takes part in line breaking: a few classes of the Unicode
+// line breaking rules as gettext's writer applies them, for the characters
+// that catalogues of game texts hold.
+enum Trait : std::uint16_t {
+    space = 1,            // a break may follow
+    closing = 2,          // no break before, even after a space: ) ] } ! ? , . : ; / and wide forms
+    opening = 4,          // no break after, even before spaces: ( [ { and wide forms
+    quote = 8,            // no break before or after, but after a space; none before an opening after one
+    glued = 16,           // no break before, but after a space: hyphens, dashes, bars, small kana
+    hyphen = 32,          // a break may follow, unless a digit does: - , . : ; /
+    breaks_after = 64,    // a break may follow: ! ? } | dashes and ellipses
+    breaks_before = 128,  // a break may come before: the em dash
+    ideograph = 256,      // a break may come before and after
+    digit = 512,
+};
+
+struct Cell {
+    std::uint32_t offset;  // in the escaped text
+    std::uint16_t traits;
+    std::uint8_t width;    // columns
+    bool held;             // the second character of an escape: never a break before
+    bool break_before;
+};
+
+bool in(char32_t c, std::u32string_view set) { return set.find(c) != std::u32string_view::npos; }
+
+bool is_wide(char32_t c) {
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) || (c >= 0x3041 && c <= 0x33FF) ||
+           (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
+           (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+bool is_zero_width(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c < 0xA0) || (c >= 0x300 && c <= 0x36F) || (c >= 0x200B && c <= 0x200F) ||
+           (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0x20D0 && c <= 0x20FF);
+}
+
+std::uint16_t traits_of(char32_t c) {
+    switch (c) {
+        case ' ': return space;
+        case ')': case ']': return closing;
+        case ',': case '.': case ':': case ';': case '/': return closing | hyphen;
+        case '}': case '!': case '?': return closing | breaks_after;
+        case '(': case '[': case '{': case 0xA1: case 0xBF: return opening;
+        case '"': case '\'': case 0xAB: case 0xBB: return quote;
+        case '-': return glued | hyphen;
+        case '|': case 0x2013: case 0x2026: return glued | breaks_after;
+        case 0x2014: return breaks_before | breaks_after;
+        default: break;
+    }
+    if (c >= '0' && c <= '9') return digit;
+    if (!is_wide(c)) return 0;
+    static constexpr std::u32string_view wide_closing = U"、。，．！？）」』】〉》〕〗〙〛｝］｠";
+    static constexpr std::u32string_view wide_opening = U"（「『【〈《〔〖〘〚［｛｟";
+    static constexpr std::u32string_view wide_glued =
+        U"ーゝゞヽヾ々〻・゠：；ぁぃぅぇぉっゃゅょゎゕゖァィゥェォッャュョヮヵヶ";
+    if (in(c, wide_closing)) return ideograph | closing;
+    if (in(c, wide_opening)) return ideograph | opening;
+    if (in(c, wide_glued)) return ideograph | glued;
+    return ideograph;
+}
+
+// Whether a line may break between two characters; `settled` is the last
+// character before them that is not a space.
+bool break_between(std::uint16_t settled, const Cell& before, const Cell& after) {
+    if (after.held || (after.traits & (space | closing))) return false;
+    if ((settled & opening) || ((settled & quote) && (after.traits & opening))) return false;
+    if (before.traits & space) return true;
+    if (((before.traits | after.traits) & quote) || (after.traits & glued)) return false;
+    if (before.traits & hyphen) return !(after.traits & digit);
+    if ((before.traits & breaks_after) || (after.traits & breaks_before)) return true;
+    return ((before.traits | after.traits) & ideograph) != 0;
+}
+
+// The code point of the UTF-8 sequence at text[i], and its length; a byte
+// that starts no valid sequence stands for itself.
+char32_t decode(std::string_view text, std::size_t i, std::size_t& length) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    length = 1;
+    if (lead < 0x80) return lead;
+    const std::size_t need = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead < 0xE0 ? 2 : 0;
+    if (need == 0 || i + need > text.size()) return lead;
+    char32_t c = lead & (need == 2 ? 0x1F : need == 3 ? 0x0F : 0x07);
+    for (std::size_t k = 1; k < need; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return lead;
+        c = (c << 6) | (byte(i + k) & 0x3F);
+    }
+    if ((need == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) || (need == 4 && (c < 0x10000 || c > 0x10FFFF))) {
+        return lead;
+    }
+    length = need;
+    return c;
+}
+
+// The escape letter of a byte that gettext writes as one, or 0.
+char escape_letter(char c) {
+    switch (c) {
+        case '\a': return 'a';
+        case '\b': return 'b';
+        case '\f': return 'f';
+        case '\n': return 'n';
+        case '\r': return 'r';
+        case '\t': return 't';
+        case '\v': return 'v';
+        case '\\': return '\\';
+        case '"': return '"';
+        default: return 0;
+    }
+}
+
+class Writer {
+public:
+    explicit Writer(int width)
+        : page_width_(width > 0 ? width : std::numeric_limits<int>::max()),
+          reference_width_(static_cast<std::size_t>(width > 0 ? width : po_default_width)) {}
+
+    void entry(const PoEntry& entry, std::string& out);
+
+private:
+    void comment_lines(std::string& out, std::string_view marker, std::string_view lines);
+    void references(std::string& out, std::string_view words);
+    void flags(std::string& out, const PoEntry& entry);
+    void string(std::string& out, std::string_view prefix, std::string_view name, std::string_view value);
+    void escape(std::string_view portion);
+    bool break_lines(long long start_column, long long width);
+
+    long long page_width_;
+    std::size_t reference_width_;
+    std::string escaped_;
+    std::vector<Cell> cells_;
+};
+
+void Writer::entry(const PoEntry& entry, std::string& out) {
+    comment_lines(out, "#", entry.translator_comments);
+    comment_lines(out, "#.", entry.extracted_comments);
+    if (!entry.references.empty()) references(out, entry.references);
+    if (!entry.flags.empty()) flags(out, entry);
+    const std::string_view previous = entry.obsolete ? "#~| " : "#| ";
+    if (entry.previous_msgctxt) string(out, previous, "msgctxt", *entry.previous_msgctxt);
+    if (entry.previous_msgid) string(out, previous, "msgid", *entry.previous_msgid);
+    if (entry.previous_msgid_plural) string(out, previous, "msgid_plural", *entry.previous_msgid_plural);
+    const std::string_view prefix = entry.obsolete ? "#~ " : "";
+    if (entry.msgctxt) string(out, prefix, "msgctxt", *entry.msgctxt);
+    string(out, prefix, "msgid", entry.msgid);
+    if (!entry.msgid_plural) {
+        string(out, prefix, "msgstr", entry.msgstr);
+        return;
+    }
+    string(out, prefix, "msgid_plural", *entry.msgid_plural);
+    const std::size_t forms = entry.msgstr_count();
+    for (std::size_t k = 0; k < forms; ++k) {
+        string(out, prefix, "msgstr[" + std::to_string(k) + "]", entry.msgstr_form(k));
+    }
+}
+
+void Writer::comment_lines(std::string& out, std::string_view marker, std::string_view lines) {
+    while (!lines.empty()) {
+        const std::size_t end = lines.find('\n');
+        const std::string_view line = lines.substr(0, end);
+        out += marker;
+        if (!line.empty()) out.append(" ").append(line);
+        out += '\n';
+        if (end == npos) break;
+        lines.remove_prefix(end + 1);
+    }
+}
+
+void Writer::references(std::string& out, std::string_view words) {
+    out += "#:";
+    std::size_t column = 2;
+    while (!words.empty()) {
+        const std::size_t end = words.find(' ');
+        const std::string_view word = words.substr(0, end);
+        words = end == npos ? std::string_view{} : words.substr(end + 1);
+        if (word.empty()) continue;
+        if (column > 2 && column + word.size() + 1 > reference_width_) {
+            out += "\n#:";
+            column = 2;
+        }
+        out.append(" ").append(word);
+        column += word.size() + 1;
+    }
+    out += '\n';
+}
+
+// "fuzzy" first, then the others as they are held.
+void Writer::flags(std::string& out, const PoEntry& entry) {
+    out += "#,";
+    const char* separator = " ";
+    if (entry.fuzzy()) {
+        out += " fuzzy";
+        separator = ", ";
+    }
+    std::string_view rest = entry.flags;
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        const std::string_view flag = rest.substr(0, comma);
+        rest = comma == npos ? std::string_view{} : rest.substr(comma + 1);
+        if (flag.empty() || flag == "fuzzy") continue;
+        out.append(separator).append(flag);
+        separator = ", ";
+    }
+    out += '\n';
+}
+
+void Writer::escape(std::string_view portion) {
+    escaped_.clear();
+    cells_.clear();
+    for (std::size_t i = 0; i < portion.size();) {
+        const auto offset = static_cast<std::uint32_t>(escaped_.size());
+        const char c = portion[i];
+        if (const char letter = escape_letter(c)) {
+            escaped_ += '\\';
+            escaped_ += letter;
+            cells_.push_back({offset, 0, 1, false, false});
+            cells_.push_back({offset + 1, traits_of(static_cast<unsigned char>(letter)), 1, true, false});
+            ++i;
+            continue;
+        }
+        if (c == '\0') {
+            // No catalogue text holds one; written so that a reader refuses it.
+            escaped_ += "\\000";
+            cells_.push_back({offset, 0, 1, false, false});
+            for (std::uint32_t k = 1; k < 4; ++k) cells_.push_back({offset + k, digit, 1, true, false});
+            ++i;
+            continue;
+        }
+        std::size_t length = 1;
+        const char32_t code = decode(portion, i, length);
+        escaped_.append(portion.substr(i, length));
+        const std::uint8_t width = is_zero_width(code) ? 0 : is_wide(code) ? 2 : 1;
+        cells_.push_back({offset, traits_of(code), width, false, false});
+        i += length;
+    }
+    // gettext keeps a final "\n" on the line before it.
+    if (!portion.empty() && portion.back() == '\n') cells_[cells_.size() - 2].held = true;
+}
+
+// Marks where lines break: where a piece between two break opportunities
+// would pass the width, the break before the piece is taken. Whether any was.
+bool Writer::break_lines(long long start_column, long long width) {
+    bool any = false;
+    std::size_t last = npos;
+    long long column = start_column;
+    long long piece = 0;
+    std::uint16_t settled = 0;
+    for (std::size_t i = 0; i < cells_.size(); ++i) {
+        cells_[i].break_before = false;
+        if (i > 0 && !(cells_[i - 1].traits & space)) settled = cells_[i - 1].traits;
+        if (i > 0 && break_between(settled, cells_[i - 1], cells_[i])) {
+            if (last != npos && column + piece > width) {
+                cells_[last].break_before = any = true;
+                column = 0;
+            }
+            last = i;
+            column += piece;
+            piece = 0;
+        }
+        piece += cells_[i].width;
+    }
+    if (last != npos && column + piece > width) cells_[last].break_before = any = true;
+    return any;
+}
+
+void Writer::string(std::string& out, std::string_view prefix, std::string_view name, std::string_view value) {
+    // Columns are counted after the prefix and an opening quote, as gettext
+    // counts them; a line leaves room for its closing quote.
+    const long long after_break = static_cast<long long>(prefix.size()) + 1;
+    const long long width = page_width_ - 1 - after_break;
+    const auto first_column = static_cast<long long>(name.size()) + 1;
+    // Most strings fit on their first line: no character is wider than two
+    // columns for each of its bytes.
+    if (value.find('\n') == npos && first_column + 2 * static_cast<long long>(value.size()) <= width) {
+        out.append(prefix).append(name).append(" \"");
+        for (const char c : value) {
+            if (const char letter = escape_letter(c)) {
+                out += '\\';
+                out += letter;
+            } else if (c == '\0') {
+                out += "\\000";
+            } else {
+                out += c;
+            }
+        }
+        out += "\"\n";
+        return;
+    }
+    bool first_line = true;
+    std::size_t start = 0;
+    do {
+        const std::size_t feed = value.find('\n', start);
+        const std::size_t end = feed == npos ? value.size() : feed + 1;
+        escape(value.substr(start, end - start));
+        for (;;) {
+            const long long column = first_line ? first_column : 0;
+            const bool broken = break_lines(column, width);
+            // A string that takes more than one line starts on the next.
+            if (first_line && !cells_.empty() && (end < value.size() || column > width || broken)) {
+                out.append(prefix).append(name).append(" \"\"\n");
+                first_line = false;
+                continue;
+            }
+            break;
+        }
+        out.append(prefix);
+        if (first_line) out.append(name).append(" ");
+        out += '"';
+        for (std::size_t i = 0; i < cells_.size(); ++i) {
+            if (cells_[i].break_before) out.append("\"\n").append(prefix).append("\"");
+            const std::size_t next = i + 1 < cells_.size() ? cells_[i + 1].offset : escaped_.size();
+            out.append(escaped_, cells_[i].offset, next - cells_[i].offset);
+        }
+        out += "\"\n";
+        first_line = false;
+        start = end;
+    } while (start < value.size());
+}
+
+}  // namespace
+
+void write_po_entry(const PoEntry& entry, std::string& out, int width) {
+    Writer(width).entry(entry, out);
+}
+
+void write_po(std::span<const PoEntry> entries, std::string& out, int width) {
+    Writer writer(width);
+    bool first = true;
+    for (const bool obsolete : {false, true}) {
+        for (const PoEntry& entry : entries) {
+            if (entry.obsolete != obsolete) continue;
+            if (!first) out += '\n';
+            first = false;
+            writer.entry(entry, out);
+        }
+    }
+}
+
+}  // namespace modtext

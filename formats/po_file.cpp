@@ -194,7 +194,8 @@ private:
 };
 
 bool Parser::line(std::string_view text, std::size_t number) {
-    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    // Every carriage return before the line end, so that no comment ends in one.
+    while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
     while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
     if (text.empty()) return true;
     if (text[0] != '#') return tokens(text, {}, number);

@@ -1,6 +1,7 @@
 #include "formats/po_file.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cctype>
 #include <cstdint>
@@ -26,6 +27,22 @@ std::string_view trim_blanks(std::string_view text) {
     while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
     while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
     return text;
+}
+
+// The first double quote, backslash or NUL byte at or after i, or the end:
+// eight bytes at a time while none of them is one.
+std::size_t string_stop(std::string_view text, std::size_t i) {
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t highs = 0x8080808080808080ull;
+    const auto any_zero = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
+    while (i + 8 <= text.size()) {
+        std::uint64_t v;
+        std::memcpy(&v, text.data() + i, 8);
+        if (any_zero(v) | any_zero(v ^ (ones * '"')) | any_zero(v ^ (ones * '\\'))) break;
+        i += 8;
+    }
+    while (i < text.size() && text[i] != '"' && text[i] != '\\' && text[i] != '\0') ++i;
+    return i;
 }
 
 // A piece of the catalogue as an error quotes it: at most 24 bytes.
@@ -107,12 +124,25 @@ std::optional<std::string_view> PoCatalogue::header_field(std::string_view key) 
 }
 
 char* PoCatalogue::reserve(std::size_t size) {
-    kept_.push_back(std::unique_ptr<char[]>(new char[std::max<std::size_t>(size, 1)]));
-    return kept_.back().get();
+    return blocks_.emplace_back(std::max<std::size_t>(size, 1)).data();
 }
 
+// Texts are kept in blocks of 64 KB, or one of their own when larger.
 std::string_view PoCatalogue::keep(std::string_view text) {
-    return {static_cast<const char*>(std::memcpy(reserve(text.size()), text.data(), text.size())), text.size()};
+    constexpr std::size_t block = std::size_t{64} << 10;
+    if (text.size() > left_) {
+        if (text.size() >= block / 4) {
+            return {static_cast<const char*>(std::memcpy(reserve(text.size()), text.data(), text.size())),
+                    text.size()};
+        }
+        free_ = reserve(block);
+        left_ = block;
+    }
+    if (!text.empty()) std::memcpy(free_, text.data(), text.size());
+    const std::string_view kept(free_, text.size());
+    free_ += text.size();
+    left_ -= text.size();
+    return kept;
 }
 
 // ---------------------------------------------------------------------------
@@ -388,8 +418,7 @@ bool Parser::unescape(std::string_view text, std::size_t& i, std::size_t line) {
         "expected \\a \\b \\f \\n \\r \\t \\v \\\\ \\\" \\? \\' \\NNN or \\xHH after the backslash, found ";
     ++i;  // the opening quote
     for (;;) {
-        std::size_t j = i;
-        while (j < text.size() && text[j] != '"' && text[j] != '\\' && text[j] != '\0') ++j;
+        const std::size_t j = string_stop(text, i);
         put(text.substr(i, j - i));
         if (j == text.size()) return fail(line, "expected a closing double quote before the end of the line");
         if (text[j] == '"') {
@@ -521,23 +550,37 @@ bool Parser::finish(std::size_t last_line) {
 }
 
 // Two entries of one context and msgid: found through a table of twice
-// as many slots as entries, so the check costs one hash an entry.
+// as many slots as entries, each holding an entry's ordinal and the high
+// half of its hash, so that only an entry of the same hash is looked at.
+// The hashes are taken first, so that each slot can be fetched ahead of
+// its use: the table is larger than the caches. (An ordinal takes 32 bits:
+// a catalogue of more entries would be over 60 GB.)
 std::optional<PoError> find_duplicate(const std::vector<PoEntry>& entries) {
     const std::size_t slots = std::bit_ceil(std::max<std::size_t>(entries.size() * 2, 2));
-    std::vector<std::size_t> table(slots, 0);  // an entry's ordinal + 1
     const std::hash<std::string_view> hash;
+    std::vector<std::uint64_t> hashes(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const PoEntry& entry = entries[i];
-        const std::size_t context = entry.msgctxt ? hash(*entry.msgctxt) * 31 + 1 : 0;
-        std::size_t slot = (hash(entry.msgid) ^ (context * 0x9E3779B97F4A7C15ull)) & (slots - 1);
+        const std::uint64_t context = entry.msgctxt ? hash(*entry.msgctxt) * 31 + 1 : 0;
+        hashes[i] = (hash(entry.msgid) ^ context) * 0x9E3779B97F4A7C15ull;
+    }
+    const auto slot_of = [&](std::uint64_t mixed) { return static_cast<std::size_t>(mixed >> 32) & (slots - 1); };
+    std::vector<std::uint64_t> table(slots, 0);  // the high half of a hash, and an ordinal + 1
+    constexpr std::size_t ahead = 16;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (i + ahead < entries.size()) __builtin_prefetch(&table[slot_of(hashes[i + ahead])], 1);
+        const std::uint64_t tag = hashes[i] & 0xFFFFFFFF00000000ull;
+        const PoEntry& entry = entries[i];
+        std::size_t slot = slot_of(hashes[i]);
         for (; table[slot] != 0; slot = (slot + 1) & (slots - 1)) {
-            const PoEntry& other = entries[table[slot] - 1];
+            if ((table[slot] & 0xFFFFFFFF00000000ull) != tag) continue;
+            const PoEntry& other = entries[(table[slot] & 0xFFFFFFFFu) - 1];
             if (other.msgid == entry.msgid && other.msgctxt == entry.msgctxt) {
                 return PoError{entry.line, "expected an entry of its own, found the msgctxt and msgid of line " +
                                                std::to_string(other.line) + " again"};
             }
         }
-        table[slot] = i + 1;
+        table[slot] = tag | (i + 1);
     }
     return std::nullopt;
 }
@@ -548,6 +591,10 @@ std::optional<PoError> read_po(std::string_view bytes, PoCatalogue& out) {
     out = PoCatalogue{};
     constexpr std::string_view bom = "\xEF\xBB\xBF";
     if (bytes.substr(0, bom.size()) == bom) bytes.remove_prefix(bom.size());
+    // Room for twice as many entries as exported texts make of the bytes
+    // (some 250 bytes an entry), so that the list seldom grows while it is
+    // read: growing it would copy it all. Room left unused is never touched.
+    out.entries.reserve(bytes.size() / 128);
     Parser parser(out.entries, out.reserve(bytes.size()), bytes.size());
     ByteReader reader({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
     std::size_t number = 0;
@@ -588,17 +635,9 @@ enum Trait : std::uint16_t {
     digit = 512,
 };
 
-struct Cell {
-    std::uint32_t offset;  // in the escaped text
-    std::uint16_t traits;
-    std::uint8_t width;    // columns
-    bool held;             // the second character of an escape: never a break before
-    bool break_before;
-};
+constexpr bool in(char32_t c, std::u32string_view set) { return set.find(c) != std::u32string_view::npos; }
 
-bool in(char32_t c, std::u32string_view set) { return set.find(c) != std::u32string_view::npos; }
-
-bool is_wide(char32_t c) {
+constexpr bool is_wide(char32_t c) {
     return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) || (c >= 0x3041 && c <= 0x33FF) ||
            (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
            (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
@@ -610,7 +649,13 @@ bool is_zero_width(char32_t c) {
            (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0x20D0 && c <= 0x20FF);
 }
 
-std::uint16_t traits_of(char32_t c) {
+// Wide punctuation: no break before, no break after, no break before but
+// after a space.
+constexpr std::u32string_view wide_closing = U"、。，．！？）」』】〉》〕〗〙〛｝］｠";
+constexpr std::u32string_view wide_opening = U"（「『【〈《〔〖〘〚［｛｟";
+constexpr std::u32string_view wide_glued = U"ーゝゞヽヾ々〻・゠：；ぁぃぅぇぉっゃゅょゎゕゖァィゥェォッャュョヮヵヶ";
+
+constexpr std::uint16_t traits_of(char32_t c) {
     switch (c) {
         case ' ': return space;
         case ')': case ']': return closing;
@@ -625,26 +670,30 @@ std::uint16_t traits_of(char32_t c) {
     }
     if (c >= '0' && c <= '9') return digit;
     if (!is_wide(c)) return 0;
-    static constexpr std::u32string_view wide_closing = U"、。，．！？）」』】〉》〕〗〙〛｝］｠";
-    static constexpr std::u32string_view wide_opening = U"（「『【〈《〔〖〘〚［｛｟";
-    static constexpr std::u32string_view wide_glued =
-        U"ーゝゞヽヾ々〻・゠：；ぁぃぅぇぉっゃゅょゎゕゖァィゥェォッャュョヮヵヶ";
     if (in(c, wide_closing)) return ideograph | closing;
     if (in(c, wide_opening)) return ideograph | opening;
     if (in(c, wide_glued)) return ideograph | glued;
     return ideograph;
 }
 
-// Whether a line may break between two characters; `settled` is the last
-// character before them that is not a space.
-bool break_between(std::uint16_t settled, const Cell& before, const Cell& after) {
-    if (after.held || (after.traits & (space | closing))) return false;
-    if ((settled & opening) || ((settled & quote) && (after.traits & opening))) return false;
-    if (before.traits & space) return true;
-    if (((before.traits | after.traits) & quote) || (after.traits & glued)) return false;
-    if (before.traits & hyphen) return !(after.traits & digit);
-    if ((before.traits & breaks_after) || (after.traits & breaks_before)) return true;
-    return ((before.traits | after.traits) & ideograph) != 0;
+// The traits of the ASCII characters, looked up rather than worked out:
+// most characters of most catalogues are ASCII.
+constexpr auto ascii_traits = [] {
+    std::array<std::uint16_t, 128> table{};
+    for (char32_t c = 0; c < 128; ++c) table[c] = traits_of(c);
+    return table;
+}();
+
+// Whether a line may break between two characters, by their traits;
+// `settled` is the last character before them that is not a space.
+bool break_between(std::uint16_t settled, std::uint16_t before, std::uint16_t after) {
+    if (after & (space | closing)) return false;
+    if ((settled & opening) || ((settled & quote) && (after & opening))) return false;
+    if (before & space) return true;
+    if (((before | after) & quote) || (after & glued)) return false;
+    if (before & hyphen) return !(after & digit);
+    if ((before & breaks_after) || (after & breaks_before)) return true;
+    return ((before | after) & ideograph) != 0;
 }
 
 // The code point of the UTF-8 sequence at text[i], and its length; a byte
@@ -668,20 +717,64 @@ char32_t decode(std::string_view text, std::size_t i, std::size_t& length) {
     return c;
 }
 
-// The escape letter of a byte that gettext writes as one, or 0.
-char escape_letter(char c) {
-    switch (c) {
-        case '\a': return 'a';
-        case '\b': return 'b';
-        case '\f': return 'f';
-        case '\n': return 'n';
-        case '\r': return 'r';
-        case '\t': return 't';
-        case '\v': return 'v';
-        case '\\': return '\\';
-        case '"': return '"';
-        default: return 0;
+// The escape letter of each byte that gettext writes as one, or 0.
+constexpr auto escape_letters = [] {
+    std::array<char, 256> table{};
+    table['\a'] = 'a';
+    table['\b'] = 'b';
+    table['\f'] = 'f';
+    table['\n'] = 'n';
+    table['\r'] = 'r';
+    table['\t'] = 't';
+    table['\v'] = 'v';
+    table['\\'] = '\\';
+    table['"'] = '"';
+    return table;
+}();
+char escape_letter(char c) { return escape_letters[static_cast<unsigned char>(c)]; }
+
+// A character of a string as it is written: escaped or not, its width in
+// columns, and its traits for a break before it and for one after it (an
+// escape's backslash, and its letter).
+struct Unit {
+    std::uint16_t first;
+    std::uint16_t last;
+    std::uint8_t width;
+    std::uint8_t length;  // in the string
+};
+
+Unit unit_at(std::string_view text, std::size_t i) {
+    const char c = text[i];
+    const auto byte = static_cast<unsigned char>(c);
+    if (const char letter = escape_letter(c)) return {0, ascii_traits[static_cast<unsigned char>(letter)], 2, 1};
+    // No catalogue text holds one; written so that a reader refuses it.
+    if (c == '\0') return {0, digit, 4, 1};
+    if (byte < 0x80) {
+        const std::uint8_t width = byte < 0x20 || byte == 0x7F ? 0 : 1;
+        return {ascii_traits[byte], ascii_traits[byte], width, 1};
     }
+    std::size_t length = 1;
+    const char32_t code = decode(text, i, length);
+    const std::uint16_t traits = traits_of(code);
+    const std::uint8_t width = is_zero_width(code) ? 0 : is_wide(code) ? 2 : 1;
+    return {traits, traits, width, static_cast<std::uint8_t>(length)};
+}
+
+// Appends text with gettext's escapes.
+void append_escaped(std::string& out, std::string_view text) {
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char letter = escape_letter(text[i]);
+        if (!letter && text[i] != '\0') continue;
+        out.append(text, run, i - run).append(1, '\\');
+        if (letter) {
+            out += letter;
+        } else {
+            out += "000";
+        }
+        run = i + 1;
+    }
+    out.append(text, run);
 }
 
 class Writer {
@@ -697,13 +790,11 @@ private:
     void references(std::string& out, std::string_view words);
     void flags(std::string& out, const PoEntry& entry);
     void string(std::string& out, std::string_view prefix, std::string_view name, std::string_view value);
-    void escape(std::string_view portion);
-    bool break_lines(long long start_column, long long width);
+    bool break_lines(std::string_view portion, long long start_column, long long width, bool first_break_only);
 
     long long page_width_;
     std::size_t reference_width_;
-    std::string escaped_;
-    std::vector<Cell> cells_;
+    std::vector<std::size_t> breaks_;  // where the lines of a portion start, but its first
 };
 
 void Writer::entry(const PoEntry& entry, std::string& out) {
@@ -779,63 +870,40 @@ void Writer::flags(std::string& out, const PoEntry& entry) {
     out += '\n';
 }
 
-void Writer::escape(std::string_view portion) {
-    escaped_.clear();
-    cells_.clear();
-    for (std::size_t i = 0; i < portion.size();) {
-        const auto offset = static_cast<std::uint32_t>(escaped_.size());
-        const char c = portion[i];
-        if (const char letter = escape_letter(c)) {
-            escaped_ += '\\';
-            escaped_ += letter;
-            cells_.push_back({offset, 0, 1, false, false});
-            cells_.push_back({offset + 1, traits_of(static_cast<unsigned char>(letter)), 1, true, false});
-            ++i;
-            continue;
-        }
-        if (c == '\0') {
-            // No catalogue text holds one; written so that a reader refuses it.
-            escaped_ += "\\000";
-            cells_.push_back({offset, 0, 1, false, false});
-            for (std::uint32_t k = 1; k < 4; ++k) cells_.push_back({offset + k, digit, 1, true, false});
-            ++i;
-            continue;
-        }
-        std::size_t length = 1;
-        const char32_t code = decode(portion, i, length);
-        escaped_.append(portion.substr(i, length));
-        const std::uint8_t width = is_zero_width(code) ? 0 : is_wide(code) ? 2 : 1;
-        cells_.push_back({offset, traits_of(code), width, false, false});
-        i += length;
-    }
+// Where the lines of a portion break: where a piece between two break
+// opportunities would pass the width, the break before the piece is taken.
+// Whether any is.
+bool Writer::break_lines(std::string_view portion, long long start_column, long long width, bool first_break_only) {
+    breaks_.clear();
     // gettext keeps a final "\n" on the line before it.
-    if (!portion.empty() && portion.back() == '\n') cells_[cells_.size() - 2].held = true;
-}
-
-// Marks where lines break: where a piece between two break opportunities
-// would pass the width, the break before the piece is taken. Whether any was.
-bool Writer::break_lines(long long start_column, long long width) {
-    bool any = false;
+    const std::size_t final_feed = !portion.empty() && portion.back() == '\n' ? portion.size() - 1 : npos;
     std::size_t last = npos;
     long long column = start_column;
     long long piece = 0;
+    std::uint16_t before = 0;
     std::uint16_t settled = 0;
-    for (std::size_t i = 0; i < cells_.size(); ++i) {
-        cells_[i].break_before = false;
-        if (i > 0 && !(cells_[i - 1].traits & space)) settled = cells_[i - 1].traits;
-        if (i > 0 && break_between(settled, cells_[i - 1], cells_[i])) {
-            if (last != npos && column + piece > width) {
-                cells_[last].break_before = any = true;
-                column = 0;
+    for (std::size_t i = 0; i < portion.size();) {
+        const Unit unit = unit_at(portion, i);
+        // Between two letters, as between most characters, no break.
+        if (i > 0 && (before | unit.first) != 0) {
+            if (!(before & space)) settled = before;
+            if (i != final_feed && break_between(settled, before, unit.first)) {
+                if (last != npos && column + piece > width) {
+                    breaks_.push_back(last);
+                    if (first_break_only) return true;
+                    column = 0;
+                }
+                last = i;
+                column += piece;
+                piece = 0;
             }
-            last = i;
-            column += piece;
-            piece = 0;
         }
-        piece += cells_[i].width;
+        piece += unit.width;
+        before = unit.last;
+        i += unit.length;
     }
-    if (last != npos && column + piece > width) cells_[last].break_before = any = true;
-    return any;
+    if (last != npos && column + piece > width) breaks_.push_back(last);
+    return !breaks_.empty();
 }
 
 void Writer::string(std::string& out, std::string_view prefix, std::string_view name, std::string_view value) {
@@ -844,48 +912,44 @@ void Writer::string(std::string& out, std::string_view prefix, std::string_view 
     const long long after_break = static_cast<long long>(prefix.size()) + 1;
     const long long width = page_width_ - 1 - after_break;
     const auto first_column = static_cast<long long>(name.size()) + 1;
-    // Most strings fit on their first line: no character is wider than two
-    // columns for each of its bytes.
-    if (value.find('\n') == npos && first_column + 2 * static_cast<long long>(value.size()) <= width) {
+    // Most strings fit on their first line: a character takes no more
+    // columns than its bytes, and an escape two.
+    long long columns = first_column + static_cast<long long>(value.size());
+    bool feed = false;
+    for (std::size_t i = 0; i < value.size() && columns <= width; ++i) {
+        if (escape_letter(value[i])) ++columns;
+        if (value[i] == '\0') columns += 3;
+        feed |= value[i] == '\n';
+    }
+    if (!feed && columns <= width) {
         out.append(prefix).append(name).append(" \"");
-        for (const char c : value) {
-            if (const char letter = escape_letter(c)) {
-                out += '\\';
-                out += letter;
-            } else if (c == '\0') {
-                out += "\\000";
-            } else {
-                out += c;
-            }
-        }
+        append_escaped(out, value);
         out += "\"\n";
         return;
     }
     bool first_line = true;
     std::size_t start = 0;
     do {
-        const std::size_t feed = value.find('\n', start);
-        const std::size_t end = feed == npos ? value.size() : feed + 1;
-        escape(value.substr(start, end - start));
-        for (;;) {
-            const long long column = first_line ? first_column : 0;
-            const bool broken = break_lines(column, width);
-            // A string that takes more than one line starts on the next.
-            if (first_line && !cells_.empty() && (end < value.size() || column > width || broken)) {
-                out.append(prefix).append(name).append(" \"\"\n");
-                first_line = false;
-                continue;
-            }
-            break;
+        const std::size_t line_feed = value.find('\n', start);
+        const std::size_t end = line_feed == npos ? value.size() : line_feed + 1;
+        const std::string_view portion = value.substr(start, end - start);
+        // A string that takes more than one line starts on the next.
+        if (first_line && !portion.empty() &&
+            (end < value.size() || first_column > width || break_lines(portion, first_column, width, true))) {
+            out.append(prefix).append(name).append(" \"\"\n");
+            first_line = false;
         }
+        break_lines(portion, first_line ? first_column : 0, width, false);
         out.append(prefix);
         if (first_line) out.append(name).append(" ");
         out += '"';
-        for (std::size_t i = 0; i < cells_.size(); ++i) {
-            if (cells_[i].break_before) out.append("\"\n").append(prefix).append("\"");
-            const std::size_t next = i + 1 < cells_.size() ? cells_[i + 1].offset : escaped_.size();
-            out.append(escaped_, cells_[i].offset, next - cells_[i].offset);
+        std::size_t run = 0;
+        for (const std::size_t at : breaks_) {
+            append_escaped(out, portion.substr(run, at - run));
+            out.append("\"\n").append(prefix).append("\"");
+            run = at;
         }
+        append_escaped(out, portion.substr(run));
         out += "\"\n";
         first_line = false;
         start = end;

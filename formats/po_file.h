@@ -5,12 +5,13 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "formats/bulk_buffer.h"
 
 namespace modtext {
 
@@ -74,11 +75,13 @@ public:
 
     // A copy of text that lives as long as the catalogue, moves included.
     std::string_view keep(std::string_view text);
-    // Room for size bytes that never moves, as keep.
+    // Room for size bytes of its own that never moves, as keep.
     char* reserve(std::size_t size);
 
 private:
-    std::vector<std::unique_ptr<char[]>> kept_;
+    std::vector<BulkBuffer> blocks_;
+    char* free_ = nullptr;  // what keep has left of its last block
+    std::size_t left_ = 0;
 };
 
 // Why a catalogue could not be read: the line, counted from 1, and what was

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -19,6 +18,7 @@ constexpr auto npos = std::string_view::npos;
 
 // White space between the tokens of a line, as gettext's reader takes it.
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f'); }
 bool is_word_char(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
@@ -280,8 +280,7 @@ bool Parser::tokens(std::string_view text, Marks marks, std::size_t line) {
             continue;
         }
         if (!is_word_char(c) || (c >= '0' && c <= '9')) {
-            const std::string wanted = in_entry_ ? expected() : "msgctxt, msgid or a comment";
-            return fail(line, "expected " + wanted + ", found " + quoted(text.substr(i)));
+            return fail(line, "expected " + expected() + ", found " + quoted(text.substr(i)));
         }
         std::size_t end = i;
         while (end < text.size() && is_word_char(text[end])) ++end;
@@ -297,8 +296,7 @@ bool Parser::tokens(std::string_view text, Marks marks, std::size_t line) {
         } else if (name == "msgstr") {
             word = Word::msgstr;
         } else {
-            const std::string wanted = in_entry_ ? expected() : "msgctxt, msgid or a comment";
-            return fail(line, "expected " + wanted + ", found " + quoted(name));
+            return fail(line, "expected " + expected() + ", found " + quoted(name));
         }
         long index = -1;
         std::size_t j = i;
@@ -377,10 +375,11 @@ bool Parser::keyword(Word word, long index, Marks marks, std::size_t line) {
         open(Field::forms, line);
         return true;
     }
-    return fail(line, "expected " + (in_entry_ ? expected() : "msgctxt, msgid or a comment") + ", found " + found());
+    return fail(line, "expected " + expected() + ", found " + found());
 }
 
 std::string Parser::expected() const {
+    if (field_ == Field::none) return "msgctxt, msgid or a comment";
     if (!has_string_) {
         static constexpr std::string_view names[] = {
             "", "#| msgctxt", "#| msgid", "#| msgid_plural", "msgctxt", "msgid", "msgid_plural", "msgstr", "msgstr[N]"};
@@ -401,11 +400,11 @@ bool Parser::string(std::string_view text, std::size_t& i, Marks marks, std::siz
     const bool in_previous =
         field_ == Field::prev_ctxt || field_ == Field::prev_id || field_ == Field::prev_plural;
     if (field_ == Field::none || in_previous != marks.previous) {
-        const std::string wanted = in_entry_ ? expected() : "msgctxt, msgid or a comment";
-        return fail(line, "expected " + wanted + ", found a string" + (marks.previous ? " after \"#|\"" : ""));
+        return fail(line, "expected " + expected() + ", found a string" + (marks.previous ? " after \"#|\"" : ""));
     }
     if (!same_marks(marks, line)) return false;
-    // Never more than the string's own bytes; the check guards the bound.
+    // The texts never outgrow the storage (see Parser); were they to, the
+    // read would stop here rather than write past it.
     if (static_cast<std::size_t>(end_ - at_) < text.size() - i) {
         return fail(line, "expected a catalogue whose texts fit its own size");
     }
@@ -414,7 +413,7 @@ bool Parser::string(std::string_view text, std::size_t& i, Marks marks, std::siz
 }
 
 bool Parser::unescape(std::string_view text, std::size_t& i, std::size_t line) {
-    static const std::string escapes =
+    constexpr std::string_view escapes =
         "expected \\a \\b \\f \\n \\r \\t \\v \\\\ \\\" \\? \\' \\NNN or \\xHH after the backslash, found ";
     ++i;  // the opening quote
     for (;;) {
@@ -426,7 +425,7 @@ bool Parser::unescape(std::string_view text, std::size_t& i, std::size_t line) {
             return true;
         }
         if (text[j] == '\0') return fail(line, "expected text in a string, found a NUL byte");
-        if (j + 1 == text.size()) return fail(line, escapes + std::string("the end of the line"));
+        if (j + 1 == text.size()) return fail(line, std::string(escapes) + "the end of the line");
         const char c = text[j + 1];
         i = j + 2;
         char value = 0;
@@ -449,16 +448,16 @@ bool Parser::unescape(std::string_view text, std::size_t& i, std::size_t line) {
                     for (int digits = 1; digits < 3 && i < text.size() && text[i] >= '0' && text[i] <= '7'; ++digits) {
                         number = number * 8 + static_cast<unsigned>(text[i++] - '0');
                     }
-                } else if (c == 'x' && i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i]))) {
+                } else if (c == 'x' && i < text.size() && is_hex_digit(text[i])) {
                     // As in C, every hex digit that follows counts.
-                    while (i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i]))) {
+                    while (i < text.size() && is_hex_digit(text[i])) {
                         const char d = text[i++];
                         const unsigned digit = static_cast<unsigned>(
                             d <= '9' ? d - '0' : (d | 0x20) - 'a' + 10);
                         number = number < 0x1000 ? number * 16 + digit : 0x1000;
                     }
                 } else {
-                    return fail(line, escapes + quoted(text.substr(j, 2)));
+                    return fail(line, std::string(escapes) + quoted(text.substr(j, 2)));
                 }
                 if (number == 0) return fail(line, "expected text in a string, found a NUL byte " +
                                                        quoted(text.substr(j, i - j)));

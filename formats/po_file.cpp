@@ -573,7 +573,7 @@ std::optional<PoError> find_duplicate(const std::vector<PoEntry>& entries) {
         std::size_t slot = slot_of(hashes[i]);
         for (; table[slot] != 0; slot = (slot + 1) & (slots - 1)) {
             if ((table[slot] & 0xFFFFFFFF00000000ull) != tag) continue;
-            const PoEntry& other = entries[(table[slot] & 0xFFFFFFFFu) - 1];
+            const PoEntry& other = entries[static_cast<std::size_t>(table[slot] & 0xFFFFFFFFu) - 1];
             if (other.msgid == entry.msgid && other.msgctxt == entry.msgctxt) {
                 return PoError{entry.line, "expected an entry of its own, found the msgctxt and msgid of line " +
                                                std::to_string(other.line) + " again"};

@@ -96,17 +96,19 @@ struct PoError {
 // every comment kind, msgctxt, strings split over lines, the C escapes
 // (\a \b \f \n \r \t \v \\ \" \? \' \NNN \xHH), plural forms and obsolete
 // entries. Its texts are unescaped into storage the catalogue owns. A
-// catalogue that does not parse, or that holds two entries of one context
-// and msgid, gives an error and leaves `out` with no entries.
+// catalogue that does not parse (a NUL byte in a string, escaped or not,
+// included), or that holds two entries of one context and msgid, gives an
+// error and leaves `out` with no entries.
 [[nodiscard]] std::optional<PoError> read_po(std::string_view bytes, PoCatalogue& out);
 
 // The width msgcat wraps at.
 inline constexpr int po_default_width = 79;
 
 // Writes entries as the gettext tools do: obsolete ones after the others,
-// a blank line between two, comments in the order "#", "#.", "#:", "#,",
-// "#|", strings escaped, and split after each "\n" and where a line would
-// pass `width` columns. A width of 0 or less splits only after "\n".
+// a blank line between two, comments in the order "#", "#.", "#:", "#,"
+// (fuzzy first), "#|", strings escaped, and split after each "\n" and where
+// a line would pass `width` columns. A width of 0 or less splits strings
+// only after "\n", and references at 79 columns, as msgcat --no-wrap does.
 void write_po(std::span<const PoEntry> entries, std::string& out, int width = po_default_width);
 // One entry, without the blank line before it.
 void write_po_entry(const PoEntry& entry, std::string& out, int width = po_default_width);

@@ -1,9 +1,11 @@
 // Micro-benchmarks of the parts that matter: the parser per megabyte of
 // text, the rebuild of one conversation with 1, 100 and 10000 named strings,
-// and the export of one large GFF.
+// the export of one large GFF, and the PO catalogue's reader and writer per
+// megabyte.
 #include <benchmark/benchmark.h>
 
 #include "formats/gff_image.h"
+#include "formats/po_file.h"
 #include "tools/modbuild.h"
 #include "translation/exporters.h"
 #include "translation/rebuild.h"
@@ -99,6 +101,56 @@ void BM_ExportLargeGff(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(gff.size()));
 }
 BENCHMARK(BM_ExportLargeGff)->Unit(benchmark::kMillisecond);
+
+// A catalogue of about `megabytes` MB as export lays one out: a context, a
+// label and a reference to each entry, texts of one or two lines, half of
+// them translated.
+std::string po_catalogue(int megabytes) {
+    PoCatalogue catalogue;
+    std::vector<PoEntry> entries{{.msgid = "", .msgstr = "Language: fr\nContent-Type: text/plain; charset=UTF-8\n"}};
+    std::string text;
+    for (std::size_t i = 0; text.size() < static_cast<std::size_t>(megabytes) << 20; ++i) {
+        const std::string source = "Line " + std::to_string(i) + " of the long talk, friend." +
+                                   (i % 3 ? "" : "\nAnd a \"second\" line, to be told apart.");
+        PoEntry& entry = entries.emplace_back();
+        entry.msgctxt = catalogue.keep("talk_" + std::to_string(i / 1000) + ".DLG:" + std::to_string(i % 1000));
+        entry.msgid = catalogue.keep(source);
+        if (i % 2) entry.msgstr = catalogue.keep("Ligne " + std::to_string(i) + " de la longue discussion, l'ami.");
+        entry.extracted_comments = "Text of an entry, NPC to the player\n";
+        entry.references = *entry.msgctxt;
+        if (entries.size() % 1000 == 0) {
+            write_po(entries, text);
+            text += '\n';
+            entries.clear();
+        }
+    }
+    write_po(entries, text);
+    return text;
+}
+
+void BM_ReadPo(benchmark::State& state) {
+    const std::string text = po_catalogue(64);
+    for (auto _ : state) {
+        PoCatalogue catalogue;
+        if (read_po(text, catalogue)) state.SkipWithError("the catalogue did not read");
+        benchmark::DoNotOptimize(catalogue.entries.data());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_ReadPo)->Unit(benchmark::kMillisecond);
+
+void BM_WritePo(benchmark::State& state) {
+    const std::string text = po_catalogue(64);
+    PoCatalogue catalogue;
+    if (read_po(text, catalogue)) state.SkipWithError("the catalogue did not read");
+    for (auto _ : state) {
+        std::string out;
+        write_po(catalogue.entries, out);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_WritePo)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -14,12 +14,12 @@ bool ByteReader::read_bytes(std::span<std::uint8_t> destination) {
 
 ByteView ByteReader::read_line() {
     const auto rest = bytes_.subspan(position_);
-    const auto feed = std::find(rest.begin(), rest.end(), std::uint8_t{'\n'});
-    if (feed == rest.end()) {
+    const void* feed = rest.empty() ? nullptr : std::memchr(rest.data(), '\n', rest.size());
+    if (!feed) {
         position_ = bytes_.size();
         return rest;
     }
-    std::size_t length = static_cast<std::size_t>(feed - rest.begin());
+    std::size_t length = static_cast<std::size_t>(static_cast<const std::uint8_t*>(feed) - rest.data());
     position_ += length + 1;
     if (length > 0 && rest[length - 1] == '\r') --length;
     return rest.first(length);

@@ -1,0 +1,977 @@
+#include "formats/po_file.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <limits>
+
+#include "formats/byte_reader.h"
+
+namespace modtext {
+
+namespace {
+
+constexpr auto npos = std::string_view::npos;
+
+// White space between the tokens of a line, as gettext's reader takes it.
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f'); }
+bool is_word_char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+std::string_view trim_blanks(std::string_view text) {
+    while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// The first double quote, backslash or NUL byte at or after i, or the end:
+// eight bytes at a time while none of them is one.
+std::size_t string_stop(std::string_view text, std::size_t i) {
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t highs = 0x8080808080808080ull;
+    const auto any_zero = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
+    while (i + 8 <= text.size()) {
+        std::uint64_t v;
+        std::memcpy(&v, text.data() + i, 8);
+        if (any_zero(v) | any_zero(v ^ (ones * '"')) | any_zero(v ^ (ones * '\\'))) break;
+        i += 8;
+    }
+    while (i < text.size() && text[i] != '"' && text[i] != '\\' && text[i] != '\0') ++i;
+    return i;
+}
+
+// A piece of the catalogue as an error quotes it: at most 24 bytes.
+std::string quoted(std::string_view text) {
+    constexpr std::size_t shown = 24;
+    return '"' + std::string(text.substr(0, shown)) + (text.size() > shown ? "...\"" : "\"");
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The model
+
+bool PoEntry::has_flag(std::string_view flag) const {
+    std::string_view rest = flags;
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        if (rest.substr(0, comma) == flag) return true;
+        if (comma == npos) break;
+        rest.remove_prefix(comma + 1);
+    }
+    return false;
+}
+
+std::size_t PoEntry::msgstr_count() const {
+    if (!msgid_plural) return 1;
+    return static_cast<std::size_t>(std::count(msgstr.begin(), msgstr.end(), '\0'));
+}
+
+std::string_view PoEntry::msgstr_form(std::size_t index) const {
+    if (!msgid_plural) return index == 0 ? msgstr : std::string_view{};
+    std::string_view rest = msgstr;
+    for (;;) {
+        const std::size_t end = rest.find('\0');
+        if (end == npos) return {};
+        if (index-- == 0) return rest.substr(0, end);
+        rest.remove_prefix(end + 1);
+    }
+}
+
+std::vector<PoHeaderField> po_header_fields(std::string_view header_msgstr) {
+    std::vector<PoHeaderField> fields;
+    std::string_view rest = header_msgstr;
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        const std::string_view line = rest.substr(0, end);
+        rest = end == npos ? std::string_view{} : rest.substr(end + 1);
+        const std::size_t colon = line.find(':');
+        if (colon == npos) continue;
+        std::string_view value = line.substr(colon + 1);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+        fields.push_back({line.substr(0, colon), value});
+    }
+    return fields;
+}
+
+std::optional<std::string_view> po_header_field(std::string_view header_msgstr, std::string_view key) {
+    for (const PoHeaderField& field : po_header_fields(header_msgstr)) {
+        if (field.key == key) return field.value;
+    }
+    return std::nullopt;
+}
+
+std::string po_header_text(std::span<const PoHeaderField> fields) {
+    std::string text;
+    for (const PoHeaderField& field : fields) {
+        text.append(field.key).append(": ").append(field.value).push_back('\n');
+    }
+    return text;
+}
+
+const PoEntry* PoCatalogue::header() const {
+    return !entries.empty() && entries.front().is_header() ? &entries.front() : nullptr;
+}
+
+std::optional<std::string_view> PoCatalogue::header_field(std::string_view key) const {
+    const PoEntry* entry = header();
+    return entry ? po_header_field(entry->msgstr, key) : std::nullopt;
+}
+
+char* PoCatalogue::reserve(std::size_t size) {
+    return blocks_.emplace_back(std::max<std::size_t>(size, 1)).data();
+}
+
+// Texts are kept in blocks of 64 KB, or one of their own when larger.
+std::string_view PoCatalogue::keep(std::string_view text) {
+    constexpr std::size_t block = std::size_t{64} << 10;
+    if (text.size() > left_) {
+        if (text.size() >= block / 4) {
+            return {static_cast<const char*>(std::memcpy(reserve(text.size()), text.data(), text.size())),
+                    text.size()};
+        }
+        free_ = reserve(block);
+        left_ = block;
+    }
+    if (!text.empty()) std::memcpy(free_, text.data(), text.size());
+    const std::string_view kept(free_, text.size());
+    free_ += text.size();
+    left_ -= text.size();
+    return kept;
+}
+
+// ---------------------------------------------------------------------------
+// The reader
+
+namespace {
+
+enum class Word : std::uint8_t { msgctxt, msgid, msgid_plural, msgstr };
+
+// What a line's "#~" and "#|" markers make of its tokens.
+struct Marks {
+    bool obsolete = false;
+    bool previous = false;
+};
+
+// The part of an entry its strings are going to.
+enum class Field : std::uint8_t { none, prev_ctxt, prev_id, prev_plural, ctxt, id, plural, str, forms };
+
+std::string describe(Word word, long index, Marks marks) {
+    static constexpr std::string_view names[] = {"msgctxt", "msgid", "msgid_plural", "msgstr"};
+    const std::string_view marker = marks.obsolete ? (marks.previous ? "#~| " : "#~ ") : (marks.previous ? "#| " : "");
+    std::string text = std::string(marker).append(names[static_cast<int>(word)]);
+    if (index >= 0) text.append(1, '[').append(std::to_string(index)).append(1, ']');
+    return text;
+}
+
+// Parses the lines of a catalogue one by one, unescaping its strings into
+// storage as large as the catalogue: every text there is no longer than the
+// bytes it came from, quotes, markers and escapes dropped.
+class Parser {
+public:
+    Parser(std::vector<PoEntry>& entries, char* storage, std::size_t size)
+        : entries_(entries), at_(storage), end_(storage + size) {}
+
+    bool line(std::string_view text, std::size_t number);
+    bool finish(std::size_t last_line);
+    PoError take_error() { return std::move(error_); }
+
+private:
+    bool fail(std::size_t line, std::string message) {
+        error_ = PoError{line, std::move(message)};
+        return false;
+    }
+    bool comment(std::string_view text, std::size_t line);
+    bool tokens(std::string_view text, Marks marks, std::size_t line);
+    bool keyword(Word word, long index, Marks marks, std::size_t line);
+    bool string(std::string_view text, std::size_t& i, Marks marks, std::size_t line);
+    bool unescape(std::string_view text, std::size_t& i, std::size_t line);
+    bool same_marks(Marks marks, std::size_t line);
+
+    // What the state wants next, for errors.
+    std::string expected() const;
+    bool complete() const { return (field_ == Field::str || field_ == Field::forms) && has_string_; }
+    void start_entry(Marks marks, std::size_t line);
+    void open(Field field, std::size_t line);
+    void close_field();
+    void end_entry();
+    std::string_view put_lines(const std::vector<std::string_view>& lines);
+    std::string_view put_joined(const std::vector<std::string_view>& words, char separator);
+    void put(std::string_view text) {
+        std::memcpy(at_, text.data(), text.size());
+        at_ += text.size();
+    }
+
+    std::vector<PoEntry>& entries_;
+    char* at_;
+    char* end_;
+    PoError error_;
+
+    // The comments before the next entry, as views of the catalogue's bytes.
+    std::vector<std::string_view> translator_, extracted_, references_, flags_;
+    PoEntry entry_;
+    bool in_entry_ = false;
+    std::size_t entry_line_ = 0;  // its first keyword's line, for the "#~" check
+    Field field_ = Field::none;
+    char* field_start_ = nullptr;
+    bool has_string_ = false;
+    long forms_ = 0;
+};
+
+bool Parser::line(std::string_view text, std::size_t number) {
+    // Every carriage return before the line end, so that no comment ends in one.
+    while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+    if (text.empty()) return true;
+    if (text[0] != '#') return tokens(text, {}, number);
+    if (text.size() > 1 && text[1] == '~') {
+        const bool previous = text.size() > 2 && text[2] == '|';
+        return tokens(text.substr(previous ? 3 : 2), {true, previous}, number);
+    }
+    if (text.size() > 1 && text[1] == '|') return tokens(text.substr(2), {false, true}, number);
+    return comment(text.substr(1), number);
+}
+
+bool Parser::comment(std::string_view text, std::size_t line) {
+    if (complete()) end_entry();
+    if (in_entry_) return fail(line, "expected " + expected() + ", found a comment");
+    const char kind = text.empty() ? ' ' : text[0];
+    if (kind == ':') {
+        std::string_view rest = text.substr(1);
+        for (;;) {
+            while (!rest.empty() && is_blank(rest.front())) rest.remove_prefix(1);
+            if (rest.empty()) break;
+            std::size_t end = 0;
+            while (end < rest.size() && !is_blank(rest[end])) ++end;
+            references_.push_back(rest.substr(0, end));
+            rest.remove_prefix(end);
+        }
+    } else if (kind == ',' || kind == '!') {
+        std::string_view rest = text.substr(1);
+        while (!rest.empty()) {
+            const std::size_t comma = rest.find(',');
+            const std::string_view flag = trim_blanks(rest.substr(0, comma));
+            if (!flag.empty()) flags_.push_back(flag);
+            rest = comma == npos ? std::string_view{} : rest.substr(comma + 1);
+        }
+    } else {
+        // One blank after the marker is the marker's; gettext drops it too.
+        const bool dot = kind == '.';
+        std::string_view body = text.substr(dot ? 1 : 0);
+        if (!body.empty() && body.front() == ' ') body.remove_prefix(1);
+        (dot ? extracted_ : translator_).push_back(body);
+    }
+    return true;
+}
+
+bool Parser::tokens(std::string_view text, Marks marks, std::size_t line) {
+    std::size_t i = 0;
+    for (;;) {
+        while (i < text.size() && is_blank(text[i])) ++i;
+        if (i == text.size()) return true;
+        const char c = text[i];
+        if (c == '"') {
+            if (!string(text, i, marks, line)) return false;
+            continue;
+        }
+        if (!is_word_char(c) || (c >= '0' && c <= '9')) {
+            return fail(line, "expected " + expected() + ", found " + quoted(text.substr(i)));
+        }
+        std::size_t end = i;
+        while (end < text.size() && is_word_char(text[end])) ++end;
+        const std::string_view name = text.substr(i, end - i);
+        i = end;
+        Word word;
+        if (name == "msgctxt") {
+            word = Word::msgctxt;
+        } else if (name == "msgid") {
+            word = Word::msgid;
+        } else if (name == "msgid_plural") {
+            word = Word::msgid_plural;
+        } else if (name == "msgstr") {
+            word = Word::msgstr;
+        } else {
+            return fail(line, "expected " + expected() + ", found " + quoted(name));
+        }
+        long index = -1;
+        std::size_t j = i;
+        while (j < text.size() && is_blank(text[j])) ++j;
+        if (word == Word::msgstr && j < text.size() && text[j] == '[') {
+            ++j;
+            while (j < text.size() && is_blank(text[j])) ++j;
+            const std::size_t digits = j;
+            index = 0;
+            while (j < text.size() && text[j] >= '0' && text[j] <= '9' && index < 1000000) {
+                index = index * 10 + (text[j++] - '0');
+            }
+            while (j < text.size() && is_blank(text[j])) ++j;
+            if (j == digits || j == text.size() || text[j] != ']') {
+                return fail(line, "expected a plural form's number and \"]\" after \"msgstr[\", found " +
+                                      quoted(text.substr(digits)));
+            }
+            i = j + 1;
+        }
+        if (!keyword(word, index, marks, line)) return false;
+    }
+}
+
+bool Parser::same_marks(Marks marks, std::size_t line) {
+    if (marks.obsolete == entry_.obsolete) return true;
+    return fail(line, std::string(entry_.obsolete ? "expected \"#~\"" : "expected no \"#~\"") +
+                          " at the start of this line, as on line " + std::to_string(entry_line_) +
+                          " of the same entry");
+}
+
+bool Parser::keyword(Word word, long index, Marks marks, std::size_t line) {
+    const auto found = [&] { return describe(word, index, marks); };
+    if (complete()) {
+        // Another plural form, or the next entry.
+        if (field_ == Field::forms && word == Word::msgstr && !marks.previous) {
+            if (!same_marks(marks, line)) return false;
+            if (index != forms_) {
+                return fail(line, "expected msgstr[" + std::to_string(forms_) + "], found " + found());
+            }
+            *at_++ = '\0';  // the forms are one text, each ended by a NUL
+            ++forms_;
+            has_string_ = false;
+            return true;
+        }
+        end_entry();
+    }
+    if (in_entry_ && !has_string_) return fail(line, "expected " + expected() + ", found " + found());
+    if (in_entry_ && !same_marks(marks, line)) return false;
+
+    const bool in_previous =
+        field_ == Field::prev_ctxt || field_ == Field::prev_id || field_ == Field::prev_plural;
+    if (marks.previous) {
+        if (field_ == Field::none && (word == Word::msgctxt || word == Word::msgid)) {
+            start_entry(marks, line);
+            open(word == Word::msgctxt ? Field::prev_ctxt : Field::prev_id, line);
+            return true;
+        }
+        if ((field_ == Field::prev_ctxt && word == Word::msgid) ||
+            (field_ == Field::prev_id && word == Word::msgid_plural)) {
+            open(word == Word::msgid ? Field::prev_id : Field::prev_plural, line);
+            return true;
+        }
+    } else if ((field_ == Field::none || in_previous) && (word == Word::msgctxt || word == Word::msgid)) {
+        if (field_ == Field::none) start_entry(marks, line);
+        open(word == Word::msgctxt ? Field::ctxt : Field::id, line);
+        return true;
+    } else if ((field_ == Field::ctxt && word == Word::msgid) ||
+               (field_ == Field::id && word == Word::msgid_plural)) {
+        open(word == Word::msgid ? Field::id : Field::plural, line);
+        return true;
+    } else if (field_ == Field::id && word == Word::msgstr && index < 0) {
+        open(Field::str, line);
+        return true;
+    } else if (field_ == Field::plural && word == Word::msgstr && index == 0) {
+        forms_ = 1;
+        open(Field::forms, line);
+        return true;
+    }
+    return fail(line, "expected " + expected() + ", found " + found());
+}
+
+std::string Parser::expected() const {
+    if (field_ == Field::none) return "msgctxt, msgid or a comment";
+    if (!has_string_) {
+        static constexpr std::string_view names[] = {
+            "", "#| msgctxt", "#| msgid", "#| msgid_plural", "msgctxt", "msgid", "msgid_plural", "msgstr", "msgstr[N]"};
+        return "a string after " + std::string(names[static_cast<int>(field_)]);
+    }
+    switch (field_) {
+        case Field::prev_ctxt: return "a string or \"#| msgid\"";
+        case Field::prev_id: return "a string, \"#| msgid_plural\", msgctxt or msgid";
+        case Field::prev_plural: return "a string, msgctxt or msgid";
+        case Field::ctxt: return "a string or msgid";
+        case Field::id: return "a string, msgid_plural or msgstr";
+        case Field::plural: return "a string or msgstr[0]";
+        default: return "a string or the next entry";
+    }
+}
+
+bool Parser::string(std::string_view text, std::size_t& i, Marks marks, std::size_t line) {
+    const bool in_previous =
+        field_ == Field::prev_ctxt || field_ == Field::prev_id || field_ == Field::prev_plural;
+    if (field_ == Field::none || in_previous != marks.previous) {
+        return fail(line, "expected " + expected() + ", found a string" + (marks.previous ? " after \"#|\"" : ""));
+    }
+    if (!same_marks(marks, line)) return false;
+    // The texts never outgrow the storage (see Parser); were they to, the
+    // read would stop here rather than write past it.
+    if (static_cast<std::size_t>(end_ - at_) < text.size() - i) {
+        return fail(line, "expected a catalogue whose texts fit its own size");
+    }
+    has_string_ = true;
+    return unescape(text, i, line);
+}
+
+bool Parser::unescape(std::string_view text, std::size_t& i, std::size_t line) {
+    constexpr std::string_view escapes =
+        "expected \\a \\b \\f \\n \\r \\t \\v \\\\ \\\" \\? \\' \\NNN or \\xHH after the backslash, found ";
+    ++i;  // the opening quote
+    for (;;) {
+        const std::size_t j = string_stop(text, i);
+        put(text.substr(i, j - i));
+        if (j == text.size()) return fail(line, "expected a closing double quote before the end of the line");
+        if (text[j] == '"') {
+            i = j + 1;
+            return true;
+        }
+        if (text[j] == '\0') return fail(line, "expected text in a string, found a NUL byte");
+        if (j + 1 == text.size()) return fail(line, std::string(escapes) + "the end of the line");
+        const char c = text[j + 1];
+        i = j + 2;
+        char value = 0;
+        switch (c) {
+            case 'a': value = '\a'; break;
+            case 'b': value = '\b'; break;
+            case 'f': value = '\f'; break;
+            case 'n': value = '\n'; break;
+            case 'r': value = '\r'; break;
+            case 't': value = '\t'; break;
+            case 'v': value = '\v'; break;
+            case '\\':
+            case '"':
+            case '?':
+            case '\'': value = c; break;
+            default: {
+                unsigned number = 0;
+                if (c >= '0' && c <= '7') {
+                    number = static_cast<unsigned>(c - '0');
+                    for (int digits = 1; digits < 3 && i < text.size() && text[i] >= '0' && text[i] <= '7'; ++digits) {
+                        number = number * 8 + static_cast<unsigned>(text[i++] - '0');
+                    }
+                } else if (c == 'x' && i < text.size() && is_hex_digit(text[i])) {
+                    // As in C, every hex digit that follows counts.
+                    while (i < text.size() && is_hex_digit(text[i])) {
+                        const char d = text[i++];
+                        const unsigned digit = static_cast<unsigned>(
+                            d <= '9' ? d - '0' : (d | 0x20) - 'a' + 10);
+                        number = number < 0x1000 ? number * 16 + digit : 0x1000;
+                    }
+                } else {
+                    return fail(line, std::string(escapes) + quoted(text.substr(j, 2)));
+                }
+                if (number == 0) return fail(line, "expected text in a string, found a NUL byte " +
+                                                       quoted(text.substr(j, i - j)));
+                if (number > 0xFF) {
+                    return fail(line, "expected an escape of one byte (at most \\377 or \\xFF), found " +
+                                          quoted(text.substr(j, i - j)));
+                }
+                value = static_cast<char>(number);
+            }
+        }
+        *at_++ = value;
+    }
+}
+
+void Parser::start_entry(Marks marks, std::size_t line) {
+    entry_ = PoEntry{};
+    entry_.obsolete = marks.obsolete;
+    entry_line_ = line;
+    in_entry_ = true;
+    entry_.translator_comments = put_lines(translator_);
+    entry_.extracted_comments = put_lines(extracted_);
+    entry_.references = put_joined(references_, ' ');
+    entry_.flags = put_joined(flags_, ',');
+    translator_.clear();
+    extracted_.clear();
+    references_.clear();
+    flags_.clear();
+}
+
+// Each line with its line feed: never longer than the line with its marker.
+std::string_view Parser::put_lines(const std::vector<std::string_view>& lines) {
+    const char* start = at_;
+    for (const std::string_view line : lines) {
+        put(line);
+        *at_++ = '\n';
+    }
+    return {start, static_cast<std::size_t>(at_ - start)};
+}
+
+// Never longer than the words with the markers and blanks between them.
+std::string_view Parser::put_joined(const std::vector<std::string_view>& words, char separator) {
+    const char* start = at_;
+    for (const std::string_view word : words) {
+        if (at_ != start) *at_++ = separator;
+        put(word);
+    }
+    return {start, static_cast<std::size_t>(at_ - start)};
+}
+
+void Parser::open(Field field, std::size_t line) {
+    close_field();
+    field_ = field;
+    field_start_ = at_;
+    has_string_ = false;
+    if (field == Field::id) entry_.line = line;
+}
+
+void Parser::close_field() {
+    if (!field_start_) return;
+    const std::string_view text(field_start_, static_cast<std::size_t>(at_ - field_start_));
+    switch (field_) {
+        case Field::prev_ctxt: entry_.previous_msgctxt = text; break;
+        case Field::prev_id: entry_.previous_msgid = text; break;
+        case Field::prev_plural: entry_.previous_msgid_plural = text; break;
+        case Field::ctxt: entry_.msgctxt = text; break;
+        case Field::id: entry_.msgid = text; break;
+        case Field::plural: entry_.msgid_plural = text; break;
+        case Field::str:
+        case Field::forms: entry_.msgstr = text; break;
+        case Field::none: break;
+    }
+}
+
+void Parser::end_entry() {
+    if (field_ == Field::forms) {
+        *at_++ = '\0';
+    }
+    close_field();
+    entries_.push_back(entry_);
+    field_ = Field::none;
+    field_start_ = nullptr;
+    in_entry_ = false;
+}
+
+bool Parser::finish(std::size_t last_line) {
+    if (complete()) end_entry();
+    if (in_entry_) return fail(last_line, "expected " + expected() + ", found the end of the file");
+    return true;
+}
+
+// Two entries of one context and msgid: found through a table of twice
+// as many slots as entries, each holding an entry's ordinal and the high
+// half of its hash, so that only an entry of the same hash is looked at.
+// The hashes are taken first, so that each slot can be fetched ahead of
+// its use: the table is larger than the caches. (An ordinal takes 32 bits:
+// a catalogue of more entries would be over 60 GB.)
+std::optional<PoError> find_duplicate(const std::vector<PoEntry>& entries) {
+    const std::size_t slots = std::bit_ceil(std::max<std::size_t>(entries.size() * 2, 2));
+    const std::hash<std::string_view> hash;
+    std::vector<std::uint64_t> hashes(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const PoEntry& entry = entries[i];
+        const std::uint64_t context = entry.msgctxt ? hash(*entry.msgctxt) * 31 + 1 : 0;
+        hashes[i] = (hash(entry.msgid) ^ context) * 0x9E3779B97F4A7C15ull;
+    }
+    const auto slot_of = [&](std::uint64_t mixed) { return static_cast<std::size_t>(mixed >> 32) & (slots - 1); };
+    std::vector<std::uint64_t> table(slots, 0);  // the high half of a hash, and an ordinal + 1
+    constexpr std::size_t ahead = 16;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (i + ahead < entries.size()) __builtin_prefetch(&table[slot_of(hashes[i + ahead])], 1);
+        const std::uint64_t tag = hashes[i] & 0xFFFFFFFF00000000ull;
+        const PoEntry& entry = entries[i];
+        std::size_t slot = slot_of(hashes[i]);
+        for (; table[slot] != 0; slot = (slot + 1) & (slots - 1)) {
+            if ((table[slot] & 0xFFFFFFFF00000000ull) != tag) continue;
+            const PoEntry& other = entries[static_cast<std::size_t>(table[slot] & 0xFFFFFFFFu) - 1];
+            if (other.msgid == entry.msgid && other.msgctxt == entry.msgctxt) {
+                return PoError{entry.line, "expected an entry of its own, found the msgctxt and msgid of line " +
+                                               std::to_string(other.line) + " again"};
+            }
+        }
+        table[slot] = tag | (i + 1);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<PoError> read_po(std::string_view bytes, PoCatalogue& out) {
+    out = PoCatalogue{};
+    constexpr std::string_view bom = "\xEF\xBB\xBF";
+    if (bytes.substr(0, bom.size()) == bom) bytes.remove_prefix(bom.size());
+    // Room for twice as many entries as exported texts make of the bytes
+    // (some 250 bytes an entry), so that the list seldom grows while it is
+    // read: growing it would copy it all. Room left unused is never touched.
+    out.entries.reserve(bytes.size() / 128);
+    Parser parser(out.entries, out.reserve(bytes.size()), bytes.size());
+    ByteReader reader({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+    std::size_t number = 0;
+    bool ok = true;
+    while (ok && !reader.at_end()) {
+        const ByteView line = reader.read_line();
+        ok = parser.line({reinterpret_cast<const char*>(line.data()), line.size()}, ++number);
+    }
+    const std::size_t last_line = std::max<std::size_t>(number, 1);
+    std::optional<PoError> error;
+    if (!ok || !parser.finish(last_line)) {
+        error = parser.take_error();
+    } else {
+        error = find_duplicate(out.entries);
+    }
+    if (error) out = PoCatalogue{};
+    return error;
+}
+
+// ---------------------------------------------------------------------------
+// The writer
+
+namespace {
+
+// How a character takes part in line breaking: a few classes of the Unicode
+// line breaking rules as gettext's writer applies them, for the characters
+// that catalogues of game texts hold.
+enum Trait : std::uint16_t {
+    space = 1,            // a break may follow
+    closing = 2,          // no break before, even after a space: ) ] } ! ? , . : ; / and wide forms
+    opening = 4,          // no break after, even before spaces: ( [ { and wide forms
+    quote = 8,            // no break before or after, but after a space; none before an opening after one
+    glued = 16,           // no break before, but after a space: hyphens, dashes, bars, small kana
+    hyphen = 32,          // a break may follow, unless a digit does: - , . : ; /
+    breaks_after = 64,    // a break may follow: ! ? } | dashes and ellipses
+    breaks_before = 128,  // a break may come before: the em dash
+    ideograph = 256,      // a break may come before and after
+    digit = 512,
+};
+
+constexpr bool in(char32_t c, std::u32string_view set) { return set.find(c) != std::u32string_view::npos; }
+
+constexpr bool is_wide(char32_t c) {
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) || (c >= 0x3041 && c <= 0x33FF) ||
+           (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
+           (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+bool is_zero_width(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c < 0xA0) || (c >= 0x300 && c <= 0x36F) || (c >= 0x200B && c <= 0x200F) ||
+           (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0x20D0 && c <= 0x20FF);
+}
+
+// Wide punctuation: no break before, no break after, no break before but
+// after a space.
+constexpr std::u32string_view wide_closing = U"、。，．！？）」』】〉》〕〗〙〛｝］｠";
+constexpr std::u32string_view wide_opening = U"（「『【〈《〔〖〘〚［｛｟";
+constexpr std::u32string_view wide_glued = U"ーゝゞヽヾ々〻・゠：；ぁぃぅぇぉっゃゅょゎゕゖァィゥェォッャュョヮヵヶ";
+
+constexpr std::uint16_t traits_of(char32_t c) {
+    switch (c) {
+        case ' ': return space;
+        case ')': case ']': return closing;
+        case ',': case '.': case ':': case ';': case '/': return closing | hyphen;
+        case '}': case '!': case '?': return closing | breaks_after;
+        case '(': case '[': case '{': case 0xA1: case 0xBF: return opening;
+        case '"': case '\'': case 0xAB: case 0xBB: return quote;
+        case '-': return glued | hyphen;
+        case '|': case 0x2013: case 0x2026: return glued | breaks_after;
+        case 0x2014: return breaks_before | breaks_after;
+        default: break;
+    }
+    if (c >= '0' && c <= '9') return digit;
+    if (!is_wide(c)) return 0;
+    if (in(c, wide_closing)) return ideograph | closing;
+    if (in(c, wide_opening)) return ideograph | opening;
+    if (in(c, wide_glued)) return ideograph | glued;
+    return ideograph;
+}
+
+// The traits of the ASCII characters, looked up rather than worked out:
+// most characters of most catalogues are ASCII.
+constexpr auto ascii_traits = [] {
+    std::array<std::uint16_t, 128> table{};
+    for (char32_t c = 0; c < 128; ++c) table[c] = traits_of(c);
+    return table;
+}();
+
+// Whether a line may break between two characters, by their traits;
+// `settled` is the last character before them that is not a space.
+bool break_between(std::uint16_t settled, std::uint16_t before, std::uint16_t after) {
+    if (after & (space | closing)) return false;
+    if ((settled & opening) || ((settled & quote) && (after & opening))) return false;
+    if (before & space) return true;
+    if (((before | after) & quote) || (after & glued)) return false;
+    if (before & hyphen) return !(after & digit);
+    if ((before & breaks_after) || (after & breaks_before)) return true;
+    return ((before | after) & ideograph) != 0;
+}
+
+// The code point of the UTF-8 sequence at text[i], and its length; a byte
+// that starts no valid sequence stands for itself.
+char32_t decode(std::string_view text, std::size_t i, std::size_t& length) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    length = 1;
+    if (lead < 0x80) return lead;
+    const std::size_t need = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead < 0xE0 ? 2 : 0;
+    if (need == 0 || i + need > text.size()) return lead;
+    char32_t c = lead & (need == 2 ? 0x1F : need == 3 ? 0x0F : 0x07);
+    for (std::size_t k = 1; k < need; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return lead;
+        c = (c << 6) | (byte(i + k) & 0x3F);
+    }
+    if ((need == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) || (need == 4 && (c < 0x10000 || c > 0x10FFFF))) {
+        return lead;
+    }
+    length = need;
+    return c;
+}
+
+// The escape letter of each byte that gettext writes as one, or 0.
+constexpr auto escape_letters = [] {
+    std::array<char, 256> table{};
+    table['\a'] = 'a';
+    table['\b'] = 'b';
+    table['\f'] = 'f';
+    table['\n'] = 'n';
+    table['\r'] = 'r';
+    table['\t'] = 't';
+    table['\v'] = 'v';
+    table['\\'] = '\\';
+    table['"'] = '"';
+    return table;
+}();
+char escape_letter(char c) { return escape_letters[static_cast<unsigned char>(c)]; }
+
+// A character of a string as it is written: escaped or not, its width in
+// columns, and its traits for a break before it and for one after it (an
+// escape's backslash, and its letter).
+struct Unit {
+    std::uint16_t first;
+    std::uint16_t last;
+    std::uint8_t width;
+    std::uint8_t length;  // in the string
+};
+
+Unit unit_at(std::string_view text, std::size_t i) {
+    const char c = text[i];
+    const auto byte = static_cast<unsigned char>(c);
+    if (const char letter = escape_letter(c)) return {0, ascii_traits[static_cast<unsigned char>(letter)], 2, 1};
+    // No catalogue text holds one; written so that a reader refuses it.
+    if (c == '\0') return {0, digit, 4, 1};
+    if (byte < 0x80) {
+        const std::uint8_t width = byte < 0x20 || byte == 0x7F ? 0 : 1;
+        return {ascii_traits[byte], ascii_traits[byte], width, 1};
+    }
+    std::size_t length = 1;
+    const char32_t code = decode(text, i, length);
+    const std::uint16_t traits = traits_of(code);
+    const std::uint8_t width = is_zero_width(code) ? 0 : is_wide(code) ? 2 : 1;
+    return {traits, traits, width, static_cast<std::uint8_t>(length)};
+}
+
+// Appends text with gettext's escapes.
+void append_escaped(std::string& out, std::string_view text) {
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char letter = escape_letter(text[i]);
+        if (!letter && text[i] != '\0') continue;
+        out.append(text, run, i - run).append(1, '\\');
+        if (letter) {
+            out += letter;
+        } else {
+            out += "000";
+        }
+        run = i + 1;
+    }
+    out.append(text, run);
+}
+
+class Writer {
+public:
+    explicit Writer(int width)
+        : page_width_(width > 0 ? width : std::numeric_limits<int>::max()),
+          reference_width_(static_cast<std::size_t>(width > 0 ? width : po_default_width)) {}
+
+    void entry(const PoEntry& entry, std::string& out);
+
+private:
+    void comment_lines(std::string& out, std::string_view marker, std::string_view lines);
+    void references(std::string& out, std::string_view words);
+    void flags(std::string& out, const PoEntry& entry);
+    void string(std::string& out, std::string_view prefix, std::string_view name, std::string_view value);
+    bool break_lines(std::string_view portion, long long start_column, long long width, bool first_break_only);
+
+    long long page_width_;
+    std::size_t reference_width_;
+    std::vector<std::size_t> breaks_;  // where the lines of a portion start, but its first
+};
+
+void Writer::entry(const PoEntry& entry, std::string& out) {
+    comment_lines(out, "#", entry.translator_comments);
+    comment_lines(out, "#.", entry.extracted_comments);
+    if (!entry.references.empty()) references(out, entry.references);
+    if (!entry.flags.empty()) flags(out, entry);
+    const std::string_view previous = entry.obsolete ? "#~| " : "#| ";
+    if (entry.previous_msgctxt) string(out, previous, "msgctxt", *entry.previous_msgctxt);
+    if (entry.previous_msgid) string(out, previous, "msgid", *entry.previous_msgid);
+    if (entry.previous_msgid_plural) string(out, previous, "msgid_plural", *entry.previous_msgid_plural);
+    const std::string_view prefix = entry.obsolete ? "#~ " : "";
+    if (entry.msgctxt) string(out, prefix, "msgctxt", *entry.msgctxt);
+    string(out, prefix, "msgid", entry.msgid);
+    if (!entry.msgid_plural) {
+        string(out, prefix, "msgstr", entry.msgstr);
+        return;
+    }
+    string(out, prefix, "msgid_plural", *entry.msgid_plural);
+    const std::size_t forms = entry.msgstr_count();
+    for (std::size_t k = 0; k < forms; ++k) {
+        string(out, prefix, "msgstr[" + std::to_string(k) + "]", entry.msgstr_form(k));
+    }
+}
+
+void Writer::comment_lines(std::string& out, std::string_view marker, std::string_view lines) {
+    while (!lines.empty()) {
+        const std::size_t end = lines.find('\n');
+        const std::string_view line = lines.substr(0, end);
+        out += marker;
+        if (!line.empty()) out.append(" ").append(line);
+        out += '\n';
+        if (end == npos) break;
+        lines.remove_prefix(end + 1);
+    }
+}
+
+void Writer::references(std::string& out, std::string_view words) {
+    out += "#:";
+    std::size_t column = 2;
+    while (!words.empty()) {
+        const std::size_t end = words.find(' ');
+        const std::string_view word = words.substr(0, end);
+        words = end == npos ? std::string_view{} : words.substr(end + 1);
+        if (word.empty()) continue;
+        if (column > 2 && column + word.size() + 1 > reference_width_) {
+            out += "\n#:";
+            column = 2;
+        }
+        out.append(" ").append(word);
+        column += word.size() + 1;
+    }
+    out += '\n';
+}
+
+// "fuzzy" first, then the others as they are held.
+void Writer::flags(std::string& out, const PoEntry& entry) {
+    out += "#,";
+    const char* separator = " ";
+    if (entry.fuzzy()) {
+        out += " fuzzy";
+        separator = ", ";
+    }
+    std::string_view rest = entry.flags;
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        const std::string_view flag = rest.substr(0, comma);
+        rest = comma == npos ? std::string_view{} : rest.substr(comma + 1);
+        if (flag.empty() || flag == "fuzzy") continue;
+        out.append(separator).append(flag);
+        separator = ", ";
+    }
+    out += '\n';
+}
+
+// Where the lines of a portion break: where a piece between two break
+// opportunities would pass the width, the break before the piece is taken.
+// Whether any is.
+bool Writer::break_lines(std::string_view portion, long long start_column, long long width, bool first_break_only) {
+    breaks_.clear();
+    // gettext keeps a final "\n" on the line before it.
+    const std::size_t final_feed = !portion.empty() && portion.back() == '\n' ? portion.size() - 1 : npos;
+    std::size_t last = npos;
+    long long column = start_column;
+    long long piece = 0;
+    std::uint16_t before = 0;
+    std::uint16_t settled = 0;
+    for (std::size_t i = 0; i < portion.size();) {
+        const Unit unit = unit_at(portion, i);
+        // Between two letters, as between most characters, no break.
+        if (i > 0 && (before | unit.first) != 0) {
+            if (!(before & space)) settled = before;
+            if (i != final_feed && break_between(settled, before, unit.first)) {
+                if (last != npos && column + piece > width) {
+                    breaks_.push_back(last);
+                    if (first_break_only) return true;
+                    column = 0;
+                }
+                last = i;
+                column += piece;
+                piece = 0;
+            }
+        }
+        piece += unit.width;
+        before = unit.last;
+        i += unit.length;
+    }
+    if (last != npos && column + piece > width) breaks_.push_back(last);
+    return !breaks_.empty();
+}
+
+void Writer::string(std::string& out, std::string_view prefix, std::string_view name, std::string_view value) {
+    // Columns are counted after the prefix and an opening quote, as gettext
+    // counts them; a line leaves room for its closing quote.
+    const long long after_break = static_cast<long long>(prefix.size()) + 1;
+    const long long width = page_width_ - 1 - after_break;
+    const auto first_column = static_cast<long long>(name.size()) + 1;
+    // Most strings fit on their first line: a character takes no more
+    // columns than its bytes, and an escape two.
+    long long columns = first_column + static_cast<long long>(value.size());
+    bool feed = false;
+    for (std::size_t i = 0; i < value.size() && columns <= width; ++i) {
+        if (escape_letter(value[i])) ++columns;
+        if (value[i] == '\0') columns += 3;
+        feed |= value[i] == '\n';
+    }
+    if (!feed && columns <= width) {
+        out.append(prefix).append(name).append(" \"");
+        append_escaped(out, value);
+        out += "\"\n";
+        return;
+    }
+    bool first_line = true;
+    std::size_t start = 0;
+    do {
+        const std::size_t line_feed = value.find('\n', start);
+        const std::size_t end = line_feed == npos ? value.size() : line_feed + 1;
+        const std::string_view portion = value.substr(start, end - start);
+        // A string that takes more than one line starts on the next.
+        if (first_line && !portion.empty() &&
+            (end < value.size() || first_column > width || break_lines(portion, first_column, width, true))) {
+            out.append(prefix).append(name).append(" \"\"\n");
+            first_line = false;
+        }
+        break_lines(portion, first_line ? first_column : 0, width, false);
+        out.append(prefix);
+        if (first_line) out.append(name).append(" ");
+        out += '"';
+        std::size_t run = 0;
+        for (const std::size_t at : breaks_) {
+            append_escaped(out, portion.substr(run, at - run));
+            out.append("\"\n").append(prefix).append("\"");
+            run = at;
+        }
+        append_escaped(out, portion.substr(run));
+        out += "\"\n";
+        first_line = false;
+        start = end;
+    } while (start < value.size());
+}
+
+}  // namespace
+
+void write_po_entry(const PoEntry& entry, std::string& out, int width) {
+    Writer(width).entry(entry, out);
+}
+
+void write_po(std::span<const PoEntry> entries, std::string& out, int width) {
+    Writer writer(width);
+    bool first = true;
+    for (const bool obsolete : {false, true}) {
+        for (const PoEntry& entry : entries) {
+            if (entry.obsolete != obsolete) continue;
+            if (!first) out += '\n';
+            first = false;
+            writer.entry(entry, out);
+        }
+    }
+}
+
+}  // namespace modtext

@@ -1,0 +1,116 @@
+// Translation catalogues in the PO format of GNU gettext: the entry model,
+// a reader over a whole catalogue in memory and a writer laid out as the
+// gettext tools write. The project's own, because the Windows build has no
+// gettext library.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "formats/bulk_buffer.h"
+
+namespace modtext {
+
+// One entry. Its texts are views: into the catalogue's storage for a
+// catalogue that was read, and into whatever its builder keeps alive
+// (PoCatalogue::keep) for one built in memory. No text holds a NUL byte.
+struct PoEntry {
+    std::optional<std::string_view> msgctxt{};  // absent is not the same as empty
+    std::string_view msgid{};
+    std::optional<std::string_view> msgid_plural{};
+    // The translation. An entry with msgid_plural holds its forms msgstr[0],
+    // msgstr[1], ... here, each ended by a NUL byte.
+    std::string_view msgstr{};
+
+    // Comments, without their markers. Translator ("# ") and extracted
+    // ("#. ") comments are lines, each ended by '\n'; references ("#:") are
+    // words joined by one space; flags ("#,") are joined by commas.
+    std::string_view translator_comments{};
+    std::string_view extracted_comments{};
+    std::string_view references{};
+    std::string_view flags{};
+
+    // What msgmerge keeps of a changed entry: the "#|" strings.
+    std::optional<std::string_view> previous_msgctxt{};
+    std::optional<std::string_view> previous_msgid{};
+    std::optional<std::string_view> previous_msgid_plural{};
+
+    bool obsolete = false;  // a "#~" entry
+    std::size_t line = 0;   // where its msgid stands, from 1; 0 when built in memory
+
+    bool has_flag(std::string_view flag) const;
+    bool fuzzy() const { return has_flag("fuzzy"); }
+    // The entry that holds the catalogue's header fields.
+    bool is_header() const { return !msgctxt && msgid.empty() && !obsolete; }
+    // Plural forms, or the one translation of an entry without msgid_plural.
+    std::size_t msgstr_count() const;
+    std::string_view msgstr_form(std::size_t index) const;
+};
+
+// One "Key: value" line of the header entry's msgstr.
+struct PoHeaderField {
+    std::string_view key;
+    std::string_view value;
+};
+
+// The header's fields, in order; lines without a colon are not fields.
+std::vector<PoHeaderField> po_header_fields(std::string_view header_msgstr);
+// The first field of that key, its value without the blanks after the colon.
+std::optional<std::string_view> po_header_field(std::string_view header_msgstr, std::string_view key);
+// A header msgstr: "Key: value\n" for each field.
+std::string po_header_text(std::span<const PoHeaderField> fields);
+
+class PoCatalogue {
+public:
+    // In the order of the file: the header entry, where there is one, first.
+    std::vector<PoEntry> entries;
+
+    // The first entry, when it is the header.
+    const PoEntry* header() const;
+    std::optional<std::string_view> header_field(std::string_view key) const;
+
+    // A copy of text that lives as long as the catalogue, moves included.
+    std::string_view keep(std::string_view text);
+    // Room for size bytes of its own that never moves, as keep.
+    char* reserve(std::size_t size);
+
+private:
+    std::vector<BulkBuffer> blocks_;
+    char* free_ = nullptr;  // what keep has left of its last block
+    std::size_t left_ = 0;
+};
+
+// Why a catalogue could not be read: the line, counted from 1, and what was
+// expected there.
+struct PoError {
+    std::size_t line = 0;
+    std::string message;
+    std::string text() const { return "line " + std::to_string(line) + ": " + message; }
+};
+
+// Reads a whole catalogue: UTF-8 byte order mark, LF or CR LF line ends,
+// every comment kind, msgctxt, strings split over lines, the C escapes
+// (\a \b \f \n \r \t \v \\ \" \? \' \NNN \xHH), plural forms and obsolete
+// entries. Its texts are unescaped into storage the catalogue owns. A
+// catalogue that does not parse (a NUL byte in a string, escaped or not,
+// included), or that holds two entries of one context and msgid, gives an
+// error and leaves `out` with no entries.
+[[nodiscard]] std::optional<PoError> read_po(std::string_view bytes, PoCatalogue& out);
+
+// The width msgcat wraps at.
+inline constexpr int po_default_width = 79;
+
+// Writes entries as the gettext tools do: obsolete ones after the others,
+// a blank line between two, comments in the order "#", "#.", "#:", "#,"
+// (fuzzy first), "#|", strings escaped, and split after each "\n" and where
+// a line would pass `width` columns. A width of 0 or less splits strings
+// only after "\n", and references at 79 columns, as msgcat --no-wrap does.
+void write_po(std::span<const PoEntry> entries, std::string& out, int width = po_default_width);
+// One entry, without the blank line before it.
+void write_po_entry(const PoEntry& entry, std::string& out, int width = po_default_width);
+
+}  // namespace modtext

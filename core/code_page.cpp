@@ -1,0 +1,101 @@
+#include "core/code_page.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace modtext {
+
+bool is_code_page(std::uint64_t number) {
+    return std::find(code_pages.begin(), code_pages.end(), number) != code_pages.end();
+}
+
+std::uint16_t default_code_page(std::size_t row) {
+    static constexpr std::array<std::uint16_t, language_count> defaults{1252, 1252, 1252, 1252, 1252,
+                                                                        1250, 949,  950,  936,  932};
+    return defaults[row];
+}
+
+std::optional<std::string> add_code_page_choice(CodePageChoices& choices, std::string_view choice) {
+    const std::size_t equals = choice.find('=');
+    if (equals == std::string_view::npos) return "--codepage needs LANG=CP, such as polish=1250";
+    const std::string_view name = choice.substr(0, equals);
+    const std::string_view number = choice.substr(equals + 1);
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (number.empty() || error != std::errc() || end != number.data() + number.size() || !is_code_page(value)) {
+        return "code page \"" + std::string(number) + "\" for " + std::string(name) + " is not one of " +
+               std::string(code_page_list);
+    }
+    const auto page = static_cast<std::uint16_t>(value);
+    if (name == "script") {
+        choices.script = page;
+    } else if (name == "other") {
+        choices.other = page;
+    } else if (const auto row = language_row_of_key(name)) {
+        choices.languages[*row] = page;
+    } else {
+        std::string keys;
+        for (const Language& language : LanguageTable) keys += std::string(language.key) + ", ";
+        return "unknown language key \"" + std::string(name) + "\" in --codepage; the keys are " + keys +
+               "script and other";
+    }
+    return std::nullopt;
+}
+
+void append_utf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+std::optional<Utf8Char> read_utf8(std::string_view text, std::size_t at) {
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80) return Utf8Char{lead, 1};
+    std::size_t length = 0;
+    char32_t c = 0, least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, c = lead & 0x1Fu, least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, c = lead & 0x0Fu, least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, c = lead & 0x07u, least = 0x10000;
+    } else {
+        return std::nullopt;
+    }
+    if (text.size() - at < length) return std::nullopt;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) return std::nullopt;
+        c = c << 6 | (byte(at + i) & 0x3Fu);
+    }
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
+    return Utf8Char{c, length};
+}
+
+std::size_t utf8_valid_prefix(std::string_view text) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+        if (static_cast<unsigned char>(text[at]) < 0x80) {
+            ++at;
+            continue;
+        }
+        const auto c = read_utf8(text, at);
+        if (!c) return at;
+        at += c->length;
+    }
+    return at;
+}
+
+}  // namespace modtext

@@ -1,0 +1,507 @@
+#include "translation/text_encoding.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+
+namespace modtext {
+
+namespace {
+
+constexpr std::string_view settings_tag = "//modtext:";
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// The value of count hex digits at text[at], or -1.
+long hex_at(std::string_view text, std::size_t at, std::size_t count) {
+    if (text.size() < at + count) return -1;
+    long value = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const int digit = hex_value(text[at + i]);
+        if (digit < 0) return -1;
+        value = value << 4 | digit;
+    }
+    return value;
+}
+
+// "<#XX>" at text[at]: the byte, or -1.
+long byte_escape_at(std::string_view text, std::size_t at) {
+    if (text.size() < at + 5 || text[at + 1] != '#' || text[at + 4] != '>') return -1;
+    return hex_at(text, at + 2, 2);
+}
+
+// "<c#RRGGBB>" at text[at]: the colour, or -1.
+long colour_form_at(std::string_view text, std::size_t at) {
+    if (text.size() < at + 10 || text[at + 1] != 'c' || text[at + 2] != '#' || text[at + 9] != '>') return -1;
+    return hex_at(text, at + 3, 6);
+}
+
+// A colour tag of the module's bytes at text[at]: "<c", three bytes none
+// of which is zero, ">".
+bool colour_tag_at(std::string_view text, std::size_t at) {
+    return text.size() >= at + 6 && text[at + 1] == 'c' && text[at + 5] == '>' && text[at + 2] != '\0' &&
+           text[at + 3] != '\0' && text[at + 4] != '\0';
+}
+
+constexpr char hex_digits[] = "0123456789ABCDEF";
+
+void append_hex(std::string& out, unsigned char byte) {
+    out += hex_digits[byte >> 4];
+    out += hex_digits[byte & 15];
+}
+
+void append_escape(std::string& out, unsigned char byte) {
+    out += "<#";
+    append_hex(out, byte);
+    out += '>';
+}
+
+// Whether a decoded character may stand in the text as itself: controls
+// are lost or split by editors, and the platforms map the private-use area
+// differently.
+bool plain_character(char32_t c) {
+    return !(c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0xE000 && c <= 0xF8FF));
+}
+
+bool all_plain(std::string_view utf8) {
+    for (std::size_t at = 0; at < utf8.size();) {
+        const auto c = read_utf8(utf8, at);
+        if (!c || !plain_character(c->code_point)) return false;
+        at += c->length;
+    }
+    return true;
+}
+
+bool all_ascii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool is_double_byte(std::uint16_t number) {
+    return number == 932 || number == 936 || number == 949 || number == 950;
+}
+
+std::optional<std::uint16_t> code_page_number(std::string_view text) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || !is_code_page(value)) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+std::uint16_t script_page(const std::array<std::uint16_t, language_count>& languages, std::uint16_t from_mask) {
+    for (std::size_t row = 0; row < language_count; ++row) {
+        if (from_mask & language_bit(row)) return languages[row];
+    }
+    return languages[0];
+}
+
+}  // namespace
+
+std::uint16_t CodePages::of(std::int32_t string_id) const {
+    const auto row = language_row_of_id(string_id);
+    return row ? languages[*row] : other;
+}
+
+CodePages resolve_code_pages(const CodePageChoices& choices, std::uint16_t from_mask) {
+    CodePages pages;
+    for (std::size_t row = 0; row < language_count; ++row) {
+        pages.languages[row] = choices.languages[row].value_or(default_code_page(row));
+    }
+    pages.other = choices.other.value_or(default_other_code_page);
+    pages.script = choices.script.value_or(script_page(pages.languages, from_mask));
+    return pages;
+}
+
+std::string settings_line(const CodePages& pages, const CodePageChoices& choices,
+                          const SelectionState& selection) {
+    std::string line(settings_tag);
+    line += " encoding=utf-8 from=";
+    if (selection.from_mask == all_languages_mask) {
+        line += "all";
+    } else if (selection.from_mask == 0) {
+        line += "none";
+    } else {
+        const char* between = "";
+        for (std::size_t row = 0; row < language_count; ++row) {
+            if ((selection.from_mask & language_bit(row)) == 0) continue;
+            line += between;
+            line += LanguageTable[row].key;
+            between = ",";
+        }
+    }
+    line += " script=" + std::to_string(pages.script);
+    for (std::size_t row = 0; row < language_count; ++row) {
+        if (((selection.from_mask | selection.to_mask) & language_bit(row)) == 0) continue;
+        line += ' ';
+        line += LanguageTable[row].key;
+        line += '=' + std::to_string(pages.languages[row]);
+    }
+    if (choices.other) line += " other=" + std::to_string(pages.other);
+    return line + '\n';
+}
+
+std::optional<TextSettings> read_text_settings(std::string_view text, const TextEncodingOptions& options,
+                                               std::uint16_t from_mask, std::string& problem) {
+    const bool bom = text.substr(0, utf8_bom.size()) == utf8_bom;
+    if (bom) text.remove_prefix(utf8_bom.size());
+    std::string_view line = text.substr(0, text.find('\n'));
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    // What the settings line says, when the text has one.
+    CodePageChoices said;
+    bool says_utf8 = false;
+    std::string said_problem;
+    if (line.substr(0, settings_tag.size()) == settings_tag) {
+        line.remove_prefix(settings_tag.size());
+        while (!line.empty() && said_problem.empty()) {
+            const std::size_t gap = line.find_first_of(" \t");
+            const std::string_view item = line.substr(0, gap);
+            line.remove_prefix(gap == std::string_view::npos ? line.size() : gap + 1);
+            const std::size_t equals = item.find('=');
+            if (equals == std::string_view::npos) continue;
+            const std::string_view name = item.substr(0, equals), value = item.substr(equals + 1);
+            if (name == "encoding") {
+                if (value != "utf-8" && value != "raw") said_problem = "unknown encoding \"" + std::string(value) + "\"";
+                says_utf8 = value == "utf-8";
+                continue;
+            }
+            const auto row = language_row_of_key(name);
+            if (!row && name != "script" && name != "other") continue;  // from=, and what later versions add
+            const auto page = code_page_number(value);
+            if (!page) {
+                said_problem = "code page \"" + std::string(value) + "\" for " + std::string(name) + " is not one of " +
+                               std::string(code_page_list);
+            } else if (row) {
+                said.languages[*row] = page;
+            } else {
+                (name == "script" ? said.script : said.other) = page;
+            }
+        }
+    }
+    TextSettings settings;
+    settings.encoding = options.encoding.value_or(bom || says_utf8 ? TextEncoding::utf8 : TextEncoding::raw);
+    if (settings.encoding == TextEncoding::raw) return settings;
+    if (!said_problem.empty()) {
+        problem = said_problem;
+        return std::nullopt;
+    }
+    const CodePageChoices& chosen = options.code_pages;
+    CodePageChoices merged = said;
+    for (std::size_t row = 0; row < language_count; ++row) {
+        if (chosen.languages[row]) merged.languages[row] = chosen.languages[row];
+    }
+    if (chosen.script) merged.script = chosen.script;
+    if (chosen.other) merged.other = chosen.other;
+    settings.pages = resolve_code_pages(merged, from_mask);
+    return settings;
+}
+
+std::string describe(const Refusal& refusal) {
+    char text[160];
+    switch (refusal.kind) {
+    case Refusal::not_in_code_page:
+        std::snprintf(text, sizeof text, "U+%04X is not in code page %u", static_cast<unsigned>(refusal.value),
+                      static_cast<unsigned>(refusal.code_page));
+        break;
+    case Refusal::not_utf8:
+        std::snprintf(text, sizeof text, "byte 0x%02X is not UTF-8", static_cast<unsigned>(refusal.value));
+        break;
+    case Refusal::zero_colour:
+        std::snprintf(text, sizeof text, "<c#%06X> holds a zero byte, which would end the text",
+                      static_cast<unsigned>(refusal.value));
+        break;
+    case Refusal::zero_byte: return "<#00> would end the text";
+    case Refusal::feed_in_script: return "<#0A> would break the script line in two";
+    case Refusal::longer:
+        std::snprintf(text, sizeof text, "its bytes in code page %u would be longer than its line",
+                      static_cast<unsigned>(refusal.code_page));
+        break;
+    case Refusal::no_converter:
+        std::snprintf(text, sizeof text, "this system cannot convert code page %u",
+                      static_cast<unsigned>(refusal.code_page));
+        break;
+    }
+    return text;
+}
+
+// ---- one code page
+
+CodePageCodec::CodePageCodec(std::uint16_t number) : converter_(number), double_byte_(is_double_byte(number)) {
+    if (!ok()) return;
+    std::string ascii(128, '\0');
+    for (std::size_t b = 0; b < ascii.size(); ++b) ascii[b] = static_cast<char>(b);
+    std::string decoded, encoded;
+    ascii_identity_ = converter_.decode(ascii, decoded) && decoded == ascii && converter_.encode(ascii, encoded) &&
+                      encoded == ascii;
+    for (std::size_t b = 0; b < bytes_.size(); ++b) {
+        const char byte = static_cast<char>(b);
+        ByteForm& form = bytes_[b];
+        const std::string_view one(&byte, 1);
+        if (writable(one, decoded) && decoded.size() <= sizeof form.utf8 &&
+            read_utf8(decoded, 0)->length == decoded.size()) {
+            form.form = Form::character;
+            form.length = static_cast<std::uint8_t>(decoded.size());
+            std::copy(decoded.begin(), decoded.end(), form.utf8);
+        } else if (double_byte_ && !converter_.decode(one, decoded)) {
+            // It may begin a pair.
+            form.form = Form::partial;
+        }
+    }
+}
+
+bool CodePageCodec::writable(std::string_view bytes, std::string& decoded) {
+    decoded.clear();
+    back_.clear();
+    return converter_.decode(bytes, decoded) && all_plain(decoded) && converter_.encode(decoded, back_) &&
+           back_ == bytes;
+}
+
+void CodePageCodec::decode_run(std::string_view run, std::string& out) {
+    if (double_byte_ && !(ascii_identity_ && all_ascii(run))) return decode_double_byte(run, out);
+    for (std::size_t i = 0; i < run.size();) {
+        const auto byte = static_cast<unsigned char>(run[i]);
+        if (byte < 0x80 && ascii_identity_) {
+            std::size_t end = i + 1;
+            while (end < run.size() && static_cast<unsigned char>(run[end]) < 0x80) ++end;
+            out.append(run, i, end - i);
+            i = end;
+            continue;
+        }
+        const ByteForm& form = bytes_[byte];
+        if (form.form == Form::character) out.append(form.utf8, form.length);
+        else append_escape(out, byte);
+        ++i;
+    }
+}
+
+void CodePageCodec::decode_double_byte(std::string_view run, std::string& out) {
+    // The run whole, when it comes back whole.
+    if (writable(run, scratch_)) {
+        out += scratch_;
+        return;
+    }
+    // Otherwise character by character. The characters between two escapes
+    // are kept only when, together, they come back as their bytes, as the
+    // import will encode them together.
+    std::string characters;
+    std::size_t from = 0;  // where the bytes of those characters start
+    const auto flush = [&](std::size_t end) {
+        const std::string_view bytes = run.substr(from, end - from);
+        back_.clear();
+        if (converter_.encode(characters, back_) && back_ == bytes) {
+            out += characters;
+        } else {
+            for (const char byte : bytes) append_escape(out, static_cast<unsigned char>(byte));
+        }
+        characters.clear();
+    };
+    for (std::size_t i = 0; i < run.size();) {
+        const auto byte = static_cast<unsigned char>(run[i]);
+        const ByteForm& form = bytes_[byte];
+        if (form.form == Form::character) {
+            characters.append(form.utf8, form.length);
+            ++i;
+            continue;
+        }
+        std::size_t escaped = 1;
+        if (form.form == Form::partial && i + 1 < run.size()) {
+            const std::string_view pair = run.substr(i, 2);
+            if (writable(pair, scratch_) && read_utf8(scratch_, 0)->length == scratch_.size()) {
+                characters += scratch_;
+                i += 2;
+                continue;
+            }
+            // A pair that decodes to what may not stand as a character is
+            // escaped whole; a broken one only by its first byte.
+            std::string decoded;
+            if (converter_.decode(pair, decoded) && !decoded.empty() &&
+                read_utf8(decoded, 0) && read_utf8(decoded, 0)->length == decoded.size()) {
+                escaped = 2;
+            }
+        }
+        flush(i);
+        for (std::size_t k = 0; k < escaped; ++k) append_escape(out, static_cast<unsigned char>(run[i + k]));
+        i += escaped;
+        from = i;
+    }
+    flush(run.size());
+}
+
+void CodePageCodec::build_reverse() {
+    reverse_.assign(0x10000, 0);
+    if (ascii_identity_) {
+        for (std::uint16_t b = 0; b < 0x80; ++b) reverse_[b] = static_cast<std::uint16_t>(b + 1);
+    }
+    for (std::size_t b = 0; b < bytes_.size(); ++b) {
+        const ByteForm& form = bytes_[b];
+        if (form.form != Form::character) continue;
+        const char32_t c = read_utf8(std::string_view(form.utf8, form.length), 0)->code_point;
+        if (c < 0x10000) reverse_[c] = static_cast<std::uint16_t>(b + 1);
+    }
+}
+
+bool CodePageCodec::encode_run(std::string_view run, std::string& out, Refusal& why) {
+    const std::size_t valid = utf8_valid_prefix(run);
+    if (valid != run.size()) {
+        why = {Refusal::not_utf8, static_cast<unsigned char>(run[valid]), number()};
+        return false;
+    }
+    if (ascii_identity_ && all_ascii(run)) {
+        out += run;
+        return true;
+    }
+    if (double_byte_ && converter_.encode(run, out)) return true;
+    if (!double_byte_ && reverse_.empty()) build_reverse();
+    // Character by character: a single-byte page through the bytes found
+    // once, the rest through the converter, which decides alone.
+    for (std::size_t at = 0; at < run.size();) {
+        const Utf8Char c = *read_utf8(run, at);
+        const std::string_view character = run.substr(at, c.length);
+        at += c.length;
+        if (!reverse_.empty() && c.code_point < 0x10000 && reverse_[c.code_point] != 0) {
+            out += static_cast<char>(reverse_[c.code_point] - 1);
+        } else if (!converter_.encode(character, out)) {
+            why = {Refusal::not_in_code_page, static_cast<std::uint32_t>(c.code_point), number()};
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---- export
+
+CodePageCodec& TextDecoder::codec(std::uint16_t number) {
+    for (const auto& codec : codecs_) {
+        if (codec->number() == number) return *codec;
+    }
+    codecs_.push_back(std::make_unique<CodePageCodec>(number));
+    return *codecs_.back();
+}
+
+bool TextDecoder::open(std::uint16_t mask, std::uint16_t& missing) {
+    std::vector<std::uint16_t> wanted{pages_.script, pages_.other};
+    for (std::size_t row = 0; row < language_count; ++row) {
+        if (mask & language_bit(row)) wanted.push_back(pages_.languages[row]);
+    }
+    for (const std::uint16_t number : wanted) {
+        if (!codec(number).ok()) {
+            missing = number;
+            return false;
+        }
+    }
+    return true;
+}
+
+void TextDecoder::append_localized(std::string& out, std::int32_t string_id, std::string_view text) {
+    append(out, codec(pages_.of(string_id)), text, true);
+}
+
+void TextDecoder::append_script(std::string& out, std::string_view line) {
+    append(out, codec(pages_.script), line, false);
+}
+
+void TextDecoder::append(std::string& out, CodePageCodec& codec, std::string_view text, bool bars) {
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x20 && byte != '<' && byte != 0x7F) {
+            ++i;
+            continue;
+        }
+        if (i > run) codec.decode_run(text.substr(run, i - run), out);
+        if (byte == '\n' && bars) {
+            out += '|';
+            ++i;
+        } else if (byte == '<' && colour_tag_at(text, i)) {
+            out += "<c#";
+            for (std::size_t k = 2; k < 5; ++k) append_hex(out, static_cast<unsigned char>(text[i + k]));
+            out += '>';
+            i += 6;
+        } else if (byte == '<' && byte_escape_at(text, i) < 0 && colour_form_at(text, i) < 0) {
+            out += '<';
+            ++i;
+        } else {
+            // A control byte, or the "<" of what the import would take for
+            // an escape or a colour.
+            append_escape(out, byte);
+            ++i;
+        }
+        run = i;
+    }
+    if (run < text.size()) codec.decode_run(text.substr(run), out);
+}
+
+// ---- import
+
+CodePageCodec& TextEncoder::codec(std::uint16_t number) {
+    for (const auto& codec : codecs_) {
+        if (codec->number() == number) return *codec;
+    }
+    codecs_.push_back(std::make_unique<CodePageCodec>(number));
+    return *codecs_.back();
+}
+
+bool TextEncoder::needs_encoding(std::string_view text, std::optional<std::int32_t> string_id) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80 || c == '<') return true;
+    }
+    return !codec(code_page(string_id)).ascii_identity();
+}
+
+bool TextEncoder::encode(std::string_view text, std::optional<std::int32_t> string_id, std::string& out,
+                         Refusal& why) {
+    out.clear();
+    CodePageCodec& page = codec(code_page(string_id));
+    if (!page.ok()) {
+        why = {Refusal::no_converter, 0, page.number()};
+        return false;
+    }
+    std::size_t run = 0;
+    const auto flush = [&](std::size_t end) { return page.encode_run(text.substr(run, end - run), out, why); };
+    for (std::size_t i = 0; i < text.size();) {
+        if (text[i] != '<') {
+            ++i;
+            continue;
+        }
+        if (const long byte = byte_escape_at(text, i); byte >= 0) {
+            if (!flush(i)) return false;
+            if (byte == 0 && string_id) {
+                why = {Refusal::zero_byte, 0, page.number()};
+                return false;
+            }
+            if (byte == '\n' && !string_id) {
+                why = {Refusal::feed_in_script, 0, page.number()};
+                return false;
+            }
+            out += static_cast<char>(byte);
+            i += 5;
+        } else if (const long colour = colour_form_at(text, i); colour >= 0) {
+            if (!flush(i)) return false;
+            const unsigned char red = static_cast<unsigned char>(colour >> 16),
+                                green = static_cast<unsigned char>(colour >> 8),
+                                blue = static_cast<unsigned char>(colour);
+            if (red == 0 || green == 0 || blue == 0) {
+                why = {Refusal::zero_colour, static_cast<std::uint32_t>(colour), page.number()};
+                return false;
+            }
+            out += "<c";
+            out += static_cast<char>(red);
+            out += static_cast<char>(green);
+            out += static_cast<char>(blue);
+            out += '>';
+            i += 10;
+        } else {
+            ++i;
+            continue;
+        }
+        run = i;
+    }
+    return flush(text.size());
+}
+
+}  // namespace modtext

@@ -84,18 +84,4 @@ std::optional<Utf8Char> read_utf8(std::string_view text, std::size_t at) {
     return Utf8Char{c, length};
 }
 
-std::size_t utf8_valid_prefix(std::string_view text) {
-    std::size_t at = 0;
-    while (at < text.size()) {
-        if (static_cast<unsigned char>(text[at]) < 0x80) {
-            ++at;
-            continue;
-        }
-        const auto c = read_utf8(text, at);
-        if (!c) return at;
-        at += c->length;
-    }
-    return at;
-}
-
 }  // namespace modtext

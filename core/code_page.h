@@ -97,7 +97,4 @@ struct Utf8Char {
 };
 std::optional<Utf8Char> read_utf8(std::string_view text, std::size_t at);
 
-// Where text stops being valid UTF-8, or its size when it all is.
-std::size_t utf8_valid_prefix(std::string_view text);
-
 }  // namespace modtext

@@ -215,6 +215,12 @@ std::string describe(const Refusal& refusal) {
         std::snprintf(text, sizeof text, "<c#%06X> holds a zero byte, which would end the text",
                       static_cast<unsigned>(refusal.value));
         break;
+    case Refusal::unstable:
+        std::snprintf(text, sizeof text,
+                      "U+%04X is a control or private-use character, which code pages map differently; "
+                      "write its bytes as <#XX>",
+                      static_cast<unsigned>(refusal.value));
+        break;
     case Refusal::zero_byte: return "<#00> would end the text";
     case Refusal::feed_in_script: return "<#0A> would break the script line in two";
     case Refusal::longer:
@@ -308,7 +314,6 @@ void CodePageCodec::decode_double_byte(std::string_view run, std::string& out) {
             ++i;
             continue;
         }
-        std::size_t escaped = 1;
         if (form.form == Form::partial && i + 1 < run.size()) {
             const std::string_view pair = run.substr(i, 2);
             if (writable(pair, scratch_) && read_utf8(scratch_, 0)->length == scratch_.size()) {
@@ -316,18 +321,14 @@ void CodePageCodec::decode_double_byte(std::string_view run, std::string& out) {
                 i += 2;
                 continue;
             }
-            // A pair that decodes to what may not stand as a character is
-            // escaped whole; a broken one only by its first byte.
-            std::string decoded;
-            if (converter_.decode(pair, decoded) && !decoded.empty() &&
-                read_utf8(decoded, 0) && read_utf8(decoded, 0)->length == decoded.size()) {
-                escaped = 2;
-            }
         }
+        // A byte that begins no character that may stand is escaped alone,
+        // and the byte after it is looked at anew: whether a platform
+        // decodes the pair to the private-use area or not at all, the text
+        // is the same.
         flush(i);
-        for (std::size_t k = 0; k < escaped; ++k) append_escape(out, static_cast<unsigned char>(run[i + k]));
-        i += escaped;
-        from = i;
+        append_escape(out, byte);
+        from = ++i;
     }
     flush(run.size());
 }
@@ -346,31 +347,54 @@ void CodePageCodec::build_reverse() {
 }
 
 bool CodePageCodec::encode_run(std::string_view run, std::string& out, Refusal& why) {
-    const std::size_t valid = utf8_valid_prefix(run);
-    if (valid != run.size()) {
-        why = {Refusal::not_utf8, static_cast<unsigned char>(run[valid]), number()};
-        return false;
-    }
     if (ascii_identity_ && all_ascii(run)) {
         out += run;
         return true;
     }
-    if (double_byte_ && converter_.encode(run, out)) return true;
+    for (std::size_t at = 0; at < run.size();) {
+        const auto c = read_utf8(run, at);
+        if (!c) {
+            why = {Refusal::not_utf8, static_cast<unsigned char>(run[at]), number()};
+            return false;
+        }
+        // What the platforms map differently would give another module on
+        // another platform.
+        if (c->code_point >= 0x80 && !plain_character(c->code_point)) {
+            why = {Refusal::unstable, static_cast<std::uint32_t>(c->code_point), number()};
+            return false;
+        }
+        at += c->length;
+    }
+    if (double_byte_ && exact_encoding(run, out)) return true;
     if (!double_byte_ && reverse_.empty()) build_reverse();
     // Character by character: a single-byte page through the bytes found
-    // once, the rest through the converter, which decides alone.
+    // once, the rest through the converter.
     for (std::size_t at = 0; at < run.size();) {
         const Utf8Char c = *read_utf8(run, at);
         const std::string_view character = run.substr(at, c.length);
         at += c.length;
         if (!reverse_.empty() && c.code_point < 0x10000 && reverse_[c.code_point] != 0) {
             out += static_cast<char>(reverse_[c.code_point] - 1);
-        } else if (!converter_.encode(character, out)) {
+        } else if (!exact_encoding(character, out)) {
             why = {Refusal::not_in_code_page, static_cast<std::uint32_t>(c.code_point), number()};
             return false;
         }
     }
     return true;
+}
+
+bool CodePageCodec::exact_encoding(std::string_view text, std::string& out) {
+    // Only what decodes back to the text itself: a converter may write a
+    // near character that reads back as another (a yen sign as the
+    // backslash byte, say).
+    const std::size_t start = out.size();
+    back_.clear();
+    if (converter_.encode(text, out) && converter_.decode(std::string_view(out).substr(start), back_) &&
+        back_ == text) {
+        return true;
+    }
+    out.resize(start);
+    return false;
 }
 
 // ---- export

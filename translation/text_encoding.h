@@ -72,6 +72,7 @@ struct Refusal {
     enum Kind : std::uint8_t {
         not_in_code_page,  // value: the character
         not_utf8,          // value: the byte
+        unstable,          // value: a C1 control or private-use character
         zero_colour,       // value: the colour, 0xRRGGBB
         zero_byte,         // a "<#00>" in a localized text
         feed_in_script,    // a "<#0A>" in a script line
@@ -109,7 +110,11 @@ private:
         std::uint8_t length = 0;
         char utf8[4] = {};
     };
+    // Whether bytes decode to characters that may stand, which encode back
+    // to the bytes.
     bool writable(std::string_view bytes, std::string& decoded);
+    // Appends the text encoded, when it decodes back to itself.
+    bool exact_encoding(std::string_view text, std::string& out);
     void decode_double_byte(std::string_view run, std::string& out);
     void build_reverse();
 

@@ -361,12 +361,13 @@ private:
 };
 
 // Parses the lines of text into table's records, the variants viewing the
-// text, and tells how many lines there were.
-std::size_t parse_lines(TableBuilder& table, char* text, std::size_t size, bool crlf, Warnings& warnings,
-                        PartEncoding* encoding) {
+// text, and tells how many lines there were. The part starts at part, which
+// is before text by a byte order mark that is no line's.
+std::size_t parse_lines(TableBuilder& table, const char* part, char* text, std::size_t size, bool crlf,
+                        Warnings& warnings, PartEncoding* encoding) {
     std::size_t line_number = 0;
     PartParser parser(table, text, size, crlf, warnings, encoding);
-    table.start_at(text);
+    table.start_at(part);
     for (std::size_t rest = size; rest > 0; ++line_number) {
         const void* feed = std::memchr(text, '\n', rest);
         const std::size_t length = feed ? static_cast<std::size_t>(static_cast<const char*>(feed) - text) + 1 : rest;
@@ -446,8 +447,8 @@ bool tell_refusals(Reporter& reporter, const std::string& name, const std::vecto
     for (const LineRefusal& refused : first) tell(refused, 0);
     for (const LineRefusal& refused : second) tell(refused, first_lines);
     report_left_out_warnings(reporter);
-    report(reporter, Severity::error, "Error: %zu lines of %s cannot be imported; nothing was written!\n", count,
-           name.c_str());
+    report(reporter, Severity::error, "Error: %zu %s of %s cannot be imported; nothing was written!\n", count,
+           count == 1 ? "line" : "lines", name.c_str());
     return false;
 }
 
@@ -482,7 +483,7 @@ bool parse_storage(TranslationTable& table, Reporter& reporter, std::size_t halv
     TableBuilder first(table, text);
     PartEncoding* first_part = first_encoding ? &*first_encoding : nullptr;
     if (split == size) {
-        parse_lines(first, text + bom, size - bom, crlf, first_warnings, first_part);
+        parse_lines(first, text, text + bom, size - bom, crlf, first_warnings, first_part);
         return !first_part || tell_refusals(reporter, name, first_part->refusals, {}, 0);
     }
     TranslationTable second;
@@ -490,9 +491,10 @@ bool parse_storage(TranslationTable& table, Reporter& reporter, std::size_t halv
     PartEncoding* second_part = second_encoding ? &*second_encoding : nullptr;
     std::future<std::size_t> second_done = std::async(std::launch::async, [&] {
         TableBuilder builder(second, text);
-        return parse_lines(builder, text + split, size - split, crlf, second_warnings, second_part);
+        return parse_lines(builder, text + split, text + split, size - split, crlf, second_warnings, second_part);
     });
-    const std::size_t first_lines = parse_lines(first, text + bom, split - bom, crlf, first_warnings, first_part);
+    const std::size_t first_lines =
+        parse_lines(first, text, text + bom, split - bom, crlf, first_warnings, first_part);
     second_done.get();
     second_warnings.pass_on(reporter, first_lines, whole);
     first.append(second, first_lines);

@@ -184,12 +184,14 @@ std::optional<TextSettings> read_text_settings(std::string_view text, const Text
         }
     }
     TextSettings settings;
-    settings.encoding = options.encoding.value_or(bom || says_utf8 ? TextEncoding::utf8 : TextEncoding::raw);
-    if (settings.encoding == TextEncoding::raw) return settings;
+    if (options.encoding == TextEncoding::raw) return settings;
+    // A text that says what this program cannot follow is not guessed at.
     if (!said_problem.empty()) {
         problem = said_problem;
         return std::nullopt;
     }
+    settings.encoding = options.encoding.value_or(bom || says_utf8 ? TextEncoding::utf8 : TextEncoding::raw);
+    if (settings.encoding == TextEncoding::raw) return settings;
     const CodePageChoices& chosen = options.code_pages;
     CodePageChoices merged = said;
     for (std::size_t row = 0; row < language_count; ++row) {

@@ -95,6 +95,28 @@ struct Utf8Char {
     char32_t code_point;
     std::size_t length;
 };
-std::optional<Utf8Char> read_utf8(std::string_view text, std::size_t at);
+inline std::optional<Utf8Char> read_utf8(std::string_view text, std::size_t at) {
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80) return Utf8Char{lead, 1};
+    std::size_t length = 0;
+    char32_t c = 0, least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, c = lead & 0x1Fu, least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, c = lead & 0x0Fu, least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, c = lead & 0x07u, least = 0x10000;
+    } else {
+        return std::nullopt;
+    }
+    if (text.size() - at < length) return std::nullopt;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) return std::nullopt;
+        c = c << 6 | (byte(at + i) & 0x3Fu);
+    }
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
+    return Utf8Char{c, length};
+}
 
 }  // namespace modtext

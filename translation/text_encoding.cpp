@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 
 namespace modtext {
 
@@ -50,15 +51,42 @@ bool colour_tag_at(std::string_view text, std::size_t at) {
 
 constexpr char hex_digits[] = "0123456789ABCDEF";
 
-void append_hex(std::string& out, unsigned char byte) {
-    out += hex_digits[byte >> 4];
-    out += hex_digits[byte & 15];
+char* write_escape(char* to, unsigned char byte) {
+    to[0] = '<';
+    to[1] = '#';
+    to[2] = hex_digits[byte >> 4];
+    to[3] = hex_digits[byte & 15];
+    to[4] = '>';
+    return to + 5;
 }
 
 void append_escape(std::string& out, unsigned char byte) {
-    out += "<#";
-    append_hex(out, byte);
-    out += '>';
+    char escape[5];
+    out.append(escape, static_cast<std::size_t>(write_escape(escape, byte) - escape));
+}
+
+// Writes what a "<" at text[at] of the module's bytes becomes, at most 10
+// bytes, and moves at past what it took: a colour tag's readable form, the
+// escape of a "<" the import would take for an escape or a colour, or "<".
+char* write_angle(std::string_view text, std::size_t& at, char* to) {
+    if (colour_tag_at(text, at)) {
+        *to++ = '<';
+        *to++ = 'c';
+        *to++ = '#';
+        for (std::size_t k = 2; k < 5; ++k) {
+            const auto byte = static_cast<unsigned char>(text[at + k]);
+            *to++ = hex_digits[byte >> 4];
+            *to++ = hex_digits[byte & 15];
+        }
+        *to++ = '>';
+        at += 6;
+        return to;
+    }
+    const bool taken_for_escape = byte_escape_at(text, at) >= 0 || colour_form_at(text, at) >= 0;
+    ++at;
+    if (taken_for_escape) return write_escape(to, '<');
+    *to++ = '<';
+    return to;
 }
 
 // Whether a decoded character may stand in the text as itself: controls
@@ -250,15 +278,15 @@ CodePageCodec::CodePageCodec(std::uint16_t number) : converter_(number), double_
         const char byte = static_cast<char>(b);
         ByteForm& form = bytes_[b];
         const std::string_view one(&byte, 1);
-        if (writable(one, decoded) && decoded.size() <= sizeof form.utf8 &&
-            read_utf8(decoded, 0)->length == decoded.size()) {
+        if (writable(one, decoded) && decoded.size() <= 4 && read_utf8(decoded, 0)->length == decoded.size()) {
             form.form = Form::character;
             form.length = static_cast<std::uint8_t>(decoded.size());
-            std::copy(decoded.begin(), decoded.end(), form.utf8);
-        } else if (double_byte_ && !converter_.decode(one, decoded)) {
-            // It may begin a pair.
-            form.form = Form::partial;
+            std::copy(decoded.begin(), decoded.end(), form.text);
+            continue;
         }
+        // It may begin a pair; or else it is escaped.
+        if (double_byte_ && !converter_.decode(one, decoded)) form.form = Form::partial;
+        form.length = static_cast<std::uint8_t>(write_escape(form.text, static_cast<unsigned char>(b)) - form.text);
     }
 }
 
@@ -269,22 +297,61 @@ bool CodePageCodec::writable(std::string_view bytes, std::string& decoded) {
            back_ == bytes;
 }
 
-void CodePageCodec::decode_run(std::string_view run, std::string& out) {
-    if (double_byte_ && !(ascii_identity_ && all_ascii(run))) return decode_double_byte(run, out);
-    for (std::size_t i = 0; i < run.size();) {
-        const auto byte = static_cast<unsigned char>(run[i]);
-        if (byte < 0x80 && ascii_identity_) {
-            std::size_t end = i + 1;
-            while (end < run.size() && static_cast<unsigned char>(run[end]) < 0x80) ++end;
-            out.append(run, i, end - i);
-            i = end;
+void CodePageCodec::decode(std::string_view text, bool bars, std::string& out) {
+    if (double_byte_) return decode_in_runs(text, bars, out);
+    // A single-byte page: each byte as its form says, written in room made
+    // once for the most a byte can take (an escape's five bytes).
+    const std::size_t start = out.size();
+    out.resize(start + 5 * text.size() + sizeof(ByteForm::text));
+    char* to = out.data() + start;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == '<') {
+            to = write_angle(text, i, to);
+        } else if (byte == '\n' && bars) {
+            *to++ = '|';
+            ++i;
+        } else {
+            const ByteForm& form = bytes_[byte];
+            std::memcpy(to, form.text, sizeof form.text);
+            to += form.length;
+            ++i;
+        }
+    }
+    out.resize(static_cast<std::size_t>(to - out.data()));
+}
+
+void CodePageCodec::decode_in_runs(std::string_view text, bool bars, std::string& out) {
+    // A double-byte page: the runs between the bytes that are never part
+    // of a pair ("<", line feeds and other controls) are decoded whole.
+    std::size_t run = 0;
+    const auto flush = [&](std::size_t end) {
+        const std::string_view bytes = text.substr(run, end - run);
+        if (ascii_identity_ && all_ascii(bytes)) out += bytes;
+        else if (!bytes.empty()) decode_double_byte(bytes, out);
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x20 && byte != '<' && byte != 0x7F) {
+            ++i;
             continue;
         }
-        const ByteForm& form = bytes_[byte];
-        if (form.form == Form::character) out.append(form.utf8, form.length);
-        else append_escape(out, byte);
-        ++i;
+        flush(i);
+        char form[10];
+        char* end = form;
+        if (byte == '\n' && bars) {
+            *end++ = '|';
+            ++i;
+        } else if (byte == '<') {
+            end = write_angle(text, i, form);
+        } else {
+            end = write_escape(form, byte);
+            ++i;
+        }
+        out.append(form, static_cast<std::size_t>(end - form));
+        run = i;
     }
+    flush(text.size());
 }
 
 void CodePageCodec::decode_double_byte(std::string_view run, std::string& out) {
@@ -312,7 +379,7 @@ void CodePageCodec::decode_double_byte(std::string_view run, std::string& out) {
         const auto byte = static_cast<unsigned char>(run[i]);
         const ByteForm& form = bytes_[byte];
         if (form.form == Form::character) {
-            characters.append(form.utf8, form.length);
+            characters.append(form.text, form.length);
             ++i;
             continue;
         }
@@ -343,7 +410,7 @@ void CodePageCodec::build_reverse() {
     for (std::size_t b = 0; b < bytes_.size(); ++b) {
         const ByteForm& form = bytes_[b];
         if (form.form != Form::character) continue;
-        const char32_t c = read_utf8(std::string_view(form.utf8, form.length), 0)->code_point;
+        const char32_t c = read_utf8(std::string_view(form.text, form.length), 0)->code_point;
         if (c < 0x10000) reverse_[c] = static_cast<std::uint16_t>(b + 1);
     }
 }
@@ -353,10 +420,24 @@ bool CodePageCodec::encode_run(std::string_view run, std::string& out, Refusal& 
         out += run;
         return true;
     }
+    if (!double_byte_ && reverse_.empty()) build_reverse();
+    // Checked, and for a single-byte page written, character by character:
+    // through the bytes found once, the rest through the converter. No
+    // character takes more bytes in the page than in UTF-8 but one the
+    // converter writes, which makes room for itself.
+    const std::size_t start = out.size();
+    out.resize(start + run.size());
+    std::size_t to = start;
     for (std::size_t at = 0; at < run.size();) {
+        const auto byte = static_cast<unsigned char>(run[at]);
+        if (byte < 0x80 && ascii_identity_) {
+            out[to++] = static_cast<char>(byte);
+            ++at;
+            continue;
+        }
         const auto c = read_utf8(run, at);
         if (!c) {
-            why = {Refusal::not_utf8, static_cast<unsigned char>(run[at]), number()};
+            why = {Refusal::not_utf8, byte, number()};
             return false;
         }
         // What the platforms map differently would give another module on
@@ -365,22 +446,34 @@ bool CodePageCodec::encode_run(std::string_view run, std::string& out, Refusal& 
             why = {Refusal::unstable, static_cast<std::uint32_t>(c->code_point), number()};
             return false;
         }
+        const std::string_view character = run.substr(at, c->length);
         at += c->length;
+        if (double_byte_) continue;
+        if (c->code_point < 0x10000 && reverse_[c->code_point] != 0) {
+            out[to++] = static_cast<char>(reverse_[c->code_point] - 1);
+            continue;
+        }
+        out.resize(to);
+        if (!exact_encoding(character, out)) {
+            why = {Refusal::not_in_code_page, static_cast<std::uint32_t>(c->code_point), number()};
+            return false;
+        }
+        to = out.size();
+        out.resize(to + run.size() - at);
     }
-    if (double_byte_ && exact_encoding(run, out)) return true;
-    if (!double_byte_ && reverse_.empty()) build_reverse();
-    // Character by character: a single-byte page through the bytes found
-    // once, the rest through the converter.
+    out.resize(to);
+    if (!double_byte_) return true;
+    // A double-byte page: the run whole, or else the first character that
+    // does not go is told.
+    out.resize(start);
+    if (exact_encoding(run, out)) return true;
     for (std::size_t at = 0; at < run.size();) {
         const Utf8Char c = *read_utf8(run, at);
-        const std::string_view character = run.substr(at, c.length);
-        at += c.length;
-        if (!reverse_.empty() && c.code_point < 0x10000 && reverse_[c.code_point] != 0) {
-            out += static_cast<char>(reverse_[c.code_point] - 1);
-        } else if (!exact_encoding(character, out)) {
+        if (!exact_encoding(run.substr(at, c.length), out)) {
             why = {Refusal::not_in_code_page, static_cast<std::uint32_t>(c.code_point), number()};
             return false;
         }
+        at += c.length;
     }
     return true;
 }
@@ -424,42 +517,11 @@ bool TextDecoder::open(std::uint16_t mask, std::uint16_t& missing) {
 }
 
 void TextDecoder::append_localized(std::string& out, std::int32_t string_id, std::string_view text) {
-    append(out, codec(pages_.of(string_id)), text, true);
+    codec(pages_.of(string_id)).decode(text, true, out);
 }
 
 void TextDecoder::append_script(std::string& out, std::string_view line) {
-    append(out, codec(pages_.script), line, false);
-}
-
-void TextDecoder::append(std::string& out, CodePageCodec& codec, std::string_view text, bool bars) {
-    std::size_t run = 0;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte >= 0x20 && byte != '<' && byte != 0x7F) {
-            ++i;
-            continue;
-        }
-        if (i > run) codec.decode_run(text.substr(run, i - run), out);
-        if (byte == '\n' && bars) {
-            out += '|';
-            ++i;
-        } else if (byte == '<' && colour_tag_at(text, i)) {
-            out += "<c#";
-            for (std::size_t k = 2; k < 5; ++k) append_hex(out, static_cast<unsigned char>(text[i + k]));
-            out += '>';
-            i += 6;
-        } else if (byte == '<' && byte_escape_at(text, i) < 0 && colour_form_at(text, i) < 0) {
-            out += '<';
-            ++i;
-        } else {
-            // A control byte, or the "<" of what the import would take for
-            // an escape or a colour.
-            append_escape(out, byte);
-            ++i;
-        }
-        run = i;
-    }
-    if (run < text.size()) codec.decode_run(text.substr(run), out);
+    codec(pages_.script).decode(line, false, out);
 }
 
 // ---- import

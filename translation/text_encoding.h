@@ -97,24 +97,27 @@ public:
     // Whether the bytes 0 to 127 are those characters both ways.
     bool ascii_identity() const { return ascii_identity_; }
 
-    // Appends a run of the module's bytes, holding no "<" and no control
-    // byte, as UTF-8 and escapes.
-    void decode_run(std::string_view run, std::string& out);
+    // Appends a text of the module as UTF-8 and escapes; with bars, its
+    // line feeds as "|".
+    void decode(std::string_view text, bool bars, std::string& out);
     // Appends a run of typed text, holding no escape, in the code page.
     bool encode_run(std::string_view run, std::string& out, Refusal& why);
 
 private:
     enum class Form : std::uint8_t { character, escaped, partial };
+    // What a byte alone is written as: its character in UTF-8, or its
+    // escape.
     struct ByteForm {
         Form form = Form::escaped;
         std::uint8_t length = 0;
-        char utf8[4] = {};
+        char text[8] = {};
     };
     // Whether bytes decode to characters that may stand, which encode back
     // to the bytes.
     bool writable(std::string_view bytes, std::string& decoded);
     // Appends the text encoded, when it decodes back to itself.
     bool exact_encoding(std::string_view text, std::string& out);
+    void decode_in_runs(std::string_view text, bool bars, std::string& out);
     void decode_double_byte(std::string_view run, std::string& out);
     void build_reverse();
 
@@ -143,7 +146,6 @@ public:
     void append_script(std::string& out, std::string_view line);
 
 private:
-    void append(std::string& out, CodePageCodec& codec, std::string_view text, bool bars);
     CodePageCodec& codec(std::uint16_t number);
 
     CodePages pages_;

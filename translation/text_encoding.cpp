@@ -1,6 +1,7 @@
 #include "translation/text_encoding.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -105,8 +106,44 @@ bool all_plain(std::string_view utf8) {
     return true;
 }
 
-bool all_ascii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+// Texts are scanned eight bytes at a time: most of them are ASCII.
+constexpr std::uint64_t every_byte(unsigned char byte) { return 0x0101010101010101u * byte; }
+
+std::uint64_t load_word(const char* at) {
+    std::uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
+// How many bytes from the start are below 0x80.
+std::size_t ascii_prefix(std::string_view text) {
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        const std::uint64_t high = load_word(text.data() + i) & every_byte(0x80);
+        if (high == 0) continue;
+        if constexpr (std::endian::native == std::endian::little) {
+            return i + static_cast<std::size_t>(std::countr_zero(high)) / 8;
+        }
+        break;
+    }
+    while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+    return i;
+}
+
+bool all_ascii(std::string_view text) { return ascii_prefix(text) == text.size(); }
+
+// Whether any byte is 0x80 or above, or a "<".
+bool has_high_or_angle(std::string_view text) {
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        const std::uint64_t word = load_word(text.data() + i);
+        const std::uint64_t angles = word ^ every_byte('<');  // a zero byte where a "<" was
+        if ((word | ((angles - every_byte(1)) & ~angles)) & every_byte(0x80)) return true;
+    }
+    for (; i < text.size(); ++i) {
+        if (static_cast<unsigned char>(text[i]) >= 0x80 || text[i] == '<') return true;
+    }
+    return false;
 }
 
 bool is_double_byte(std::uint16_t number) {
@@ -431,8 +468,10 @@ bool CodePageCodec::encode_run(std::string_view run, std::string& out, Refusal& 
     for (std::size_t at = 0; at < run.size();) {
         const auto byte = static_cast<unsigned char>(run[at]);
         if (byte < 0x80 && ascii_identity_) {
-            out[to++] = static_cast<char>(byte);
-            ++at;
+            const std::size_t ascii = ascii_prefix(run.substr(at));
+            std::memcpy(out.data() + to, run.data() + at, ascii);
+            to += ascii;
+            at += ascii;
             continue;
         }
         const auto c = read_utf8(run, at);
@@ -535,10 +574,7 @@ CodePageCodec& TextEncoder::codec(std::uint16_t number) {
 }
 
 bool TextEncoder::needs_encoding(std::string_view text, std::optional<std::int32_t> string_id) {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80 || c == '<') return true;
-    }
-    return !codec(code_page(string_id)).ascii_identity();
+    return has_high_or_angle(text) || !codec(code_page(string_id)).ascii_identity();
 }
 
 bool TextEncoder::encode(std::string_view text, std::optional<std::int32_t> string_id, std::string& out,
@@ -552,10 +588,9 @@ bool TextEncoder::encode(std::string_view text, std::optional<std::int32_t> stri
     std::size_t run = 0;
     const auto flush = [&](std::size_t end) { return page.encode_run(text.substr(run, end - run), out, why); };
     for (std::size_t i = 0; i < text.size();) {
-        if (text[i] != '<') {
-            ++i;
-            continue;
-        }
+        const void* angle = std::memchr(text.data() + i, '<', text.size() - i);
+        if (!angle) break;
+        i = static_cast<std::size_t>(static_cast<const char*>(angle) - text.data());
         if (const long byte = byte_escape_at(text, i); byte >= 0) {
             if (!flush(i)) return false;
             if (byte == 0 && string_id) {

@@ -209,6 +209,9 @@ TEST(Utf8Text, TheTextSaysHowItIsReadUnlessTheUserDoes) {
               std::vector<std::string>{"\xD9\xF3" "d\xEA\n"});
     EXPECT_EQ(parse(bom + script, {{}, 0x020}).texts, std::vector<std::string>{"\xA3\xF3" "d\x9F\n"});
     EXPECT_FALSE(parse(bom + script, {{}, 0x001}).taken);
+    // In a CR LF text, a script line ends with its line feed alone.
+    EXPECT_EQ(parse(bom + "#File:s.NSS,0\r\n#0->Łódź<#0D>\r\n#1->a\r\n", {{}, 0x020}).texts,
+              (std::vector<std::string>{"\xA3\xF3" "d\x9F\r\n", "a\n"}));
     // A settings line this program cannot follow is refused, unless the text is read raw.
     for (const auto& [line, why] : {std::pair<std::string, std::string>{"encoding=utf-16", "unknown encoding \"utf-16\""},
                                     {"encoding=utf-8 polish=1200", "code page \"1200\" for polish is not one of 874, "

@@ -2,7 +2,9 @@
 //   modgen [--seed N] [--edge] OUT.mod
 //       the small module of every resource class and odd case (seed 1 by
 //       default); --edge adds texts of one character, a lone space, literal
-//       bars and carriage returns
+//       bars and carriage returns, colour tags, bytes each language's code
+//       page leaves undefined, broken double-byte sequences, and texts in
+//       the other code pages a language may be given
 //   modgen --scale K [--density dense|sparse] [--seed N]
 //          [--translation TEXT.txt [--to LANGS] [--encoding raw|utf-8]] OUT.mod
 //       a module of about K MB for benchmarks, and with --translation its

@@ -168,7 +168,9 @@ TEST(Utf8Text, LinesThatCannotBeStoredAreEachToldAndNothingIsKept) {
     RecordingReporter reporter;
     EXPECT_FALSE(parse_translation_lines(table, text, reporter, 0, "t.txt"));
     std::string capped = told;
-    for (int line = 11; line < 24; ++line) capped += "Error: line " + std::to_string(line) + " (script): U+0142 is not in code page 1252!\n";
+    for (int line = 11; line < 24; ++line) {
+        capped.append("Error: line ").append(std::to_string(line)).append(" (script): U+0142 is not in code page 1252!\n");
+    }
     EXPECT_EQ(reporter.problems, capped + "Error: 7 more errors like \"line %zu (%s): %s!\" were left out.\n"
                                           "Error: 27 lines of t.txt cannot be imported; nothing was written!\n");
     EXPECT_EQ(table.record_count(), 0u);

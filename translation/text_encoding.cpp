@@ -132,6 +132,29 @@ std::size_t ascii_prefix(std::string_view text) {
 
 bool all_ascii(std::string_view text) { return ascii_prefix(text) == text.size(); }
 
+// Where a byte at or after from that is no printable ASCII character, or is
+// a "<", is: a byte from 0x80 on, a control byte, DEL or "<". The size
+// when there is none.
+std::size_t next_special(std::string_view text, std::size_t from) {
+    std::size_t i = from;
+    if constexpr (std::endian::native == std::endian::little) {
+        // A flag in each byte that is one; the lowest flag is never false.
+        for (; i + 8 <= text.size(); i += 8) {
+            const std::uint64_t word = load_word(text.data() + i);
+            const std::uint64_t angles = word ^ every_byte('<'), deletes = word ^ every_byte(0x7F);
+            const std::uint64_t found = (word | ((word - every_byte(0x20)) & ~word) |
+                                         ((angles - every_byte(1)) & ~angles) | ((deletes - every_byte(1)) & ~deletes)) &
+                                        every_byte(0x80);
+            if (found != 0) return i + static_cast<std::size_t>(std::countr_zero(found)) / 8;
+        }
+    }
+    for (; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x20 || byte >= 0x7F || byte == '<') return i;
+    }
+    return i;
+}
+
 // Whether any byte is 0x80 or above, or a "<".
 bool has_high_or_angle(std::string_view text) {
     std::size_t i = 0;
@@ -336,12 +359,23 @@ bool CodePageCodec::writable(std::string_view bytes, std::string& decoded) {
 
 void CodePageCodec::decode(std::string_view text, bool bars, std::string& out) {
     if (double_byte_) return decode_in_runs(text, bars, out);
-    // A single-byte page: each byte as its form says, written in room made
-    // once for the most a byte can take (an escape's five bytes).
-    const std::size_t start = out.size();
-    out.resize(start + 5 * text.size() + sizeof(ByteForm::text));
-    char* to = out.data() + start;
+    // A single-byte page: printable ASCII as it is, a span at a time, and
+    // every other byte as its form says, written in room for the most a
+    // byte can take (an escape's five bytes) and appended once.
+    const std::size_t most = 5 * text.size() + sizeof(ByteForm::text);
+    if (room_size_ < most) {
+        room_size_ = std::max(most, 2 * room_size_);
+        room_ = std::make_unique_for_overwrite<char[]>(room_size_);
+    }
+    char* to = room_.get();
     for (std::size_t i = 0; i < text.size();) {
+        const std::size_t plain = ascii_identity_ ? next_special(text, i) : i;
+        if (plain > i) {
+            std::memcpy(to, text.data() + i, plain - i);
+            to += plain - i;
+            i = plain;
+            if (i == text.size()) break;
+        }
         const auto byte = static_cast<unsigned char>(text[i]);
         if (byte == '<') {
             to = write_angle(text, i, to);
@@ -355,7 +389,7 @@ void CodePageCodec::decode(std::string_view text, bool bars, std::string& out) {
             ++i;
         }
     }
-    out.resize(static_cast<std::size_t>(to - out.data()));
+    out.append(room_.get(), static_cast<std::size_t>(to - room_.get()));
 }
 
 void CodePageCodec::decode_in_runs(std::string_view text, bool bars, std::string& out) {
@@ -459,18 +493,12 @@ bool CodePageCodec::encode_run(std::string_view run, std::string& out, Refusal& 
     }
     if (!double_byte_ && reverse_.empty()) build_reverse();
     // Checked, and for a single-byte page written, character by character:
-    // through the bytes found once, the rest through the converter. No
-    // character takes more bytes in the page than in UTF-8 but one the
-    // converter writes, which makes room for itself.
-    const std::size_t start = out.size();
-    out.resize(start + run.size());
-    std::size_t to = start;
+    // through the bytes found once, the rest through the converter.
     for (std::size_t at = 0; at < run.size();) {
         const auto byte = static_cast<unsigned char>(run[at]);
         if (byte < 0x80 && ascii_identity_) {
             const std::size_t ascii = ascii_prefix(run.substr(at));
-            std::memcpy(out.data() + to, run.data() + at, ascii);
-            to += ascii;
+            if (!double_byte_) out.append(run.data() + at, ascii);
             at += ascii;
             continue;
         }
@@ -489,22 +517,15 @@ bool CodePageCodec::encode_run(std::string_view run, std::string& out, Refusal& 
         at += c->length;
         if (double_byte_) continue;
         if (c->code_point < 0x10000 && reverse_[c->code_point] != 0) {
-            out[to++] = static_cast<char>(reverse_[c->code_point] - 1);
-            continue;
-        }
-        out.resize(to);
-        if (!exact_encoding(character, out)) {
+            out += static_cast<char>(reverse_[c->code_point] - 1);
+        } else if (!exact_encoding(character, out)) {
             why = {Refusal::not_in_code_page, static_cast<std::uint32_t>(c->code_point), number()};
             return false;
         }
-        to = out.size();
-        out.resize(to + run.size() - at);
     }
-    out.resize(to);
     if (!double_byte_) return true;
     // A double-byte page: the run whole, or else the first character that
     // does not go is told.
-    out.resize(start);
     if (exact_encoding(run, out)) return true;
     for (std::size_t at = 0; at < run.size();) {
         const Utf8Char c = *read_utf8(run, at);

@@ -129,6 +129,9 @@ private:
     // point below 0x10000 that one byte decodes to, plus one; 0 for none.
     std::vector<std::uint16_t> reverse_;
     std::string scratch_, back_;
+    // Where a text is decoded before it is appended, never cleared.
+    std::unique_ptr<char[]> room_;
+    std::size_t room_size_ = 0;
 };
 
 // Export: appends the module's texts to a UTF-8 translation text.

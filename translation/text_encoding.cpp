@@ -491,41 +491,78 @@ bool CodePageCodec::encode_run(std::string_view run, std::string& out, Refusal& 
         out += run;
         return true;
     }
-    if (!double_byte_ && reverse_.empty()) build_reverse();
-    // Checked, and for a single-byte page written, character by character:
-    // through the bytes found once, the rest through the converter.
+    if (double_byte_) return encode_double_byte(run, out, why);
+    if (reverse_.empty()) build_reverse();
+    // Character by character, through the bytes found once, into room for
+    // a byte per byte of the run: a character from a single byte never
+    // takes more. The rest go through the converter, which makes room for
+    // what it writes.
+    std::size_t to = out.size();
+    out.resize(to + run.size());
     for (std::size_t at = 0; at < run.size();) {
-        const auto byte = static_cast<unsigned char>(run[at]);
-        if (byte < 0x80 && ascii_identity_) {
-            const std::size_t ascii = ascii_prefix(run.substr(at));
-            if (!double_byte_) out.append(run.data() + at, ascii);
-            at += ascii;
-            continue;
+        if (ascii_identity_) {
+            // Eight bytes copied at a time, kept up to the first that is
+            // not ASCII; to never passes at, so they fit.
+            for (; at + 8 <= run.size(); at += 8, to += 8) {
+                const std::uint64_t word = load_word(run.data() + at);
+                std::memcpy(out.data() + to, &word, sizeof word);
+                const std::uint64_t high = word & every_byte(0x80);
+                if (high == 0) continue;
+                if constexpr (std::endian::native == std::endian::little) {
+                    const auto ascii = static_cast<std::size_t>(std::countr_zero(high)) / 8;
+                    at += ascii;
+                    to += ascii;
+                }
+                break;
+            }
+            while (at < run.size() && static_cast<unsigned char>(run[at]) < 0x80) out[to++] = run[at++];
+            if (at == run.size()) break;
         }
         const auto c = read_utf8(run, at);
         if (!c) {
-            why = {Refusal::not_utf8, byte, number()};
-            return false;
-        }
-        // What the platforms map differently would give another module on
-        // another platform.
-        if (c->code_point >= 0x80 && !plain_character(c->code_point)) {
-            why = {Refusal::unstable, static_cast<std::uint32_t>(c->code_point), number()};
+            why = {Refusal::not_utf8, static_cast<unsigned char>(run[at]), number()};
             return false;
         }
         const std::string_view character = run.substr(at, c->length);
         at += c->length;
-        if (double_byte_) continue;
         if (c->code_point < 0x10000 && reverse_[c->code_point] != 0) {
-            out += static_cast<char>(reverse_[c->code_point] - 1);
-        } else if (!exact_encoding(character, out)) {
+            out[to++] = static_cast<char>(reverse_[c->code_point] - 1);
+            continue;
+        }
+        if (!encodable(*c, why)) return false;
+        out.resize(to);
+        if (!exact_encoding(character, out)) {
             why = {Refusal::not_in_code_page, static_cast<std::uint32_t>(c->code_point), number()};
             return false;
         }
+        to = out.size();
+        out.resize(to + run.size() - at);
     }
-    if (!double_byte_) return true;
-    // A double-byte page: the run whole, or else the first character that
-    // does not go is told.
+    out.resize(to);
+    return true;
+}
+
+bool CodePageCodec::encodable(const Utf8Char& c, Refusal& why) const {
+    // What the platforms map differently would give another module on
+    // another platform.
+    if (c.code_point >= 0x80 && !plain_character(c.code_point)) {
+        why = {Refusal::unstable, static_cast<std::uint32_t>(c.code_point), number()};
+        return false;
+    }
+    return true;
+}
+
+bool CodePageCodec::encode_double_byte(std::string_view run, std::string& out, Refusal& why) {
+    for (std::size_t at = 0; at < run.size();) {
+        const auto c = read_utf8(run, at);
+        if (!c) {
+            why = {Refusal::not_utf8, static_cast<unsigned char>(run[at]), number()};
+            return false;
+        }
+        if (!encodable(*c, why)) return false;
+        at += c->length;
+    }
+    // The run whole, or else the first character that does not go is told.
     if (exact_encoding(run, out)) return true;
     for (std::size_t at = 0; at < run.size();) {
         const Utf8Char c = *read_utf8(run, at);

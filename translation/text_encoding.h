@@ -120,6 +120,10 @@ private:
     void decode_in_runs(std::string_view text, bool bars, std::string& out);
     void decode_double_byte(std::string_view run, std::string& out);
     void build_reverse();
+    // Whether a typed character may be encoded at all: not one the
+    // platforms map differently.
+    bool encodable(const Utf8Char& c, Refusal& why) const;
+    bool encode_double_byte(std::string_view run, std::string& out, Refusal& why);
 
     CodePageConverter converter_;
     bool double_byte_ = false;

@@ -191,11 +191,6 @@ std::uint16_t script_page(const std::array<std::uint16_t, language_count>& langu
 
 }  // namespace
 
-std::uint16_t CodePages::of(std::int32_t string_id) const {
-    const auto row = language_row_of_id(string_id);
-    return row ? languages[*row] : other;
-}
-
 CodePages resolve_code_pages(const CodePageChoices& choices, std::uint16_t from_mask) {
     CodePages pages;
     for (std::size_t row = 0; row < language_count; ++row) {
@@ -589,9 +584,9 @@ bool CodePageCodec::exact_encoding(std::string_view text, std::string& out) {
     return false;
 }
 
-// ---- export
+// ---- the codecs of a text
 
-CodePageCodec& TextDecoder::codec(std::uint16_t number) {
+CodePageCodec& CodecSet::page(std::uint16_t number) {
     for (const auto& codec : codecs_) {
         if (codec->number() == number) return *codec;
     }
@@ -599,13 +594,35 @@ CodePageCodec& TextDecoder::codec(std::uint16_t number) {
     return *codecs_.back();
 }
 
+CodePageCodec& CodecSet::of(std::optional<std::int32_t> string_id) {
+    std::size_t kind = language_count + 1;  // a script line
+    if (string_id) {
+        // The table row, as language_row_of_id gives it, without its search:
+        // ids 0 to 11 and 256 to 263, two a row.
+        const std::int32_t id = *string_id;
+        kind = id >= 0 && id < 12 ? static_cast<std::size_t>(id) >> 1
+               : id >= 256 && id < 264 ? 6 + (static_cast<std::size_t>(id - 256) >> 1)
+                                       : language_count;
+    }
+    CodePageCodec*& codec = by_kind_[kind];
+    if (!codec) {
+        codec = &page(kind < language_count ? pages_.languages[kind]
+                      : kind == language_count ? pages_.other
+                                               : pages_.script);
+    }
+    return *codec;
+}
+
+// ---- export
+
 bool TextDecoder::open(std::uint16_t mask, std::uint16_t& missing) {
-    std::vector<std::uint16_t> wanted{pages_.script, pages_.other};
+    const CodePages& pages = codecs_.pages();
+    std::vector<std::uint16_t> wanted{pages.script, pages.other};
     for (std::size_t row = 0; row < language_count; ++row) {
-        if (mask & language_bit(row)) wanted.push_back(pages_.languages[row]);
+        if (mask & language_bit(row)) wanted.push_back(pages.languages[row]);
     }
     for (const std::uint16_t number : wanted) {
-        if (!codec(number).ok()) {
+        if (!codecs_.page(number).ok()) {
             missing = number;
             return false;
         }
@@ -614,31 +631,23 @@ bool TextDecoder::open(std::uint16_t mask, std::uint16_t& missing) {
 }
 
 void TextDecoder::append_localized(std::string& out, std::int32_t string_id, std::string_view text) {
-    codec(pages_.of(string_id)).decode(text, true, out);
+    codecs_.of(string_id).decode(text, true, out);
 }
 
 void TextDecoder::append_script(std::string& out, std::string_view line) {
-    codec(pages_.script).decode(line, false, out);
+    codecs_.of(std::nullopt).decode(line, false, out);
 }
 
 // ---- import
 
-CodePageCodec& TextEncoder::codec(std::uint16_t number) {
-    for (const auto& codec : codecs_) {
-        if (codec->number() == number) return *codec;
-    }
-    codecs_.push_back(std::make_unique<CodePageCodec>(number));
-    return *codecs_.back();
-}
-
 bool TextEncoder::needs_encoding(std::string_view text, std::optional<std::int32_t> string_id) {
-    return has_high_or_angle(text) || !codec(code_page(string_id)).ascii_identity();
+    return has_high_or_angle(text) || !codecs_.of(string_id).ascii_identity();
 }
 
 bool TextEncoder::encode(std::string_view text, std::optional<std::int32_t> string_id, std::string& out,
                          Refusal& why) {
     out.clear();
-    CodePageCodec& page = codec(code_page(string_id));
+    CodePageCodec& page = codecs_.of(string_id);
     if (!page.ok()) {
         why = {Refusal::no_converter, 0, page.number()};
         return false;

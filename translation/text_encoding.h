@@ -34,10 +34,6 @@ struct CodePages {
     std::array<std::uint16_t, language_count> languages{};  // by table row
     std::uint16_t script = 1252;
     std::uint16_t other = default_other_code_page;
-
-    // A localized text's: its language's, or other's for an id of no table
-    // language.
-    std::uint16_t of(std::int32_t string_id) const;
     bool operator==(const CodePages&) const = default;
 };
 
@@ -138,10 +134,26 @@ private:
     std::size_t room_size_ = 0;
 };
 
+// The codecs of the code pages a text's kinds are in, each made once, and
+// found by a text's string id (none for a script line) without a search.
+class CodecSet {
+public:
+    explicit CodecSet(const CodePages& pages) : pages_(pages) {}
+    CodePageCodec& of(std::optional<std::int32_t> string_id);
+    CodePageCodec& page(std::uint16_t number);
+    const CodePages& pages() const { return pages_; }
+
+private:
+    CodePages pages_;
+    std::vector<std::unique_ptr<CodePageCodec>> codecs_;
+    // By language row, then other languages, then script lines.
+    std::array<CodePageCodec*, language_count + 2> by_kind_{};
+};
+
 // Export: appends the module's texts to a UTF-8 translation text.
 class TextDecoder {
 public:
-    explicit TextDecoder(const CodePages& pages) : pages_(pages) {}
+    explicit TextDecoder(const CodePages& pages) : codecs_(pages) {}
     // Opens the converters of every code page a text may need: those of
     // the languages of mask, of script lines and of other languages. False,
     // with the first missing one in missing, when this system lacks one.
@@ -153,31 +165,25 @@ public:
     void append_script(std::string& out, std::string_view line);
 
 private:
-    CodePageCodec& codec(std::uint16_t number);
-
-    CodePages pages_;
-    std::vector<std::unique_ptr<CodePageCodec>> codecs_;
+    CodecSet codecs_;
 };
 
 // Import: encodes the typed texts into their code pages.
 class TextEncoder {
 public:
-    explicit TextEncoder(const CodePages& pages) : pages_(pages) {}
+    explicit TextEncoder(const CodePages& pages) : codecs_(pages) {}
     // Whether the text needs work: whether it holds anything but ASCII
     // without escapes in a code page where ASCII is itself.
     bool needs_encoding(std::string_view text, std::optional<std::int32_t> string_id);
     // Writes the text of string_id (none: a script line) in its code page
     // to out, replacing what out held; false, with why, when it cannot be.
     bool encode(std::string_view text, std::optional<std::int32_t> string_id, std::string& out, Refusal& why);
-    std::uint16_t code_page(std::optional<std::int32_t> string_id) const {
-        return string_id ? pages_.of(*string_id) : pages_.script;
+    std::uint16_t code_page(std::optional<std::int32_t> string_id) {
+        return codecs_.of(string_id).number();
     }
 
 private:
-    CodePageCodec& codec(std::uint16_t number);
-
-    CodePages pages_;
-    std::vector<std::unique_ptr<CodePageCodec>> codecs_;
+    CodecSet codecs_;
 };
 
 }  // namespace modtext

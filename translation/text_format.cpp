@@ -49,11 +49,15 @@ std::string language_label(std::int32_t string_id) {
 
 namespace {
 
+// "#<key>", written into a buffer of 24 bytes; its length.
+std::size_t key_text(char* to, std::uint64_t key) {
+    to[0] = '#';
+    return static_cast<std::size_t>(std::to_chars(to + 1, to + 24, key).ptr - to);
+}
+
 void append_key(std::string& out, std::uint64_t key) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, key).ptr;
-    out += '#';
-    out.append(digits, end);
+    char text[24];
+    out.append(text, key_text(text, key));
 }
 
 // The labels of the table's twenty ids, made once.
@@ -97,8 +101,11 @@ TemplateLines::TemplateLines(std::uint16_t to_mask, std::uint16_t from_mask) {
 
 void TemplateLines::append(std::string& out, std::uint32_t key, const LocString& existing,
                            std::span<std::size_t, language_count> lines_written, TextDecoder* utf8) const {
+    // The key is the same on every line.
+    char key_form[24];
+    const std::string_view key_line(key_form, key_text(key_form, key));
     for (const Line& line : lines_) {
-        append_key(out, key);
+        out += key_line;
         out += line.label;
         if (line.carries_existing) {
             for (const LocSubstring& substring : existing.substrings) {

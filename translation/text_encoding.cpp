@@ -488,52 +488,75 @@ bool CodePageCodec::encode_run(std::string_view run, std::string& out, Refusal& 
     }
     if (double_byte_) return encode_double_byte(run, out, why);
     if (reverse_.empty()) build_reverse();
-    // Character by character, through the bytes found once, into room for
-    // a byte per byte of the run: a character from a single byte never
-    // takes more. The rest go through the converter, which makes room for
-    // what it writes.
-    std::size_t to = out.size();
-    out.resize(to + run.size());
-    for (std::size_t at = 0; at < run.size();) {
-        if (ascii_identity_) {
-            // Eight bytes copied at a time, kept up to the first that is
-            // not ASCII; to never passes at, so they fit.
-            for (; at + 8 <= run.size(); at += 8, to += 8) {
-                const std::uint64_t word = load_word(run.data() + at);
-                std::memcpy(out.data() + to, &word, sizeof word);
+    // Character by character into room for a byte per byte of the run: a
+    // character that one byte of the page decodes to never takes more.
+    // ASCII, and characters of two or three bytes found through the bytes
+    // found once, are the usual kinds and go first; a character found so
+    // is valid UTF-8 and may stand. Others are checked, and go through the
+    // converter, which makes room for what it writes.
+    out.resize(out.size() + run.size());
+    char* to = out.data() + out.size() - run.size();
+    const auto* const begin = reinterpret_cast<const unsigned char*>(run.data());
+    const auto* const end = begin + run.size();
+    const std::uint16_t* const reverse = reverse_.data();
+    for (const unsigned char* p = begin; p < end;) {
+        const unsigned char lead = *p;
+        if (lead < 0x80 && ascii_identity_) {
+            // Eight bytes copied at once, kept up to the first that is not
+            // ASCII: to never passes p's place, so they fit.
+            if (end - p >= 8) {
+                const std::uint64_t word = load_word(reinterpret_cast<const char*>(p));
+                std::memcpy(to, &word, sizeof word);
                 const std::uint64_t high = word & every_byte(0x80);
-                if (high == 0) continue;
+                std::size_t ascii = 8;
                 if constexpr (std::endian::native == std::endian::little) {
-                    const auto ascii = static_cast<std::size_t>(std::countr_zero(high)) / 8;
-                    at += ascii;
-                    to += ascii;
+                    if (high != 0) ascii = static_cast<std::size_t>(std::countr_zero(high)) / 8;
+                } else if (high != 0) {
+                    ascii = 1;
                 }
-                break;
+                to += ascii;
+                p += ascii;
+                continue;
             }
-            while (at < run.size() && static_cast<unsigned char>(run[at]) < 0x80) out[to++] = run[at++];
-            if (at == run.size()) break;
-        }
-        const auto c = read_utf8(run, at);
-        if (!c) {
-            why = {Refusal::not_utf8, static_cast<unsigned char>(run[at]), number()};
-            return false;
-        }
-        const std::string_view character = run.substr(at, c->length);
-        at += c->length;
-        if (c->code_point < 0x10000 && reverse_[c->code_point] != 0) {
-            out[to++] = static_cast<char>(reverse_[c->code_point] - 1);
+            *to++ = static_cast<char>(lead);
+            ++p;
             continue;
         }
+        std::uint16_t single = 0;
+        std::size_t length = 0;
+        if (lead >= 0xC2 && lead <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+            single = reverse[(lead & 0x1Fu) << 6 | (p[1] & 0x3Fu)];
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF && end - p >= 3 && (p[1] & 0xC0) == 0x80 &&
+                   (p[2] & 0xC0) == 0x80) {
+            const char32_t c = (lead & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+            // Overlong forms and surrogates are no characters a byte decodes to.
+            single = c >= 0x800 ? reverse[c] : 0;
+            length = 3;
+        }
+        if (single != 0) {
+            *to++ = static_cast<char>(single - 1);
+            p += length;
+            continue;
+        }
+        const auto at = static_cast<std::size_t>(p - begin);
+        const auto c = read_utf8(run, at);
+        if (!c) {
+            why = {Refusal::not_utf8, lead, number()};
+            return false;
+        }
+        p += c->length;
         if (!encodable(*c, why)) return false;
-        out.resize(to);
-        if (!exact_encoding(character, out)) {
+        out.resize(static_cast<std::size_t>(to - out.data()));
+        if (!exact_encoding(run.substr(at, c->length), out)) {
             why = {Refusal::not_in_code_page, static_cast<std::uint32_t>(c->code_point), number()};
             return false;
         }
-        to = out.size();
-        out.resize(to + run.size() - at);
+        const std::size_t written = out.size();
+        out.resize(written + static_cast<std::size_t>(end - p));
+        to = out.data() + written;
     }
-    out.resize(to);
+    out.resize(static_cast<std::size_t>(to - out.data()));
     return true;
 }
 

@@ -49,9 +49,10 @@ namespace {
 
 constexpr std::string_view usage_text =
     "Usage:\n"
-    "  modtext export [--from LANGS] [--to LANGS] [--filter F] [--templates] [-v|--verbose]\n"
-    "                 SOURCE.mod TEXT.txt\n"
-    "  modtext import [--from LANGS] [-v|--verbose] SOURCE.mod TEXT.txt OUTPUT.mod\n"
+    "  modtext export [--from LANGS] [--to LANGS] [--filter F] [--templates] [--encoding E]\n"
+    "                 [--codepage LANG=CP]... [-v|--verbose] SOURCE.mod TEXT.txt\n"
+    "  modtext import [--from LANGS] [--encoding E] [--codepage LANG=CP]... [-v|--verbose]\n"
+    "                 SOURCE.mod TEXT.txt OUTPUT.mod\n"
     "  modtext --help | --version\n"
     "\n"
     "export writes every localized string of the --from languages, and every\n"
@@ -67,6 +68,15 @@ constexpr std::string_view usage_text =
     "F      all, are, dlg, git, ifo, jrl, nss, or the row number 0 to 6 (default all);\n"
     "       templates: only the template resources\n"
     "--templates  also the template resources (names and descriptions players read)\n"
+    "E      raw: texts as the module stores them (export's default); utf-8: each\n"
+    "       text in UTF-8, from and to its language's code page. Import without\n"
+    "       --encoding reads UTF-8 when the text starts with a byte order mark or\n"
+    "       its settings line says utf-8, and raw otherwise\n"
+    "LANG=CP  with utf-8, the code page of a language key, of script lines\n"
+    "       (script) or of texts of no table language (other); CP is 874, 932,\n"
+    "       936, 949, 950 or 1250 to 1258. Defaults: 1252, polish 1250, korean\n"
+    "       949, chintrad 950, chinsimpl 936, japanese 932; scripts take the\n"
+    "       first --from language's\n"
     "-v     also print progress, on import every text kept, and every warning\n"
     "       (otherwise at most 20 of a kind, and how many more there were)\n";
 
@@ -88,7 +98,8 @@ struct Options {
     // As the window starts: English to translate from, nothing to, all files.
     // An import keeps every language of the text unless told otherwise.
     SelectionState selection{0x001, 0, 0};
-    std::string problem_key;  // a language key that is not one
+    std::string problem_key;  // a language key or code page that is not one
+    TextEncodingOptions text;
     bool verbose = false;
     bool help = false;
     std::vector<std::string> paths;
@@ -148,6 +159,15 @@ std::optional<std::string> parse_options(const std::vector<std::string>& args, b
                 const auto row = filter ? parse_filter(*filter) : std::nullopt;
                 if (!row) return "--filter needs all, are, dlg, git, ifo, jrl, nss, templates or 0 to 6";
                 options.selection.filter = *row;
+            } else if (auto encoding = option_value(args, i, "--encoding", matched); matched) {
+                if (encoding != "raw" && encoding != "utf-8") return "--encoding needs raw or utf-8";
+                options.text.encoding = *encoding == "raw" ? TextEncoding::raw : TextEncoding::utf8;
+            } else if (auto page = option_value(args, i, "--codepage", matched); matched) {
+                if (!page) return "--codepage needs LANG=CP";
+                if (auto problem = add_code_page_choice(options.text.code_pages, *page)) {
+                    options.problem_key = *problem;
+                    return *problem;
+                }
             } else {
                 return "unknown option " + arg;
             }
@@ -193,11 +213,19 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     for (const std::string& path : options.paths) {
         if (path.empty()) return usage_error(err, "an empty argument is not a path");
     }
+    // Code pages are for UTF-8 texts: an export writes raw unless told, and
+    // an import told raw reads none.
+    const bool raw = exporting ? options.text.encoding != TextEncoding::utf8
+                               : options.text.encoding == TextEncoding::raw;
+    if (raw && options.text.code_pages != CodePageChoices{}) {
+        return usage_error(err, exporting ? "--codepage needs --encoding utf-8"
+                                          : "--codepage does not apply with --encoding raw");
+    }
     ConsoleReporter reporter(out, err, options.verbose);
     const auto& p = options.paths;
     const bool done =
-        exporting ? export_module(p[0], p[1], options.selection, reporter)
-                  : import_module(p[0], p[1], p[2], options.selection, reporter);
+        exporting ? export_module(p[0], p[1], options.selection, reporter, options.text)
+                  : import_module(p[0], p[1], p[2], options.selection, reporter, options.text);
     return done ? 0 : 1;
 }
 

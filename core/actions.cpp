@@ -63,7 +63,7 @@ bool not_an_input(const std::string& target, const std::string& input, const cha
 }  // namespace
 
 bool export_module(const std::string& source_path, const std::string& text_path,
-                   const SelectionState& selection, Reporter& reporter) {
+                   const SelectionState& selection, Reporter& reporter, const TextEncodingOptions& options) {
     if (!paths_given({{source_path, "Please give a source MOD file."},
                       {text_path, "Please give a text file to export to."}},
                      reporter)) {
@@ -77,7 +77,7 @@ bool export_module(const std::string& source_path, const std::string& text_path,
                                        "text file to export to!\n",
                                        reporter) &&
                           open_module(archive, source_path, reporter) &&
-                          export_text(archive, text_path, selection, reporter, counts);
+                          export_text(archive, text_path, selection, reporter, counts, options);
         if (done) summary = export_summary(counts);
         return done;
     });
@@ -85,7 +85,7 @@ bool export_module(const std::string& source_path, const std::string& text_path,
 
 bool import_module(const std::string& source_path, const std::string& text_path,
                    const std::string& output_path, const SelectionState& selection,
-                   Reporter& reporter) {
+                   Reporter& reporter, const TextEncodingOptions& options) {
     if (!paths_given({{source_path, "Please give a source MOD file."},
                       {text_path, "Please give a text file to import from."},
                       {output_path, "Please give a destination MOD to import to."}},
@@ -100,7 +100,7 @@ bool import_module(const std::string& source_path, const std::string& text_path,
                             "destination MOD!\n",
                             reporter) &&
                open_module(archive, source_path, reporter) &&
-               write_module(archive, text_path, output_path, selection, reporter, &summary);
+               write_module(archive, text_path, output_path, selection, reporter, &summary, options);
     });
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "core/code_page.h"
 #include "core/languages.h"
 #include "core/reporter.h"
 
@@ -12,15 +13,19 @@ namespace modtext {
 // A path counts as given when it is not empty.
 bool path_given(const std::string& path);
 
-// Exports the text of the source module to text_path. Tells the user the
-// outcome through the reporter's boxes; returns whether it succeeded.
+// Exports the text of the source module to text_path, raw unless the
+// options ask for UTF-8. Tells the user the outcome through the reporter's
+// boxes; returns whether it succeeded.
 bool export_module(const std::string& source_path, const std::string& text_path,
-                   const SelectionState& selection, Reporter& reporter);
+                   const SelectionState& selection, Reporter& reporter,
+                   const TextEncodingOptions& options = {});
 
 // Writes a new module from the source module and the translation text at
-// text_path to output_path.
+// text_path to output_path. The text is read as UTF-8 when it starts with a
+// byte order mark or its settings line says so, and raw otherwise, unless
+// the options force one.
 bool import_module(const std::string& source_path, const std::string& text_path,
                    const std::string& output_path, const SelectionState& selection,
-                   Reporter& reporter);
+                   Reporter& reporter, const TextEncodingOptions& options = {});
 
 }  // namespace modtext

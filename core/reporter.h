@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <mutex>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace modtext {
@@ -51,13 +50,19 @@ public:
 
 private:
     friend void report(Reporter&, Severity, const char*, ...);
+    friend void report_each(Reporter&, const char*, ...);
     friend void report_left_out_warnings(Reporter&);
-    // Whether one more warning of this format is shown.
-    bool shows_warning(std::string_view format);
+    // Whether one more message of this format is shown.
+    bool shows_warning(std::string_view format, bool error = false);
 
+    struct Kind {
+        std::string_view format;
+        std::size_t given;
+        bool error;
+    };
     bool caps_warnings_ = true;
     std::mutex kinds_mutex_;
-    std::vector<std::pair<std::string_view, std::size_t>> kinds_;  // format, warnings given
+    std::vector<Kind> kinds_;
 };
 
 // Longest diagnostic, in bytes; longer ones are cut.
@@ -73,7 +78,12 @@ inline constexpr std::size_t report_buffer_size = 1024;
 void report(Reporter& reporter, Severity severity, const char* format, ...)
     __attribute__((format(MODTEXT_PRINTF_FORMAT, 3, 4)));
 
-// One warning per kind that was capped, saying how many of it were left out;
+// An error said of one of many lines that fail an action together: shown,
+// like a warning, only warnings_shown_per_kind times a kind.
+void report_each(Reporter& reporter, const char* format, ...)
+    __attribute__((format(MODTEXT_PRINTF_FORMAT, 2, 3)));
+
+// One message per kind that was capped, saying how many of it were left out;
 // the counts start again after it.
 void report_left_out_warnings(Reporter& reporter);
 

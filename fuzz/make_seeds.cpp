@@ -53,6 +53,19 @@ int main(int argc, char** argv) {
         if (!export_blocks(archive, source, text, {all_languages_mask, 0x002, 0}, reporter)) return 1;
         put(root / "translation_parser", "export-" + tag, text.memory());
         put(root / "import", "export-" + tag, text.memory());
+        // The same text in UTF-8, as a translator's editor keeps it.
+        const SelectionState selection{all_languages_mask, 0x002, 0};
+        const CodePages pages = resolve_code_pages({}, selection.from_mask);
+        TextDecoder utf8(pages);
+        std::uint16_t missing = 0;
+        if (!utf8.open(all_languages_mask, missing)) return 1;
+        StagedOutput utf8_text;
+        utf8_text.create_in_memory();
+        utf8_text.write(utf8_bom);
+        utf8_text.write(settings_line(pages, {}, selection));
+        if (!export_blocks(archive, source, utf8_text, selection, reporter, nullptr, &utf8)) return 1;
+        put(root / "translation_parser", "export-utf8-" + tag, utf8_text.memory());
+        put(root / "import", "export-utf8-" + tag, utf8_text.memory());
     }
     put(root / "module_export", "empty", build::module_bytes({}));
     return 0;

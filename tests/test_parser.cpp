@@ -600,14 +600,22 @@ TEST(TranslationParser, LinesAreCountedAsTheTextHadThem) {
         lf.append("#").append(std::to_string(key)).append(key % 3 ? "->x|padding\n" : "->x|padding\n\n");
         if (key % 11 == 0) lf += "#10,lang5,female->|\n";
     }
-    for (const std::string& text : {lf, with_crlf(lf)}) {
+    // A UTF-8 text: its texts shrink as they are encoded in place.
+    std::string utf8 = "\xEF\xBB\xBF" + lf;
+    for (std::size_t at = 0; (at = utf8.find("->", at)) != std::string::npos; at += 2) {
+        if (utf8[at + 2] != '|') utf8.insert(at + 2, "\xC3\xA9<c#010203><#41>");
+    }
+    for (const std::string& text : {lf, with_crlf(lf), "\xEF\xBB\xBF" + lf, utf8, with_crlf(utf8)}) {
         ASSERT_GT(text.size(), std::size_t{3} << 16);
         for (std::size_t halves_from : {std::size_t{0}, text.size() + 1}) {
             TranslationTable table;
             RecordingReporter reporter;
-            parse_translation_lines(table, text, reporter, halves_from);
+            ASSERT_TRUE(parse_translation_lines(table, text, reporter, halves_from));
             ASSERT_EQ(table.record_count(), 2u);
             expect_lines_counted(table, text, 23);
+            if (text.find("<c#") != std::string::npos) {
+                EXPECT_EQ(table.record(0).find(1)[0].text, "\xE9<c\x01\x02\x03>Aa\nb\n\npadding padding padding 1981"s);
+            }
         }
     }
 }

@@ -20,6 +20,12 @@ constexpr std::array<std::string_view, 24> kWords = {
     "inn",  "guard",  "north",  "south",  "docks",  "careful",  "coin",  "road,",
     "you",  "must",   "never",  "trust",  "a",      "stranger", "here.", "now!"};
 
+// French words in code page 1252, most of them beyond ASCII, as the second
+// language's texts carry them.
+constexpr std::array<std::string_view, 16> kFrenchWords = {
+    "la",  "porte", "ferm\xE9" "e", "l\x92" "auberge", "\xE0",     "demain,", "caf\xE9",  "r\xEAve",
+    "o\xF9", "gar\xE7on", "\xE9t\xE9",      "voil\xE0!",       "tr\xE8s", "na\xEF" "f", "c\x9C" "ur", "\xAB" "non\xBB"};
+
 class LargeGenerator {
 public:
     LargeGenerator(std::uint64_t seed, Density density) : rng_(seed), density_(density) {}
@@ -56,20 +62,22 @@ public:
 
 private:
     // Words, now and then broken over two lines unless it must stay on one.
-    std::string sentence(bool one_line = false) {
+    template <std::size_t N>
+    std::string sentence(const std::array<std::string_view, N>& vocabulary, bool one_line = false) {
         std::string text;
         const std::uint32_t words = rng_.range(4, 30);
         for (std::uint32_t w = 0; w < words; ++w) {
             if (w) text += rng_.chance(5) && !one_line ? "\n" : " ";
-            text += kWords[rng_.below(kWords.size())];
+            text += vocabulary[rng_.below(N)];
         }
         return text;
     }
+    std::string sentence(bool one_line = false) { return sentence(kWords, one_line); }
 
     // English, and in a dense module often a second language too.
     std::vector<LocSub> texts() {
         std::vector<LocSub> subs{{0, sentence()}};
-        if (rng_.chance(density_ == Density::dense ? 60 : 20)) subs.push_back({3, sentence()});
+        if (rng_.chance(density_ == Density::dense ? 60 : 20)) subs.push_back({3, sentence(kFrenchWords)});
         return subs;
     }
 

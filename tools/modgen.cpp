@@ -2,12 +2,15 @@
 //   modgen [--seed N] [--edge] OUT.mod
 //       the small module of every resource class and odd case (seed 1 by
 //       default); --edge adds texts of one character, a lone space, literal
-//       bars and carriage returns
+//       bars and carriage returns, colour tags, bytes each language's code
+//       page leaves undefined, broken double-byte sequences, and texts in
+//       the other code pages a language may be given
 //   modgen --scale K [--density dense|sparse] [--seed N]
-//          [--translation TEXT.txt [--to LANGS]] OUT.mod
+//          [--translation TEXT.txt [--to LANGS] [--encoding raw|utf-8]] OUT.mod
 //       a module of about K MB for benchmarks, and with --translation its
 //       English text with every template line of the LANGS (default french)
-//       filled in, as a translator would hand it back
+//       filled in, as a translator would hand it back: in code page 1252, or
+//       in UTF-8 as the export writes it with --encoding utf-8
 #include <charconv>
 #include <cstdio>
 #include <exception>
@@ -24,7 +27,7 @@ namespace {
 int usage() {
     std::fputs("usage: modgen [--seed N] [--edge] OUT.mod\n"
                "       modgen --scale K [--density dense|sparse] [--seed N] "
-               "[--translation TEXT.txt [--to LANGS]] OUT.mod\n",
+               "[--translation TEXT.txt [--to LANGS] [--encoding raw|utf-8]] OUT.mod\n",
                stderr);
     return 2;
 }
@@ -35,8 +38,9 @@ bool parse_number(std::string_view text, std::uint64_t& value) {
     return !text.empty() && ec == std::errc() && ptr == end;
 }
 
-// Fills every empty template line of the text, in one pass over it.
-std::string filled(std::string_view text) {
+// Fills every empty template line of the text, in one pass over it, with
+// a text whose "é" is written as the text is.
+std::string filled(std::string_view text, bool utf8) {
     std::string out;
     out.reserve(text.size() * 2);
     std::size_t filled_lines = 0;
@@ -45,7 +49,8 @@ std::string filled(std::string_view text) {
         const std::string_view line = text.substr(0, end == std::string_view::npos ? text.size() : end);
         out += line;
         if (line.size() > 2 && line[0] == '#' && line.ends_with("->") && line.find(',') < line.find("->")) {
-            out += "Texte traduit numero " + std::to_string(++filled_lines) + ", sur|deux lignes.";
+            out += utf8 ? "Texte traduit num\xC3\xA9ro " : "Texte traduit num\xE9ro ";
+            out += std::to_string(++filled_lines) + ", sur|deux lignes.";
         }
         if (end == std::string_view::npos) break;
         out += '\n';
@@ -54,17 +59,20 @@ std::string filled(std::string_view text) {
     return out;
 }
 
-bool write_translation(const std::string& module, const std::string& path, std::uint16_t to_mask) {
+bool write_translation(const std::string& module, const std::string& path, std::uint16_t to_mask, bool utf8) {
     modtext::SilentReporter quiet;
     const std::string exported = path + ".english";
-    if (!modtext::export_module(module, exported, {0x001, to_mask, 0}, quiet)) return false;
+    modtext::TextEncodingOptions options;
+    if (utf8) options.encoding = modtext::TextEncoding::utf8;
+    if (!modtext::export_module(module, exported, {0x001, to_mask, 0}, quiet, options)) return false;
     modtext::InputFile file;
     modtext::Bytes bytes;
     const bool read = file.open(exported) && file.read_all(bytes);
     file.close();
     std::remove(exported.c_str());
     if (!read) return false;
-    const std::string text = filled(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    const std::string text =
+        filled(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), utf8);
     modtext::StagedOutput out;
     if (!out.create(path)) return false;
     out.write(text);
@@ -79,6 +87,7 @@ int main(int argc, char** argv) {
     std::string out, translation;
     std::uint16_t to_mask = 0x002;
     bool edge = false;
+    bool utf8 = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -94,6 +103,9 @@ int main(int argc, char** argv) {
             ++i;
         } else if (arg == "--translation" && has_value) {
             translation = value;
+            ++i;
+        } else if (arg == "--encoding" && (value == "raw" || value == "utf-8")) {
+            utf8 = value == "utf-8";
             ++i;
         } else if (arg == "--to" && has_value) {
             const auto mask = modtext::parse_language_list(value);
@@ -114,7 +126,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "modgen: %s\n", e.what());
         return 1;
     }
-    if (!translation.empty() && !write_translation(out, translation, to_mask)) {
+    if (!translation.empty() && !write_translation(out, translation, to_mask, utf8)) {
         std::fprintf(stderr, "modgen: cannot write %s\n", translation.c_str());
         return 1;
     }

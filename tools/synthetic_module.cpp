@@ -41,10 +41,44 @@ constexpr std::array<std::string_view, 7> kEnglish = {
 };
 
 // Texts a translator's tools are most likely to lose: one character, a lone
-// space, a literal bar, a carriage return at the end or alone. Only edge
-// modules carry them.
-constexpr std::array<std::string_view, 7> kEdge = {
+// space, a literal bar, a carriage return at the end or alone, and a colour
+// tag (its bytes a line feed and a bar among them), the five bytes 1252 leaves
+// undefined, a tab, and the forms a UTF-8 text writes escapes in, typed
+// literally. Only edge modules carry them.
+constexpr std::array<std::string_view, 9> kEdge = {
     "?"sv, " "sv, "!"sv, "Left | right | both"sv, "Ends in a return\r"sv, "\r"sv, "|"sv,
+    "Press <c\xFF\x80\x01>Enter</c>, not <c\xFE\n|>Esc</c>: \x81\x8D\x8F\x90\x9D\tdone."sv,
+    "Type <#41>, <c#FF8000> or <c#ff8000>, not <c#FF80> nor <#4>."sv,
+};
+
+// Edge texts of languages 1..9, each in its usual code page: colour tags,
+// bytes the code page leaves undefined, broken double-byte sequences (a lead
+// byte before a space or at the end), user-defined double-byte characters,
+// and a double-byte character whose second byte is a bar.
+constexpr std::array<std::string_view, 9> kEdgeOther = {
+    "L\x92" "auberge <c\x10\x80\xFF>ferm\xE9" "e</c>, \x81 \x90."sv,                       // french
+    "Stra\xDF" "e <c\x20\x20\x20>grau</c> \x8D\x8F\x9D"sv,                                  // german
+    "Citt\xE0 <c<c>>> \x81\x9D"sv,                                                         // italian
+    "\xBF" "Se\xF1or? <c\x01\x02\x03>\x8F"sv,                                                // spanish
+    "\xA3\xF3" "d\x9F \xB3\xF3\xBF" "ko <c\xB3\xB3\xB3>\x81\x83\x88\x90\x98"sv,                   // polish
+    "\xB0\xED\xB8\xBF <c\xB0\xED\x7C>\xB0\xED</c> \x81 \x80\xFF \xC9\xA1 \xB0"sv,            // korean
+    "\xA4p\xA4\xDF <c\xA4p\xFF> \x80\xFF \xFA\x40 \xA4 \xA4"sv,                              // chintrad
+    "\xD0\xA1\xD0\xC4 <c\xD0\xA1\x01> \xFF \xAA\xA1 \xA1 \xD0"sv,                           // chinsimpl
+    "\x82\xA0\x81\x7C <c\x82\xA0\x01> \xA0\xFD \x81 \xF0\x40 \x82"sv,                       // japanese
+};
+
+// Texts in the other code pages a language may be given, stored under
+// languages the table does not know (ids 400 on); each also holds bytes its
+// code page leaves undefined, where it has any, and a colour tag.
+constexpr std::array<std::string_view, 8> kForeign = {
+    "\xCA\xC7\xD1\xCA\xB4\xD5 <c\xCA\xC7\xD1> \x81\xDB\xFF"sv,                    // 874, Thai
+    "\xCF\xF0\xE8\xE2\xE5\xF2, \xEC\xE8\xF0! <c\xCF\xF0\xE8> \x98"sv,              // 1251, Russian
+    "\xC3\xE5\xE9\xDC \xF3\xEF\xF5 <c\xC3\xE5\xE9> \xAA\xD2\xFF"sv,                // 1253, Greek
+    "\xC7ok te\xFE" "ekk\xFC" "rler <c\xC7\xFE\xFC> \x81\x8E"sv,                     // 1254, Turkish
+    "\xF9\xEC\xE5\xED \xE1\xCC <c\xF9\xEC\xE5> \xD9\xFB\xFF"sv,                     // 1255, Hebrew
+    "\xE3\xD1\xCD\xC8\xC7 <c\xE3\xD1\xCD>"sv,                                      // 1256, Arabic
+    "Lab\xE2s r\xEEts <c\xE2\xEE\xE2> \x81\xA1"sv,                                  // 1257, Latvian
+    "Xin cha\xCC" "o, a\xEC <c\xE0\xEC\xCC> \x81\x8A"sv,                               // 1258, Vietnamese
 };
 
 // Languages 1..9 of the language table, in each one's usual single-byte or
@@ -128,7 +162,23 @@ private:
     }
 
     std::string other(std::uint32_t row) {
+        // An edge module gives each language its edge text first, then now and then.
+        if (edge_ && (!(edge_other_made_ & (1u << row)) || rng_.chance(20))) {
+            edge_other_made_ |= 1u << row;
+            return std::string(kEdgeOther[row - 1]);
+        }
         return std::string(kOther[row - 1][rng_.below(4)]);
+    }
+
+    // An edge module's texts of languages the table does not know, each in
+    // turn.
+    void add_foreign(std::vector<LocSub>& subs) {
+        if (!edge_ || (foreign_made_ >= kForeign.size() && !rng_.chance(20))) return;
+        const std::uint32_t pick = foreign_made_ < kForeign.size()
+                                       ? foreign_made_
+                                       : rng_.below(static_cast<std::uint32_t>(kForeign.size()));
+        ++foreign_made_;
+        subs.push_back({static_cast<std::int32_t>(400 + 2 * pick), std::string(kForeign[pick])});
     }
 
     // Real resources mostly store texts without a terminator; some tools
@@ -155,6 +205,7 @@ private:
                 }
             }
         }
+        add_foreign(subs);
         if (subs.empty()) {
             subs.push_back({string_id(0, 0), english()});
         }
@@ -203,6 +254,8 @@ private:
     bool edge_ = false;
     std::uint32_t english_made_ = 0;
     std::uint32_t edge_made_ = 0;
+    std::uint32_t edge_other_made_ = 0;  // a bit per language row
+    std::uint32_t foreign_made_ = 0;
 };
 
 Bytes Generator::make_area(const std::string& name, const std::string& tag) {
@@ -548,7 +601,7 @@ Bytes crlf_lines(const std::vector<std::string>& lines) {
 Bytes Generator::script_inn_guard() {
     const std::string_view halt = script_phrase(rng_);
     const std::string_view closed = script_phrase(rng_);
-    return crlf_lines({
+    std::vector<std::string> lines = {
         "// Warns visitors at the inn gate after dark.",
         "void main()",
         "{",
@@ -562,7 +615,14 @@ Bytes Generator::script_inn_guard() {
         "    // SpeakString(\"Kept while the gate scene is reworked.\");",
         "    SetLocalInt(oPC, \"warned\", 1);",
         "}",
-    });
+    };
+    if (edge_) {
+        // A spoken line with a colour tag, an undefined byte, a lone CR, a
+        // zero byte and an escape typed literally.
+        lines.insert(lines.begin() + 9,
+                     std::string("    SpeakString(\"<c\xFF\x80\x40>Halt!</c> \x81\r\0 <#41> \x92\");"sv));
+    }
+    return crlf_lines(lines);
 }
 
 Bytes Generator::script_gate_warden() {

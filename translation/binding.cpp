@@ -7,7 +7,7 @@
 namespace modtext {
 
 std::string resource_header_name(const ModuleArchive& archive, std::size_t resource,
-                                 InputFile& source) {
+                                 InputFile& source, TextEncoding encoding) {
     const KeyEntry& key = archive.keys[resource];
     std::string letters = "NSS";
     if (key.type() != resource_type::script) {
@@ -18,7 +18,7 @@ std::string resource_header_name(const ModuleArchive& archive, std::size_t resou
         if (entry.size < sizeof head || !source.read_into(entry.offset, sizeof head, head)) return {};
         letters.assign(reinterpret_cast<const char*>(head), sizeof head);
     }
-    return header_part(key.name()) + '.' + header_part(letters);
+    return header_part(key.name(), encoding) + '.' + header_part(letters, encoding);
 }
 
 namespace {
@@ -39,7 +39,7 @@ BlockBinding::BlockBinding(const TranslationTable& table, const ModuleArchive& a
     std::vector<bool> named(archive.count(), false);
     const auto name_of = [&](std::size_t i) -> const std::string& {
         if (!named[i]) {
-            names[i] = resource_header_name(archive, i, source);
+            names[i] = resource_header_name(archive, i, source, table.encoding);
             named[i] = true;
         }
         return names[i];
@@ -79,7 +79,8 @@ BlockBinding::BlockBinding(const TranslationTable& table, const ModuleArchive& a
             const std::string* here = in_module ? &name_of(static_cast<std::size_t>(index)) : nullptr;
             if (here && (*here == last.header ||
                          (here->empty() &&
-                          last.header == header_part(archive.keys[static_cast<std::size_t>(index)].name()) + '.' +
+                          last.header == header_part(archive.keys[static_cast<std::size_t>(index)].name(),
+                                                     table.encoding) + '.' +
                                              std::string(record.letters)))) {
                 last.resource = static_cast<std::size_t>(index);
             } else {

@@ -40,6 +40,6 @@ private:
 
 // A resource's name and kind as a header line writes them: "name.LET".
 std::string resource_header_name(const ModuleArchive& archive, std::size_t resource,
-                                 InputFile& source);
+                                 InputFile& source, TextEncoding encoding = TextEncoding::raw);
 
 }  // namespace modtext

@@ -53,16 +53,33 @@ std::string export_summary(const ExportCounts& counts) {
 }
 
 bool export_text(const ModuleArchive& archive, const std::string& text_path,
-                 const SelectionState& selection, Reporter& reporter, ExportCounts& counts) {
+                 const SelectionState& selection, Reporter& reporter, ExportCounts& counts,
+                 const TextEncodingOptions& options) {
+    const CodePages pages = resolve_code_pages(options.code_pages, selection.from_mask);
+    std::optional<TextDecoder> utf8;
+    if (options.encoding == TextEncoding::utf8) {
+        utf8.emplace(pages);
+        std::uint16_t missing = 0;
+        if (!utf8->open(selection.from_mask | selection.to_mask, missing)) {
+            report(reporter, Severity::error, "Error: this system cannot convert code page %u!\n",
+                   static_cast<unsigned>(missing));
+            return false;
+        }
+    }
     InputFile source;
     StagedOutput text;
     if (!open_source_and_target(archive, source, text, text_path, reporter)) return false;
-    return export_blocks(archive, source, text, selection, reporter, &counts) &&
+    if (utf8) {
+        text.write(utf8_bom);
+        text.write(settings_line(pages, options.code_pages, selection));
+    }
+    return export_blocks(archive, source, text, selection, reporter, &counts, utf8 ? &*utf8 : nullptr) &&
            finish_target(source, text, reporter);
 }
 
 bool export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput& text,
-                   const SelectionState& selection, Reporter& reporter, ExportCounts* counts) {
+                   const SelectionState& selection, Reporter& reporter, ExportCounts* counts,
+                   TextDecoder* utf8) {
     ReadBuffer bytes;
     GffImage image;
     std::string block;
@@ -95,8 +112,8 @@ bool export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput
         const ResourceView resource{i, name, key.type(), bytes.view()};
         block.clear();
         if (route == ExportRoute::script) {
-            export_script(block, resource, reporter, counts);
-        } else if (!export_gff_strings(block, resource, image, selection, reporter, counts)) {
+            export_script(block, resource, reporter, counts, utf8);
+        } else if (!export_gff_strings(block, resource, image, selection, reporter, counts, utf8)) {
             block.clear();
         }
         release_gff(image);

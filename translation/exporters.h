@@ -14,6 +14,7 @@
 #include "formats/files.h"
 #include "formats/gff_image.h"
 #include "formats/module_archive.h"
+#include "translation/text_encoding.h"
 
 namespace modtext {
 
@@ -44,9 +45,9 @@ std::string export_summary(const ExportCounts& counts);
 inline ByteView read_script_line(ByteReader& cursor) { return cursor.read_line(); }
 
 // Appends the script block of every line that calls a speech function, or
-// nothing when no line does.
+// nothing when no line does. With a decoder, the block is written in UTF-8.
 void export_script(std::string& out, const ResourceView& resource, Reporter& reporter,
-                   ExportCounts* counts = nullptr);
+                   ExportCounts* counts = nullptr, TextDecoder* utf8 = nullptr);
 
 // Appends the GFF block of every localized substring of the from_mask
 // languages, with template lines for the to_mask languages. Returns false,
@@ -54,7 +55,7 @@ void export_script(std::string& out, const ResourceView& resource, Reporter& rep
 // then be dropped.
 bool export_gff_strings(std::string& out, const ResourceView& resource, GffImage& image,
                         const SelectionState& selection, Reporter& reporter,
-                        ExportCounts* counts = nullptr);
+                        ExportCounts* counts = nullptr, TextDecoder* utf8 = nullptr);
 
 // Reports a GFF resource the export skips as damaged.
 void report_malformed_gff(Reporter& reporter, std::size_t index, std::string_view name,
@@ -66,15 +67,17 @@ enum class ExportRoute { script, gff, skip, unknown };
 ExportRoute export_route(std::uint16_t type, std::int32_t filter, bool templates = false);
 
 // Writes the translation text of the loaded module to text_path. The file
-// replaces an existing one only when the whole export succeeded.
+// replaces an existing one only when the whole export succeeded. A UTF-8
+// text starts with a byte order mark and its settings line.
 bool export_text(const ModuleArchive& archive, const std::string& text_path,
-                 const SelectionState& selection, Reporter& reporter, ExportCounts& counts);
+                 const SelectionState& selection, Reporter& reporter, ExportCounts& counts,
+                 const TextEncodingOptions& options = {});
 
 // The walk itself: every resource's block, read from the open source and
 // written to the text. Malformed resources are reported and skipped; false
 // when the source could not be read.
 bool export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput& text,
                    const SelectionState& selection, Reporter& reporter,
-                   ExportCounts* counts = nullptr);
+                   ExportCounts* counts = nullptr, TextDecoder* utf8 = nullptr);
 
 }  // namespace modtext

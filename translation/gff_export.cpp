@@ -24,7 +24,7 @@ bool report_malformed(Reporter& reporter, const ResourceView& resource, const st
 
 bool export_gff_strings(std::string& out, const ResourceView& resource, GffImage& image,
                         const SelectionState& selection, Reporter& reporter,
-                        ExportCounts* counts) {
+                        ExportCounts* counts, TextDecoder* utf8) {
     const std::string name(resource.name);
     report(reporter, Severity::progress, "Exporting general GFF file: %s.....", name.c_str());
     ByteReader cursor(resource.bytes);
@@ -58,17 +58,17 @@ bool export_gff_strings(std::string& out, const ResourceView& resource, GffImage
         for (const LocSubstring& sub : locstring.substrings) {
             if (!id_passes_mask(sub.string_id, selection.from_mask)) continue;
             if (!header_written) {
-                append_header_line(out, resource.name, image.header.type_letters(),
-                                   resource.index);
+                append_header_line(out, resource.name, image.header.type_letters(), resource.index,
+                                   utf8 ? TextEncoding::utf8 : TextEncoding::raw);
                 header_written = true;
             }
             if (conversation) out += speaker ? npc_to_player : player_to_npc;
-            append_localized_entry(out, key, sub.string_id, substring_text(sub));
+            append_localized_entry(out, key, sub.string_id, substring_text(sub), utf8);
             ++found.strings;
             field_written = true;
         }
         if (field_written) {
-            templates.append(out, key, locstring, found.template_lines);
+            templates.append(out, key, locstring, found.template_lines, utf8);
             out += '\n';
         }
     }

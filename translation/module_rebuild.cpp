@@ -437,12 +437,12 @@ void warn_of_left_out_languages(const TextCounts& text, std::uint16_t from_mask,
 
 bool write_module(ModuleArchive& archive, const std::string& text_path,
                   const std::string& output_path, const SelectionState& selection,
-                  Reporter& reporter, std::string* summary) {
+                  Reporter& reporter, std::string* summary, const TextEncodingOptions& options) {
     InputFile source;
     StagedOutput output;
     if (!open_source_and_target(archive, source, output, output_path, reporter)) return false;
     TranslationTable table;
-    if (!parse_translation_text(table, text_path, reporter)) return false;
+    if (!parse_translation_text(table, text_path, reporter, {options, selection.from_mask})) return false;
     warn_of_left_out_languages(table.counts(), selection.from_mask, reporter);
     ImportCounts counts;
     if (!write_module_to(archive, source, output, table, selection, reporter, &counts)) return false;

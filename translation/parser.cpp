@@ -9,6 +9,8 @@
 
 #include "core/languages.h"
 #include "formats/files.h"
+#include "translation/text_encoding.h"
+#include "translation/text_format.h"
 #include "translation/translation_table.h"
 
 namespace modtext {
@@ -54,7 +56,6 @@ std::optional<std::int32_t> string_id_of(std::string_view language) {
 }
 
 constexpr std::string_view file_tag = "#File:";
-constexpr std::string_view utf8_bom = "\xEF\xBB\xBF";
 
 bool is_header(std::string_view line) { return line.substr(0, file_tag.size()) == file_tag; }
 
@@ -233,11 +234,27 @@ std::optional<Header> header_of(std::string_view line, Why& why) {
     return Header{line.substr(file_tag.size(), dot - file_tag.size()), line.substr(comma + 1)};
 }
 
+// A line of a UTF-8 text whose text cannot be stored, and why.
+struct LineRefusal {
+    std::size_t line;  // counted from 0 in its part of the text
+    std::optional<std::int32_t> string_id;  // none for a script line
+    Refusal why;
+};
+
+// Where a part of a UTF-8 text goes through its code pages, and what was
+// refused on the way.
+struct PartEncoding {
+    TextEncoder encoder;
+    std::vector<LineRefusal> refusals;
+    std::string encoded;  // a text's bytes, before they go back into the line
+};
+
 // Parses the lines of one part of the text into its table.
 class PartParser {
 public:
-    PartParser(TableBuilder& table, char* text, std::size_t size, bool crlf, Warnings& warnings)
-        : table_(table), rare_(text, size), crlf_(crlf), warnings_(warnings) {}
+    PartParser(TableBuilder& table, char* text, std::size_t size, bool crlf, Warnings& warnings,
+               PartEncoding* encoding)
+        : table_(table), rare_(text, size), crlf_(crlf), warnings_(warnings), encoding_(encoding) {}
 
     // One line, its line feed included when it has one.
     void line(char* start, std::size_t size, std::size_t line_number) {
@@ -279,6 +296,9 @@ private:
         char* text = start + arrow + 2;
         std::size_t length = end - feed - (arrow + 2);
         if (fields.comma == npos || arrow < fields.comma) {
+            if (encoding_ && encoding_->encoder.needs_encoding({text, length}, std::nullopt)) {
+                return add_encoded(text, length, feed, arrow + 2, key, std::nullopt, line_number);
+            }
             // A script entry keeps its line feed: the text, moved on over
             // its CR, ends with it.
             if (feed == 2) {
@@ -295,22 +315,59 @@ private:
         const std::string_view gender = fields.gender(line);
         if (gender != "male" && gender != "female") return warnings_.warn(Why::gender, line_number, line);
         unbar(text, length, rare_);
-        table_.add_variant(text, length, arrow + 2, key, *id | (gender.size() == 6 ? 1 : 0));
+        const std::int32_t string_id = *id | (gender.size() == 6 ? 1 : 0);
+        if (encoding_ && encoding_->encoder.needs_encoding({text, length}, string_id)) {
+            return add_encoded(text, length, 0, arrow + 2, key, string_id, line_number);
+        }
+        table_.add_variant(text, length, arrow + 2, key, string_id);
+    }
+
+    // A typed text, encoded into its code page, goes back into its line,
+    // which it never outgrows: its last byte where the text's was, a script
+    // line's line feed after it, and zeros before it. So the line still
+    // holds one line feed, and the variant's prefix grows by what the text
+    // shrank.
+    void add_encoded(char* text, std::size_t length, std::size_t feed, std::size_t prefix, TextNumber key,
+                     std::optional<std::int32_t> string_id, std::size_t line_number) {
+        std::string& encoded = encoding_->encoded;
+        Refusal why;
+        if (!encoding_->encoder.encode({text, length}, string_id, encoded, why)) {
+            encoding_->refusals.push_back({line_number, string_id, why});
+            return;
+        }
+        // The line feed stays where it is; for a script line, the text ends
+        // right before it, over a CR of a CR LF text.
+        const std::size_t room = string_id ? length : length + (feed == 2 ? 1 : 0);
+        if (encoded.size() > room) {
+            // No code page of the list writes a character in more bytes
+            // than UTF-8 does; a converter that did is not followed.
+            encoding_->refusals.push_back(
+                {line_number, string_id, {Refusal::longer, 0, encoding_->encoder.code_page(string_id)}});
+            return;
+        }
+        char* at = text + (room - encoded.size());
+        std::memset(text, 0, room - encoded.size());
+        std::memcpy(at, encoded.data(), encoded.size());
+        const std::size_t kept = encoded.size() + (string_id || feed == 0 ? 0 : 1);
+        table_.add_variant(at, kept, prefix + static_cast<std::size_t>(at - text), key, string_id);
     }
 
     TableBuilder& table_;
     RareBytes rare_;
     const bool crlf_;
     Warnings& warnings_;
+    PartEncoding* encoding_;  // none for a raw text
     bool skipping_ = false;  // the entries of an invalid header
 };
 
 // Parses the lines of text into table's records, the variants viewing the
-// text, and tells how many lines there were.
-std::size_t parse_lines(TableBuilder& table, char* text, std::size_t size, bool crlf, Warnings& warnings) {
+// text, and tells how many lines there were. The part starts at part, which
+// is before text by a byte order mark that is no line's.
+std::size_t parse_lines(TableBuilder& table, const char* part, char* text, std::size_t size, bool crlf,
+                        Warnings& warnings, PartEncoding* encoding) {
     std::size_t line_number = 0;
-    PartParser parser(table, text, size, crlf, warnings);
-    table.start_at(text);
+    PartParser parser(table, text, size, crlf, warnings, encoding);
+    table.start_at(part);
     for (std::size_t rest = size; rest > 0; ++line_number) {
         const void* feed = std::memchr(text, '\n', rest);
         const std::size_t length = feed ? static_cast<std::size_t>(static_cast<const char*>(feed) - text) + 1 : rest;
@@ -369,34 +426,79 @@ std::size_t translation_second_half(std::string_view text) {
 
 namespace {
 
+// The language a refused line is told by: its key, "lang<N>" for an id of
+// no table language, or "script".
+std::string refused_language(const std::optional<std::int32_t>& string_id) {
+    if (!string_id) return "script";
+    const std::string label = language_label(*string_id);
+    return label.substr(0, label.find(','));
+}
+
+// Tells the refused lines of both parts, each within the cap of its kind,
+// and that the text is refused for them. False when there were any.
+bool tell_refusals(Reporter& reporter, const std::string& name, const std::vector<LineRefusal>& first,
+                   const std::vector<LineRefusal>& second, std::size_t first_lines) {
+    const std::size_t count = first.size() + second.size();
+    if (count == 0) return true;
+    const auto tell = [&reporter](const LineRefusal& refused, std::size_t lines_before) {
+        report_each(reporter, "Error: line %zu (%s): %s!\n", refused.line + lines_before + 1,
+                    refused_language(refused.string_id).c_str(), describe(refused.why).c_str());
+    };
+    for (const LineRefusal& refused : first) tell(refused, 0);
+    for (const LineRefusal& refused : second) tell(refused, first_lines);
+    report_left_out_warnings(reporter);
+    report(reporter, Severity::error, "Error: %zu %s of %s cannot be imported; nothing was written!\n", count,
+           count == 1 ? "line" : "lines", name.c_str());
+    return false;
+}
+
 // Parses the table's storage, whose texts the variants then view. A text of
 // at least halves_from bytes is parsed in two halves, one on another thread;
 // the second half's diagnostics follow the first's. Whether lines end in
-// CR LF is decided once, for both.
-void parse_storage(TranslationTable& table, Reporter& reporter, std::size_t halves_from) {
+// CR LF, and how the text is encoded, is decided once, for both. False when
+// a UTF-8 text holds lines that cannot be stored.
+bool parse_storage(TranslationTable& table, Reporter& reporter, std::size_t halves_from,
+                   const TextReading& reading, const std::string& name) {
     char* text = table.storage.data();
     const std::size_t size = table.storage.size();
     const std::string_view whole(text, size);
+    std::string problem;
+    const std::optional<TextSettings> settings = read_text_settings(whole, reading.options, reading.from_mask, problem);
+    if (!settings) {
+        report(reporter, Severity::error, "Error: the settings line of %s cannot be followed (%s); nothing was written!\n",
+               name.c_str(), problem.c_str());
+        return false;
+    }
+    table.encoding = settings->encoding;
+    std::optional<PartEncoding> first_encoding, second_encoding;
+    if (settings->encoding == TextEncoding::utf8) {
+        first_encoding.emplace(PartEncoding{TextEncoder(settings->pages), {}, {}});
+        second_encoding.emplace(PartEncoding{TextEncoder(settings->pages), {}, {}});
+    }
     const bool crlf = crlf_line_ends(whole);
     const std::size_t split = size >= halves_from ? translation_second_half(whole) : size;
     // A byte order mark counts only at the very start, before the first line.
     const std::size_t bom = whole.substr(0, utf8_bom.size()) == utf8_bom ? utf8_bom.size() : 0;
     Warnings first_warnings(&reporter, text);
     TableBuilder first(table, text);
+    PartEncoding* first_part = first_encoding ? &*first_encoding : nullptr;
     if (split == size) {
-        parse_lines(first, text + bom, size - bom, crlf, first_warnings);
-        return;
+        parse_lines(first, text, text + bom, size - bom, crlf, first_warnings, first_part);
+        return !first_part || tell_refusals(reporter, name, first_part->refusals, {}, 0);
     }
     TranslationTable second;
     Warnings second_warnings(nullptr, text);
+    PartEncoding* second_part = second_encoding ? &*second_encoding : nullptr;
     std::future<std::size_t> second_done = std::async(std::launch::async, [&] {
         TableBuilder builder(second, text);
-        return parse_lines(builder, text + split, size - split, crlf, second_warnings);
+        return parse_lines(builder, text + split, text + split, size - split, crlf, second_warnings, second_part);
     });
-    const std::size_t first_lines = parse_lines(first, text + bom, split - bom, crlf, first_warnings);
+    const std::size_t first_lines =
+        parse_lines(first, text, text + bom, split - bom, crlf, first_warnings, first_part);
     second_done.get();
     second_warnings.pass_on(reporter, first_lines, whole);
     first.append(second, first_lines);
+    return !first_part || tell_refusals(reporter, name, first_part->refusals, second_part->refusals, first_lines);
 }
 
 bool refuse(std::string_view text, Reporter& reporter, const std::string& name) {
@@ -408,16 +510,18 @@ bool refuse(std::string_view text, Reporter& reporter, const std::string& name) 
 }  // namespace
 
 bool parse_translation_lines(TranslationTable& table, std::string_view text, Reporter& reporter,
-                             std::size_t halves_from, const std::string& name) {
+                             std::size_t halves_from, const std::string& name, const TextReading& reading) {
     table = TranslationTable{};
     if (refuse(text, reporter, name)) return false;
     table.storage = BulkBuffer(text.size());
     std::copy(text.begin(), text.end(), table.storage.data());
-    parse_storage(table, reporter, halves_from);
-    return true;
+    if (parse_storage(table, reporter, halves_from, reading, name)) return true;
+    table = TranslationTable{};
+    return false;
 }
 
-bool parse_translation_text(TranslationTable& table, const std::string& path, Reporter& reporter) {
+bool parse_translation_text(TranslationTable& table, const std::string& path, Reporter& reporter,
+                            const TextReading& reading) {
     table = TranslationTable{};
     InputFile file;
     // Offsets into the text are packed with a text's length: a text of a
@@ -442,10 +546,14 @@ bool parse_translation_text(TranslationTable& table, const std::string& path, Re
         return false;
     }
     // One core gains nothing from halves.
-    parse_storage(table, reporter,
-                  std::thread::hardware_concurrency() == 1 ? std::numeric_limits<std::size_t>::max()
-                                                           : parse_in_halves_from);
-    return true;
+    if (parse_storage(table, reporter,
+                      std::thread::hardware_concurrency() == 1 ? std::numeric_limits<std::size_t>::max()
+                                                               : parse_in_halves_from,
+                      reading, path)) {
+        return true;
+    }
+    table = TranslationTable{};
+    return false;
 }
 
 }  // namespace modtext

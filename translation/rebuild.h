@@ -109,10 +109,12 @@ bool rebuild_resource(ResourcePiece& piece, std::size_t index, const FileRecord&
 // Parses the translation text and writes the output module. The output
 // replaces its target only when every resource was written. A language the
 // text fills but from_mask leaves out is warned about. On success, the
-// summary tells what was rebuilt.
+// summary tells what was rebuilt. The text is read raw or as UTF-8 as the
+// options force, or else as it says of itself.
 bool write_module(ModuleArchive& archive, const std::string& text_path,
                   const std::string& output_path, const SelectionState& selection,
-                  Reporter& reporter, std::string* summary = nullptr);
+                  Reporter& reporter, std::string* summary = nullptr,
+                  const TextEncodingOptions& options = {});
 
 // The writing itself: each block bound to its resource, then the tables, then
 // every resource from the open source, through rebuild_resource or as it is,

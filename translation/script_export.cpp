@@ -13,7 +13,7 @@ bool calls_speech_function(std::string_view line) {
 }  // namespace
 
 void export_script(std::string& out, const ResourceView& resource, Reporter& reporter,
-                   ExportCounts* counts) {
+                   ExportCounts* counts, TextDecoder* utf8) {
     const std::string name(resource.name);
     report(reporter, Severity::progress, "Exporting Script file: %s.....", name.c_str());
     ByteReader cursor(resource.bytes);
@@ -23,10 +23,11 @@ void export_script(std::string& out, const ResourceView& resource, Reporter& rep
         const std::string_view text(reinterpret_cast<const char*>(line.data()), line.size());
         if (!calls_speech_function(text)) continue;
         if (!header_written) {
-            append_header_line(out, resource.name, "NSS", resource.index);
+            append_header_line(out, resource.name, "NSS", resource.index,
+                               utf8 ? TextEncoding::utf8 : TextEncoding::raw);
             header_written = true;
         }
-        append_script_entry(out, line_number, text);
+        append_script_entry(out, line_number, text, utf8);
         if (counts) ++counts->script_lines;
     }
     if (header_written) out += block_end_script;

@@ -8,24 +8,28 @@ namespace modtext {
 
 namespace {
 
-void append_header_part(std::string& out, std::string_view part) {
-    for (char c : part) out += (static_cast<unsigned char>(c) < 0x20 || c == ',') ? '_' : c;
+void append_header_part(std::string& out, std::string_view part, TextEncoding encoding) {
+    const bool ascii = encoding == TextEncoding::utf8;
+    for (char c : part) {
+        const auto byte = static_cast<unsigned char>(c);
+        out += byte < 0x20 || c == ',' || (ascii && byte >= 0x80) ? '_' : c;
+    }
 }
 
 }  // namespace
 
-std::string header_part(std::string_view part) {
+std::string header_part(std::string_view part, TextEncoding encoding) {
     std::string out;
-    append_header_part(out, part);
+    append_header_part(out, part, encoding);
     return out;
 }
 
 void append_header_line(std::string& out, std::string_view name, std::string_view letters,
-                        std::size_t index) {
+                        std::size_t index, TextEncoding encoding) {
     out += "#File:";
-    append_header_part(out, name);
+    append_header_part(out, name, encoding);
     out += '.';
-    append_header_part(out, letters);
+    append_header_part(out, letters, encoding);
     out += ',';
     out += std::to_string(index);
     out += "\n\n";
@@ -45,11 +49,15 @@ std::string language_label(std::int32_t string_id) {
 
 namespace {
 
+// "#<key>", written into a buffer of 24 bytes; its length.
+std::size_t key_text(char* to, std::uint64_t key) {
+    to[0] = '#';
+    return static_cast<std::size_t>(std::to_chars(to + 1, to + 24, key).ptr - to);
+}
+
 void append_key(std::string& out, std::uint64_t key) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, key).ptr;
-    out += '#';
-    out.append(digits, end);
+    char text[24];
+    out.append(text, key_text(text, key));
 }
 
 // The labels of the table's twenty ids, made once.
@@ -69,13 +77,14 @@ const std::string* table_label(std::int32_t string_id) {
 }  // namespace
 
 void append_localized_entry(std::string& out, std::uint32_t key, std::int32_t string_id,
-                            std::string_view text) {
+                            std::string_view text, TextDecoder* utf8) {
     append_key(out, key);
     out += ',';
     if (const std::string* label = table_label(string_id)) out += *label;
     else out += language_label(string_id);
     out += "->";
-    bar_line_feeds(out, text);
+    if (utf8) utf8->append_localized(out, string_id, text);
+    else bar_line_feeds(out, text);
     out += '\n';
 }
 
@@ -91,14 +100,18 @@ TemplateLines::TemplateLines(std::uint16_t to_mask, std::uint16_t from_mask) {
 }
 
 void TemplateLines::append(std::string& out, std::uint32_t key, const LocString& existing,
-                           std::span<std::size_t, language_count> lines_written) const {
+                           std::span<std::size_t, language_count> lines_written, TextDecoder* utf8) const {
+    // The key is the same on every line.
+    char key_form[24];
+    const std::string_view key_line(key_form, key_text(key_form, key));
     for (const Line& line : lines_) {
-        append_key(out, key);
+        out += key_line;
         out += line.label;
         if (line.carries_existing) {
             for (const LocSubstring& substring : existing.substrings) {
                 if (substring.string_id != line.string_id) continue;
-                bar_line_feeds(out, substring_text(substring));
+                if (utf8) utf8->append_localized(out, substring.string_id, substring_text(substring));
+                else bar_line_feeds(out, substring_text(substring));
                 break;
             }
         }
@@ -107,11 +120,12 @@ void TemplateLines::append(std::string& out, std::uint32_t key, const LocString&
     }
 }
 
-void append_script_entry(std::string& out, std::size_t line, std::string_view text) {
+void append_script_entry(std::string& out, std::size_t line, std::string_view text, TextDecoder* utf8) {
     out += '#';
     out += std::to_string(line);
     out += "->";
-    out += text;
+    if (utf8) utf8->append_script(out, text);
+    else out += text;
     out += '\n';
 }
 

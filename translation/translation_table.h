@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/code_page.h"
 #include "core/languages.h"
 #include "core/reporter.h"
 #include "formats/bulk_buffer.h"
@@ -278,6 +279,10 @@ public:
     // lists of them.
     std::size_t held_bytes() const;
 
+    // How the text was written: raw, or UTF-8, its texts then encoded into
+    // their code pages where they lie.
+    TextEncoding encoding = TextEncoding::raw;
+
     // The parsed file itself, converted in place, the prefixes of its lines
     // written over with what they name: the lists view it. Its characters
     // stay put when the table is moved.
@@ -433,10 +438,22 @@ private:
     TextNumber next_key_ = 0;
 };
 
+// How an import reads the text's bytes: raw or UTF-8, as the options force
+// or the text says (a byte order mark, or its settings line), and the code
+// pages of a UTF-8 text. Script lines without a code page of their own take
+// the first language of from_mask's.
+struct TextReading {
+    TextEncodingOptions options;
+    std::uint16_t from_mask = all_languages_mask;
+};
+
 // Reads a translation text file into a fresh table. Fails when the file
 // cannot be read, or is UTF-16 or ends its lines in CR alone, which would
-// import as nothing; malformed lines are reported and skipped.
-bool parse_translation_text(TranslationTable& table, const std::string& path, Reporter& reporter);
+// import as nothing, or is a UTF-8 text with lines that cannot be stored in
+// their code pages (each told, and none kept); malformed lines are reported
+// and skipped.
+bool parse_translation_text(TranslationTable& table, const std::string& path, Reporter& reporter,
+                            const TextReading& reading = {});
 
 // Where a second half of the text may start: the first line from the middle
 // on that starts with "#File:", a header valid or not. Every line after it
@@ -451,7 +468,7 @@ inline constexpr std::size_t parse_in_halves_from = std::size_t{1} << 20;
 // halves_from bytes on; name: the text as an error names it.
 bool parse_translation_lines(TranslationTable& table, std::string_view text, Reporter& reporter,
                              std::size_t halves_from = parse_in_halves_from,
-                             const std::string& name = "the text");
+                             const std::string& name = "the text", const TextReading& reading = {});
 
 // ---- inline lookups, on the rebuild's path
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <ostream>
 
-#include "core/actions.h"
+#include "actions/actions.h"
 #include "core/languages.h"
 
 namespace modtext {

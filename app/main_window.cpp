@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/actions.h"
+#include "actions/actions.h"
 
 namespace modtext {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/cli.h"
-#include "core/actions.h"
+#include "actions/actions.h"
 #include "core/code_page.h"
 #include "test_support.h"
 #include "translation/text_encoding.h"

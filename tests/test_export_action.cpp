@@ -1,5 +1,5 @@
 #include "app/cli.h"
-#include "core/actions.h"
+#include "actions/actions.h"
 #include "test_support.h"
 
 #include <sstream>

@@ -5,7 +5,7 @@
 // CLI, and leaves no partial file, every existing target and the source as
 // they were.
 #include "app/cli.h"
-#include "core/actions.h"
+#include "actions/actions.h"
 #include "formats/files.h"
 #include "test_support.h"
 

@@ -18,7 +18,7 @@
 #include <string_view>
 
 #include "app/cli.h"
-#include "core/actions.h"
+#include "actions/actions.h"
 #include "formats/files.h"
 #include "tools/modbuild.h"
 

@@ -1,4 +1,4 @@
-#include "core/actions.h"
+#include "actions/actions.h"
 
 #include <new>
 #include <system_error>

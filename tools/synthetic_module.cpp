@@ -727,6 +727,14 @@ Bytes Generator::module() {
     add("it_gate_key", rt::item_template, make_item("it_gate_key"));
     add("cr_innkeeper", rt::creature_template, make_creature("cr_innkeeper"));
     add("empty_script", rt::script, {});
+    if (edge_) {
+        // The template types export reports unless asked to visit them.
+        add("trp_spikes", 2032, make_skipped_gff("UTT V3.2", "trp_spikes"));
+        add("snd_gulls", 2035, make_skipped_gff("UTS V3.2", "snd_gulls"));
+        add("enc_rats", 2040, make_skipped_gff("UTE V3.2", "enc_rats"));
+        add("door_crypt", 2042, make_skipped_gff("UTD V3.2", "door_crypt"));
+        add("st_market", 2051, make_skipped_gff("UTM V3.2", "st_market"));
+    }
 
     ModuleOptions options;
     options.language_count = 1;

@@ -104,4 +104,58 @@ bool import_module(const std::string& source_path, const std::string& text_path,
     });
 }
 
+bool export_catalogue(const std::string& source_path, const std::string& po_path,
+                      const PoExportOptions& options, Reporter& reporter) {
+    if (!paths_given({{source_path, "Please give a source MOD file."},
+                      {po_path, "Please give a text file to export to."}},
+                     reporter)) {
+        return false;
+    }
+    return run_action(reporter, "Export complete!", [&](std::string& summary) {
+        ModuleArchive archive;
+        return not_an_input(po_path, source_path,
+                            "Error: %s is the source MOD file itself; give another "
+                            "text file to export to!\n",
+                            reporter) &&
+               open_module(archive, source_path, reporter) &&
+               export_po(archive, po_path, options, reporter, summary);
+    });
+}
+
+bool import_catalogue(const std::string& source_path, const std::string& po_path,
+                      const std::string& output_path, const PoImportOptions& options, Reporter& reporter) {
+    if (!paths_given({{source_path, "Please give a source MOD file."},
+                      {po_path, "Please give a text file to import from."},
+                      {output_path, "Please give a destination MOD to import to."}},
+                     reporter)) {
+        return false;
+    }
+    return run_action(reporter, "Import complete!", [&](std::string& summary) {
+        ModuleArchive archive;
+        return not_an_input(output_path, po_path,
+                            "Error: %s is the text file to import itself; give another "
+                            "destination MOD!\n",
+                            reporter) &&
+               open_module(archive, source_path, reporter) &&
+               import_po(archive, po_path, output_path, options, reporter, summary);
+    });
+}
+
+namespace {
+
+bool has_extension(const std::string& path, std::string_view extension) {
+    if (path.size() < extension.size()) return false;
+    for (std::size_t i = 0; i < extension.size(); ++i) {
+        char c = path[path.size() - extension.size() + i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != extension[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool is_po_path(const std::string& path) { return has_extension(path, ".po"); }
+bool is_pot_path(const std::string& path) { return has_extension(path, ".pot"); }
+
 }  // namespace modtext

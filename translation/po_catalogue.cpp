@@ -3,6 +3,10 @@
 #include <array>
 #include <charconv>
 
+#include "formats/locstring.h"
+#include "translation/text_encoding.h"
+#include "translation/text_format.h"
+
 namespace modtext {
 
 namespace {
@@ -33,6 +37,24 @@ std::optional<std::uint64_t> number_of(std::string_view text) {
 }
 
 }  // namespace
+
+void decode_with_breaks(CodePageCodec& codec, std::string_view text, std::string& out) {
+    out.clear();
+    while (true) {
+        const std::size_t feed = text.find('\n');
+        codec.decode(text.substr(0, feed), false, out);
+        if (feed == std::string_view::npos) return;
+        out += '\n';
+        text.remove_prefix(feed + 1);
+    }
+}
+
+std::optional<std::string_view> first_text(const LocString& text, std::int32_t string_id) {
+    for (const LocSubstring& sub : text.substrings) {
+        if (sub.string_id == string_id) return substring_text(sub);
+    }
+    return std::nullopt;
+}
 
 std::string_view po_language_code(std::size_t row) { return codes[row]; }
 

@@ -45,6 +45,17 @@ std::string unescape_script_literal(std::string_view literal);
 // A text as a literal's inside: backslash, quote, line feed and tab escaped.
 std::string escape_script_literal(std::string_view text);
 
+class CodePageCodec;
+struct LocString;
+
+// A text of the module in UTF-8, its line feeds kept as line feeds (a
+// catalogue escapes them itself), replacing what out held.
+void decode_with_breaks(CodePageCodec& codec, std::string_view text, std::string& out);
+
+// The text of a string's first substring of an id, if it has one: where a
+// string holds two of one id, the first counts.
+std::optional<std::string_view> first_text(const LocString& text, std::int32_t string_id);
+
 // A context's parts: "NAME.XYZ[#INDEX]:FIELD[:female]" of a localized
 // string, "NAME.NSS[#INDEX]:LINE:K" of a script literal.
 struct PoContext {

@@ -53,26 +53,7 @@ std::string header_msgstr(const ModuleArchive& archive, const PoExportOptions& o
     return po_header_text(fields);
 }
 
-// A text of the module in UTF-8, its line feeds kept as line feeds: a
-// catalogue escapes them itself.
-void decode_with_breaks(CodePageCodec& codec, std::string_view text, std::string& out) {
-    out.clear();
-    while (true) {
-        const std::size_t feed = text.find('\n');
-        codec.decode(text.substr(0, feed), false, out);
-        if (feed == std::string_view::npos) return;
-        out += '\n';
-        text.remove_prefix(feed + 1);
-    }
-}
 
-// The text of the first substring of an id, if the string has one.
-std::optional<std::string_view> first_text(const LocString& text, std::int32_t string_id) {
-    for (const LocSubstring& sub : text.substrings) {
-        if (sub.string_id == string_id) return substring_text(sub);
-    }
-    return std::nullopt;
-}
 
 // Whether msgfmt --check would refuse the translation of msgid: one of
 // them starts, or ends, with a line feed and the other does not.

@@ -48,24 +48,7 @@ struct RefusedEntry {
     Refusal why;
 };
 
-// A text of the module in UTF-8 with its line feeds, as export writes msgids.
-void decode_with_breaks(CodePageCodec& codec, std::string_view text, std::string& out) {
-    out.clear();
-    while (true) {
-        const std::size_t feed = text.find('\n');
-        codec.decode(text.substr(0, feed), false, out);
-        if (feed == std::string_view::npos) return;
-        out += '\n';
-        text.remove_prefix(feed + 1);
-    }
-}
 
-std::optional<std::string_view> first_text(const LocString& text, std::int32_t string_id) {
-    for (const LocSubstring& sub : text.substrings) {
-        if (sub.string_id == string_id) return substring_text(sub);
-    }
-    return std::nullopt;
-}
 
 void warn_skipped(Reporter& reporter, std::string_view context, const char* why) {
     const std::string shown(context);

@@ -1,6 +1,7 @@
 #include "core/actions.h"
 
 #include <new>
+#include <optional>
 #include <system_error>
 
 #include "formats/module_archive.h"
@@ -156,6 +157,41 @@ bool has_extension(const std::string& path, std::string_view extension) {
 }  // namespace
 
 bool is_po_path(const std::string& path) { return has_extension(path, ".po"); }
+
+namespace {
+
+std::optional<std::size_t> first_ticked(std::uint16_t mask) {
+    for (std::size_t row = 0; row < language_count; ++row) {
+        if (mask & language_bit(row)) return row;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+bool export_by_path(const std::string& source_path, const std::string& text_path,
+                    const SelectionState& selection, Reporter& reporter) {
+    if (!is_po_path(text_path)) return export_module(source_path, text_path, selection, reporter);
+    const std::optional<std::size_t> from = first_ticked(selection.from_mask);
+    const std::optional<std::size_t> to = first_ticked(selection.to_mask);
+    if (!from || !to) {
+        reporter.error_box(!from ? "Please tick the language to translate from."
+                                 : "Please tick the language to translate to.");
+        return false;
+    }
+    PoExportOptions options;
+    options.from_row = *from;
+    options.to_row = *to;
+    options.filter = selection.filter;
+    options.templates = selection.templates;
+    return export_catalogue(source_path, text_path, options, reporter);
+}
+
+bool import_by_path(const std::string& source_path, const std::string& text_path,
+                    const std::string& output_path, const SelectionState& selection, Reporter& reporter) {
+    if (!is_po_path(text_path)) return import_module(source_path, text_path, output_path, selection, reporter);
+    return import_catalogue(source_path, text_path, output_path, {}, reporter);
+}
 bool is_pot_path(const std::string& path) { return has_extension(path, ".pot"); }
 
 }  // namespace modtext

@@ -39,6 +39,15 @@ bool export_catalogue(const std::string& source_path, const std::string& po_path
 bool import_catalogue(const std::string& source_path, const std::string& po_path,
                       const std::string& output_path, const PoImportOptions& options, Reporter& reporter);
 
+// The window's actions, which pick the format by the text path: a path
+// ending in ".po" exports a catalogue for the first ticked target language,
+// with the first ticked source language as its source, and imports one;
+// any other path, the translation text.
+bool export_by_path(const std::string& source_path, const std::string& text_path,
+                    const SelectionState& selection, Reporter& reporter);
+bool import_by_path(const std::string& source_path, const std::string& text_path,
+                    const std::string& output_path, const SelectionState& selection, Reporter& reporter);
+
 // Whether a path names a catalogue by its extension: ".po", or ".pot" for a
 // template, in any case.
 bool is_po_path(const std::string& path);

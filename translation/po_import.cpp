@@ -222,12 +222,12 @@ private:
         splices.clear();
         starts.clear();
         for (auto& [key, edit] : edits.fields) {
-            if (key >= image.fields.size() || image.fields[key].type != gff_type::loc_string) {
+            if (key >= image.fields.size() || image.fields[static_cast<std::size_t>(key)].type != gff_type::loc_string) {
                 const Translation& any = edit.male.set ? edit.male : edit.female;
                 if (any.set) warn_skipped(reporter_, any.context, "its resource has no localized string there");
                 continue;
             }
-            const GffField& field = image.fields[key];
+            const GffField& field = image.fields[static_cast<std::size_t>(key)];
             std::uint64_t old_length = 0;
             LocString& source = memory.source;
             if (!locstring_extent(image.field_data, field.data, old_length) ||
@@ -306,7 +306,9 @@ private:
     }
 
     bool rebuild_script_literals(ResourcePiece& piece, std::size_t index, ResourceEdits& edits) {
-        std::sort(edits.literals.begin(), edits.literals.end(), [](const LiteralEdit& a, const LiteralEdit& b) {
+        // Last literal first, so that the places of those before stay put;
+        // of two entries of one literal, the catalogue's first.
+        std::stable_sort(edits.literals.begin(), edits.literals.end(), [](const LiteralEdit& a, const LiteralEdit& b) {
             return a.line != b.line ? a.line < b.line : a.literal > b.literal;
         });
         const ByteView bytes = piece.source.view();
@@ -331,13 +333,19 @@ private:
                 codecs_.of(std::nullopt).decode(line, false, line_text);
                 const std::vector<ScriptLiteral> found = speech_literals(line_text, started_in_comment);
                 bool changed = false;
+                std::optional<std::uint64_t> last;
                 for (; edit != edits.literals.end() && edit->line == number; ++edit) {
                     const Translation& t = edit->translation;
+                    if (last == edit->literal) {
+                        warn_skipped(reporter_, t.context, "a second entry of its context; the first counts");
+                        continue;
+                    }
+                    last = edit->literal;
                     if (edit->literal >= found.size()) {
                         warn_skipped(reporter_, t.context, "its script line has no such string");
                         continue;
                     }
-                    const ScriptLiteral& literal = found[edit->literal];
+                    const ScriptLiteral& literal = found[static_cast<std::size_t>(edit->literal)];
                     decoded_ = unescape_script_literal(std::string_view(line_text).substr(literal.begin, literal.end - literal.begin));
                     if (!msgid_matches(t)) continue;
                     line_text.replace(literal.begin, literal.end - literal.begin, escape_script_literal(t.text));

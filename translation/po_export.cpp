@@ -120,7 +120,7 @@ private:
         po.references = reference_;
         if (fuzzy && !options_.template_only && !msgstr.empty()) po.flags = "fuzzy";
         text_ += '\n';
-        write_po_entry(po, text_);
+        write_po_entry(po, text_, 0);
         ++entries;
     }
 

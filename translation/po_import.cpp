@@ -20,7 +20,7 @@ namespace {
 struct Translation {
     std::string_view context;
     std::string_view msgid;
-    std::string bytes;  // in the target code page; a script literal's escaped
+    std::string_view bytes;  // in the target code page, kept by the catalogue; a script literal's escaped
     std::string_view text;  // as the catalogue has it
     bool set = false;
 };
@@ -125,7 +125,7 @@ public:
 
     // Takes the catalogue's entries; false, told, when a translation cannot
     // be stored in its code page.
-    bool take(const PoCatalogue& catalogue, InputFile& source, bool use_fuzzy, const std::string& name) {
+    bool take(PoCatalogue& catalogue, InputFile& source, bool use_fuzzy, const std::string& name) {
         ContextBinding binding(archive_, source);
         std::vector<RefusedEntry> refused;
         for (const PoEntry& entry : catalogue.entries) {
@@ -159,10 +159,22 @@ public:
             Refusal why;
             const std::optional<std::int32_t> id =
                 script ? std::nullopt : std::optional<std::int32_t>(context->female ? to_.female_id : to_.male_id);
-            if (!encoder_.encode(script ? escape_script_literal(entry.msgstr) : std::string(entry.msgstr), id,
-                                 translation.bytes, why)) {
-                refused.push_back({entry.line, script ? "script" : std::string(to_.key), why});
-                continue;
+            // The translation as the module stores it, where that is
+            // another text: kept as long as the catalogue.
+            if (script) {
+                if (!encoder_.encode(escape_script_literal(entry.msgstr), id, encoded_, why)) {
+                    refused.push_back({entry.line, "script", why});
+                    continue;
+                }
+                translation.bytes = catalogue.keep(encoded_);
+            } else if (encoder_.needs_encoding(entry.msgstr, id)) {
+                if (!encoder_.encode(entry.msgstr, id, encoded_, why)) {
+                    refused.push_back({entry.line, std::string(to_.key), why});
+                    continue;
+                }
+                translation.bytes = catalogue.keep(encoded_);
+            } else {
+                translation.bytes = entry.msgstr;
             }
             Translation& slot = script ? edits.literals.emplace_back(LiteralEdit{context->key, context->literal, {}}).translation
                                 : context->female ? field->female
@@ -381,7 +393,7 @@ private:
     Reporter& reporter_;
     std::unordered_map<std::size_t, ResourceEdits> by_resource_;
     std::unordered_map<std::size_t, ResourceEdits>::iterator current_;
-    std::string decoded_;
+    std::string decoded_, encoded_;
 };
 
 std::optional<std::size_t> language_of_header(const PoCatalogue& catalogue, std::string_view key, bool code) {
@@ -395,20 +407,20 @@ std::optional<std::size_t> language_of_header(const PoCatalogue& catalogue, std:
 bool import_po(ModuleArchive& archive, const std::string& po_path, const std::string& output_path,
                const PoImportOptions& options, Reporter& reporter, std::string& summary) {
     InputFile file;
-    Bytes bytes;
-    if (!file.open(po_path) || !file.read_all(bytes)) {
+    ReadBuffer bytes;
+    if (!file.open(po_path) || !file.read_at(0, file.size(), bytes)) {
         report(reporter, Severity::error, "Error reading file: %s\n", po_path.c_str());
         return false;
     }
     file.close();
     PoCatalogue catalogue;
     if (const std::optional<PoError> error =
-            read_po(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), catalogue)) {
+            read_po(std::string_view(reinterpret_cast<const char*>(bytes.view().data()), bytes.view().size()), catalogue)) {
         report(reporter, Severity::error, "Error: %s is not a PO catalogue: line %zu: %s; nothing was written!\n",
                po_path.c_str(), error->line, error->message.c_str());
         return false;
     }
-    Bytes().swap(bytes);
+    bytes = ReadBuffer();
     std::optional<std::size_t> to_row = options.to_row;
     if (!to_row) to_row = language_of_header(catalogue, "Language", true);
     if (!to_row) {

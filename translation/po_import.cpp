@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <unordered_map>
 
@@ -128,6 +129,8 @@ public:
     bool take(PoCatalogue& catalogue, InputFile& source, bool use_fuzzy, const std::string& name) {
         ContextBinding binding(archive_, source);
         std::vector<RefusedEntry> refused;
+        std::optional<PoContext> last;
+        std::optional<std::size_t> last_resource;
         for (const PoEntry& entry : catalogue.entries) {
             if (entry.obsolete || entry.is_header()) continue;
             const std::string_view shown = entry.msgctxt.value_or(entry.msgid);
@@ -140,7 +143,13 @@ public:
                 warn_skipped(reporter_, shown, "its context names no field or script line");
                 continue;
             }
-            const std::optional<std::size_t> resource = binding.bind(*context, reporter_);
+            // A catalogue holds a resource's entries one after another: each
+            // is bound as the one before, without a look-up.
+            if (!last || last->header != context->header || last->index != context->index) {
+                last = *context;
+                last_resource = binding.bind(*context, reporter_);
+            }
+            const std::optional<std::size_t> resource = last_resource;
             if (!resource) continue;
             const bool script = archive_.keys[*resource].type() == resource_type::script;
             if (script != context->script) {
@@ -407,20 +416,30 @@ std::optional<std::size_t> language_of_header(const PoCatalogue& catalogue, std:
 bool import_po(ModuleArchive& archive, const std::string& po_path, const std::string& output_path,
                const PoImportOptions& options, Reporter& reporter, std::string& summary) {
     InputFile file;
-    ReadBuffer bytes;
-    if (!file.open(po_path) || !file.read_at(0, file.size(), bytes)) {
-        report(reporter, Severity::error, "Error reading file: %s\n", po_path.c_str());
+    if (!file.open(po_path)) {
+        report_file_problem(reporter, file.problem(), po_path);
         return false;
     }
-    file.close();
     PoCatalogue catalogue;
-    if (const std::optional<PoError> error =
-            read_po(std::string_view(reinterpret_cast<const char*>(bytes.view().data()), bytes.view().size()), catalogue)) {
-        report(reporter, Severity::error, "Error: %s is not a PO catalogue: line %zu: %s; nothing was written!\n",
-               po_path.c_str(), error->line, error->message.c_str());
-        return false;
+    {
+        // Taken in large pages where the system gives them, and not zeroed:
+        // the read fills it.
+        if (file.size() > std::numeric_limits<std::size_t>::max()) {
+            report(reporter, Severity::error, "Error reading file: %s\n", po_path.c_str());
+            return false;
+        }
+        BulkBuffer bytes(static_cast<std::size_t>(file.size()));
+        if (!file.read_into(0, file.size(), reinterpret_cast<std::uint8_t*>(bytes.data()))) {
+            report(reporter, Severity::error, "Error reading file: %s\n", po_path.c_str());
+            return false;
+        }
+        file.close();
+        if (const std::optional<PoError> error = read_po({bytes.data(), bytes.size()}, catalogue)) {
+            report(reporter, Severity::error, "Error: %s is not a PO catalogue: line %zu: %s; nothing was written!\n",
+                   po_path.c_str(), error->line, error->message.c_str());
+            return false;
+        }
     }
-    bytes = ReadBuffer();
     std::optional<std::size_t> to_row = options.to_row;
     if (!to_row) to_row = language_of_header(catalogue, "Language", true);
     if (!to_row) {

@@ -1,6 +1,7 @@
 #include "actions/actions.h"
 
 #include <new>
+#include <optional>
 #include <system_error>
 
 #include "formats/module_archive.h"
@@ -103,5 +104,94 @@ bool import_module(const std::string& source_path, const std::string& text_path,
                write_module(archive, text_path, output_path, selection, reporter, &summary, options);
     });
 }
+
+bool export_catalogue(const std::string& source_path, const std::string& po_path,
+                      const PoExportOptions& options, Reporter& reporter) {
+    if (!paths_given({{source_path, "Please give a source MOD file."},
+                      {po_path, "Please give a text file to export to."}},
+                     reporter)) {
+        return false;
+    }
+    return run_action(reporter, "Export complete!", [&](std::string& summary) {
+        ModuleArchive archive;
+        return not_an_input(po_path, source_path,
+                            "Error: %s is the source MOD file itself; give another "
+                            "text file to export to!\n",
+                            reporter) &&
+               open_module(archive, source_path, reporter) &&
+               export_po(archive, po_path, options, reporter, summary);
+    });
+}
+
+bool import_catalogue(const std::string& source_path, const std::string& po_path,
+                      const std::string& output_path, const PoImportOptions& options, Reporter& reporter) {
+    if (!paths_given({{source_path, "Please give a source MOD file."},
+                      {po_path, "Please give a text file to import from."},
+                      {output_path, "Please give a destination MOD to import to."}},
+                     reporter)) {
+        return false;
+    }
+    return run_action(reporter, "Import complete!", [&](std::string& summary) {
+        ModuleArchive archive;
+        return not_an_input(output_path, po_path,
+                            "Error: %s is the text file to import itself; give another "
+                            "destination MOD!\n",
+                            reporter) &&
+               open_module(archive, source_path, reporter) &&
+               import_po(archive, po_path, output_path, options, reporter, summary);
+    });
+}
+
+namespace {
+
+bool has_extension(const std::string& path, std::string_view extension) {
+    if (path.size() < extension.size()) return false;
+    for (std::size_t i = 0; i < extension.size(); ++i) {
+        char c = path[path.size() - extension.size() + i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != extension[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool is_po_path(const std::string& path) { return has_extension(path, ".po"); }
+
+namespace {
+
+std::optional<std::size_t> first_ticked(std::uint16_t mask) {
+    for (std::size_t row = 0; row < language_count; ++row) {
+        if (mask & language_bit(row)) return row;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+bool export_by_path(const std::string& source_path, const std::string& text_path,
+                    const SelectionState& selection, Reporter& reporter) {
+    if (!is_po_path(text_path)) return export_module(source_path, text_path, selection, reporter);
+    const std::optional<std::size_t> from = first_ticked(selection.from_mask);
+    const std::optional<std::size_t> to = first_ticked(selection.to_mask);
+    if (!from || !to) {
+        reporter.error_box(!from ? "Please tick the language to translate from."
+                                 : "Please tick the language to translate to.");
+        return false;
+    }
+    PoExportOptions options;
+    options.from_row = *from;
+    options.to_row = *to;
+    options.filter = selection.filter;
+    options.templates = selection.templates;
+    return export_catalogue(source_path, text_path, options, reporter);
+}
+
+bool import_by_path(const std::string& source_path, const std::string& text_path,
+                    const std::string& output_path, const SelectionState& selection, Reporter& reporter) {
+    if (!is_po_path(text_path)) return import_module(source_path, text_path, output_path, selection, reporter);
+    return import_catalogue(source_path, text_path, output_path, {}, reporter);
+}
+bool is_pot_path(const std::string& path) { return has_extension(path, ".pot"); }
 
 }  // namespace modtext

@@ -7,6 +7,7 @@
 #include "core/code_page.h"
 #include "core/languages.h"
 #include "core/reporter.h"
+#include "translation/po_catalogue.h"
 
 namespace modtext {
 
@@ -27,5 +28,29 @@ bool export_module(const std::string& source_path, const std::string& text_path,
 bool import_module(const std::string& source_path, const std::string& text_path,
                    const std::string& output_path, const SelectionState& selection,
                    Reporter& reporter, const TextEncodingOptions& options = {});
+
+// Exports the source module's texts as a PO catalogue (or its template) to
+// po_path; tells the outcome as export_module does.
+bool export_catalogue(const std::string& source_path, const std::string& po_path,
+                      const PoExportOptions& options, Reporter& reporter);
+
+// Writes a new module from the source module and the PO catalogue at
+// po_path to output_path; tells the outcome as import_module does.
+bool import_catalogue(const std::string& source_path, const std::string& po_path,
+                      const std::string& output_path, const PoImportOptions& options, Reporter& reporter);
+
+// The window's actions, which pick the format by the text path: a path
+// ending in ".po" exports a catalogue for the first ticked target language,
+// with the first ticked source language as its source, and imports one;
+// any other path, the translation text.
+bool export_by_path(const std::string& source_path, const std::string& text_path,
+                    const SelectionState& selection, Reporter& reporter);
+bool import_by_path(const std::string& source_path, const std::string& text_path,
+                    const std::string& output_path, const SelectionState& selection, Reporter& reporter);
+
+// Whether a path names a catalogue by its extension: ".po", or ".pot" for a
+// template, in any case.
+bool is_po_path(const std::string& path);
+bool is_pot_path(const std::string& path);
 
 }  // namespace modtext

@@ -1,6 +1,7 @@
 #include "app/cli.h"
 
 #include <array>
+#include <bit>
 #include <ostream>
 
 #include "actions/actions.h"
@@ -51,8 +52,12 @@ constexpr std::string_view usage_text =
     "Usage:\n"
     "  modtext export [--from LANGS] [--to LANGS] [--filter F] [--templates] [--encoding E]\n"
     "                 [--codepage LANG=CP]... [-v|--verbose] SOURCE.mod TEXT.txt\n"
+    "  modtext export --format po|pot --to LANG [--from LANG] [--female] [--filter F]\n"
+    "                 [--templates] [--codepage LANG=CP]... [-v|--verbose] SOURCE.mod OUT.po\n"
     "  modtext import [--from LANGS] [--encoding E] [--codepage LANG=CP]... [-v|--verbose]\n"
     "                 SOURCE.mod TEXT.txt OUTPUT.mod\n"
+    "  modtext import [--format po] [--use-fuzzy] [--to LANG] [--codepage LANG=CP]...\n"
+    "                 [-v|--verbose] SOURCE.mod IN.po OUTPUT.mod\n"
     "  modtext --help | --version\n"
     "\n"
     "export writes every localized string of the --from languages, and every\n"
@@ -78,7 +83,16 @@ constexpr std::string_view usage_text =
     "       949, chintrad 950, chinsimpl 936, japanese 932; scripts take the\n"
     "       first --from language's\n"
     "-v     also print progress, on import every text kept, and every warning\n"
-    "       (otherwise at most 20 of a kind, and how many more there were)\n";
+    "       (otherwise at most 20 of a kind, and how many more there were)\n"
+    "\n"
+    "--format  text, po or pot; by default po for a path ending in .po, pot for\n"
+    "       .pot, and text otherwise. A PO export writes one catalogue in UTF-8\n"
+    "       for the one --to language, its msgids the --from language's texts\n"
+    "       (english by default); pot writes the template. A PO import takes the\n"
+    "       target language from the catalogue's Language header (or --to) and\n"
+    "       sets only its substrings, keeping every other one\n"
+    "--female    a feminine entry for every field (PO export)\n"
+    "--use-fuzzy also import the entries marked fuzzy (PO import)\n";
 
 int usage_error(std::ostream& err, std::string_view problem) {
     err << "modtext: " << problem << "\n\n" << usage_text;
@@ -100,6 +114,11 @@ struct Options {
     SelectionState selection{0x001, 0, 0};
     std::string problem_key;  // a language key or code page that is not one
     TextEncodingOptions text;
+    std::optional<std::string> format;
+    bool to_given = false;
+    bool from_given = false;
+    bool female = false;
+    bool use_fuzzy = false;
     bool verbose = false;
     bool help = false;
     std::vector<std::string> paths;
@@ -138,6 +157,10 @@ std::optional<std::string> parse_options(const std::vector<std::string>& args, b
             options.verbose = true;
         } else if (arg == "--templates" && exporting) {
             options.selection.templates = true;
+        } else if (arg == "--female" && exporting) {
+            options.female = true;
+        } else if (arg == "--use-fuzzy" && !exporting) {
+            options.use_fuzzy = true;
         } else if (arg == "-h" || arg == "--help") {
             options.help = true;
         } else {
@@ -148,12 +171,18 @@ std::optional<std::string> parse_options(const std::vector<std::string>& args, b
                 if (!mask && from) options.problem_key = unknown_language("--from", bad);
                 if (!mask) return "--from needs a language list";
                 options.selection.from_mask = *mask;
-            } else if (auto to = option_value(args, i, "--to", matched); matched && exporting) {
+                options.from_given = true;
+            } else if (auto format = option_value(args, i, "--format", matched); matched) {
+                if (format != "text" && format != "po" && format != "pot") return "--format needs text, po or pot";
+                if (*format == "pot" && !exporting) return "--format pot is for export; import a .po";
+                options.format = *format;
+            } else if (auto to = option_value(args, i, "--to", matched); matched) {
                 std::string bad;
                 const auto mask = to ? parse_language_list(*to, &bad) : std::nullopt;
                 if (!mask && to) options.problem_key = unknown_language("--to", bad);
                 if (!mask) return "--to needs a language list";
                 options.selection.to_mask = *mask;
+                options.to_given = true;
             } else if (auto filter = option_value(args, i, "--filter", matched);
                        matched && exporting) {
                 const auto row = filter ? parse_filter(*filter) : std::nullopt;
@@ -174,6 +203,48 @@ std::optional<std::string> parse_options(const std::vector<std::string>& args, b
         }
     }
     return std::nullopt;
+}
+
+// The one language of a list, for a catalogue.
+std::optional<std::size_t> one_language(std::uint16_t mask) {
+    if (std::popcount(mask) != 1) return std::nullopt;
+    return static_cast<std::size_t>(std::countr_zero(mask));
+}
+
+int run_po(const Options& options, bool template_only, bool exporting, std::ostream& out, std::ostream& err) {
+    if (options.text.encoding) return usage_error(err, "--encoding does not apply to a catalogue: it is UTF-8");
+    if (options.selection.filter != 0 && !exporting) return usage_error(err, "--filter is for export");
+    const auto& p = options.paths;
+    ConsoleReporter reporter(out, err, options.verbose);
+    if (exporting) {
+        PoExportOptions po;
+        const std::optional<std::size_t> from = one_language(options.selection.from_mask);
+        if (!from) return usage_error(err, "--from needs one language for a catalogue");
+        po.from_row = *from;
+        if (options.to_given) {
+            po.to_row = one_language(options.selection.to_mask);
+            if (!po.to_row) return usage_error(err, "--to needs one language for a catalogue");
+        } else if (!template_only) {
+            return usage_error(err, "a PO export needs --to LANG");
+        }
+        po.template_only = template_only;
+        po.female = options.female;
+        po.filter = options.selection.filter;
+        po.templates = options.selection.templates;
+        po.code_pages = options.text.code_pages;
+        return export_catalogue(p[0], p[1], po, reporter) ? 0 : 1;
+    }
+    if (options.from_given) {
+        return usage_error(err, "--from does not apply to a PO import: its X-Source-Language header names the source");
+    }
+    PoImportOptions po;
+    if (options.to_given) {
+        po.to_row = one_language(options.selection.to_mask);
+        if (!po.to_row) return usage_error(err, "--to needs one language for a catalogue");
+    }
+    po.use_fuzzy = options.use_fuzzy;
+    po.code_pages = options.text.code_pages;
+    return import_catalogue(p[0], p[1], p[2], po, reporter) ? 0 : 1;
 }
 
 }  // namespace
@@ -212,6 +283,17 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     for (const std::string& path : options.paths) {
         if (path.empty()) return usage_error(err, "an empty argument is not a path");
+    }
+    const std::string& catalogue = options.paths[1];
+    const std::string format = options.format ? *options.format
+                               : is_pot_path(catalogue) && exporting ? "pot"
+                               : is_po_path(catalogue)               ? "po"
+                                                                     : "text";
+    if (format != "text") return run_po(options, format == "pot", exporting, out, err);
+    if (options.female || options.use_fuzzy || (!exporting && options.to_given)) {
+        return usage_error(err, options.female ? "--female is for a PO export"
+                                : options.use_fuzzy ? "--use-fuzzy is for a PO import"
+                                                    : "--to is for a PO import");
     }
     // Code pages are for UTF-8 texts: an export writes raw unless told, and
     // an import told raw reads none.

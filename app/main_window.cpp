@@ -19,7 +19,7 @@ constexpr bool diagnostics_switch = false;
 constexpr std::size_t path_capacity = 260;
 
 constexpr const char* mod_filter = "Mod files(*.MOD)\0*.mod\0";
-constexpr const char* text_filter = "Text files(*.TXT)\0*.txt\0";
+constexpr const char* text_filter = "Text files(*.TXT)\0*.txt\0PO files (*.po)\0*.po\0";
 
 void show_gathered(std::vector<std::string>& lines, const char* title, UINT icon) {
     if (lines.empty()) return;
@@ -166,11 +166,11 @@ void MainWindow::on_command(Control* child, WPARAM, LPARAM) {
     if (child == import_button && read_path(*source_edit, "source MOD file", source) &&
         read_path(*text_edit, "text file", text) &&
         read_path(*output_edit, "destination MOD file", output)) {
-        import_module(source, text, output, selection_, reporter_);
+        import_by_path(source, text, output, selection_, reporter_);
     }
     if (child == export_button && read_path(*source_edit, "source MOD file", source) &&
         read_path(*text_edit, "text file", text)) {
-        export_module(source, text, selection_, reporter_);
+        export_by_path(source, text, selection_, reporter_);
     }
     if (child == exit_button) frame_.close();
 }

@@ -759,10 +759,28 @@ Unit unit_at(std::string_view text, std::size_t i) {
     return {traits, traits, width, static_cast<std::uint8_t>(length)};
 }
 
+// Whether any of eight bytes is a control byte, a quote or a backslash:
+// what may need an escape.
+bool may_escape(std::uint64_t word) {
+    constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
+    const auto zero_in = [](std::uint64_t v) { return ((v - ones) & ~v & highs) != 0; };
+    return ((word - ones * 0x20) & ~word & highs) != 0 || zero_in(word ^ (ones * '"')) ||
+           zero_in(word ^ (ones * '\\'));
+}
+
 // Appends text with gettext's escapes.
 void append_escaped(std::string& out, std::string_view text) {
     std::size_t run = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
+        // Most text needs no escape: eight bytes at a time pass.
+        if (i + 8 <= text.size()) {
+            std::uint64_t word;
+            std::memcpy(&word, text.data() + i, sizeof word);
+            if (!may_escape(word)) {
+                i += 7;
+                continue;
+            }
+        }
         const char letter = escape_letter(text[i]);
         if (!letter && text[i] != '\0') continue;
         out.append(text, run, i - run).append(1, '\\');
@@ -915,12 +933,19 @@ void Writer::string(std::string& out, std::string_view prefix, std::string_view 
     // columns than its bytes, and an escape two.
     long long columns = first_column + static_cast<long long>(value.size());
     bool feed = false;
-    for (std::size_t i = 0; i < value.size() && columns <= width; ++i) {
-        if (escape_letter(value[i])) ++columns;
-        if (value[i] == '\0') columns += 3;
-        feed |= value[i] == '\n';
+    // Without a width, only line feeds split a string: nothing else need be
+    // measured.
+    const bool unlimited = page_width_ == std::numeric_limits<int>::max();
+    if (unlimited) {
+        feed = value.find('\n') != npos;
+    } else {
+        for (std::size_t i = 0; i < value.size() && columns <= width; ++i) {
+            if (escape_letter(value[i])) ++columns;
+            if (value[i] == '\0') columns += 3;
+            feed |= value[i] == '\n';
+        }
     }
-    if (!feed && columns <= width) {
+    if (!feed && (unlimited || columns <= width)) {
         out.append(prefix).append(name).append(" \"");
         append_escaped(out, value);
         out += "\"\n";
@@ -934,11 +959,13 @@ void Writer::string(std::string& out, std::string_view prefix, std::string_view 
         const std::string_view portion = value.substr(start, end - start);
         // A string that takes more than one line starts on the next.
         if (first_line && !portion.empty() &&
-            (end < value.size() || first_column > width || break_lines(portion, first_column, width, true))) {
+            (end < value.size() || first_column > width ||
+             (!unlimited && break_lines(portion, first_column, width, true)))) {
             out.append(prefix).append(name).append(" \"\"\n");
             first_line = false;
         }
-        break_lines(portion, first_line ? first_column : 0, width, false);
+        if (unlimited) breaks_.clear();
+        else break_lines(portion, first_line ? first_column : 0, width, false);
         out.append(prefix);
         if (first_line) out.append(name).append(" ");
         out += '"';

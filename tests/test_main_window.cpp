@@ -3,6 +3,7 @@
 // when a modal box or dialog appears that no test asked for.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <deque>
@@ -463,6 +464,43 @@ TEST(MainWindow, ExportAndImportRunTheRealActions) {
     EXPECT_NE(scripts.find(".UTI,"), std::string::npos);
 }
 
+TEST(MainWindow, APoPathExportsAndImportsACatalogueOfTheFirstTickedLanguages) {
+    const auto dir = modtext::testing::scratch_dir();
+    const std::string source = (dir / "m.mod").string(), po = (dir / "t.po").string(),
+                      output = (dir / "o.mod").string();
+    build::write_file(source, build::synthetic_module(1));
+    Window w;
+    w.main.source_edit->set_text(source);
+    w.main.text_edit->set_text(po);
+    click(*w.main.to_boxes[2]);  // German, then French: the first in table order counts
+    click(*w.main.to_boxes[1]);
+    click(*w.main.export_button);
+    EXPECT_EQ(w.reporter.info_boxes, std::vector<std::string>{"Export complete!"});
+    std::string catalogue = modtext::testing::read_text(po);
+    EXPECT_NE(catalogue.find("\"Language: fr\\n\"\n"), std::string::npos);
+    EXPECT_NE(catalogue.find("\"X-Source-Language: english\\n\"\n"), std::string::npos);
+
+    // A translated entry comes back into the module, and out again.
+    const std::string entry = "msgctxt \"dlg_innkeeper.DLG:";
+    const std::size_t at = catalogue.find(entry);
+    ASSERT_NE(at, std::string::npos);
+    const std::size_t msgstr = catalogue.find("msgstr \"", at);
+    const std::size_t end = std::min(catalogue.find("\n\n", msgstr), catalogue.size());
+    const std::string context = catalogue.substr(at, catalogue.find('\n', at) - at);
+    catalogue.replace(msgstr, end - msgstr, "msgstr \"Bonsoir, voyageur.\"");
+    modtext::testing::write_text(po, catalogue);
+    w.main.output_edit->set_text(output);
+    click(*w.main.import_button);
+    EXPECT_EQ(w.reporter.info_boxes, (std::vector<std::string>{"Export complete!", "Import complete!"}));
+    w.main.source_edit->set_text(output);
+    w.main.text_edit->set_text((dir / "again.po").string());
+    click(*w.main.export_button);
+    const std::string again = modtext::testing::read_text(dir / "again.po");
+    const std::size_t found = again.find(context + "\n");
+    ASSERT_NE(found, std::string::npos);
+    EXPECT_NE(again.find("msgstr \"Bonsoir, voyageur.\"", found), std::string::npos);
+}
+
 TEST(MainWindow, PickersFillTheirBoxOnlyWhenConfirmed) {
     const auto dir = modtext::testing::scratch_dir();
     const std::string chosen = (dir / "chosen.mod").make_preferred().string();
@@ -597,7 +635,7 @@ TEST(MainWindow, EachPickerHasItsKindFileTypesAndDefaultExtension) {
     using namespace std::string_view_literals;
     const Expected expected[] = {
         {w.main.source_browse, w.main.source_edit, false, "Mod files(*.MOD)\0*.mod\0\0"sv, "mod"},
-        {w.main.text_browse, w.main.text_edit, false, "Text files(*.TXT)\0*.txt\0\0"sv, "txt"},
+        {w.main.text_browse, w.main.text_edit, false, "Text files(*.TXT)\0*.txt\0PO files (*.po)\0*.po\0\0"sv, "txt"},
         {w.main.output_browse, w.main.output_edit, true, "Mod files(*.MOD)\0*.mod\0\0"sv, "mod"},
     };
     for (const Expected& e : expected) {

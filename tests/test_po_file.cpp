@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "formats/po_file.h"
+#include "po_judge.h"
 #include "test_support.h"
 #include "tools/splitmix.h"
 
@@ -302,20 +303,8 @@ TEST(PoWrite, RoundTripsThroughTheReader) {
 // ---------------------------------------------------------------------------
 // The GNU gettext tools and library as judges
 
-namespace {
-
-bool have_tool(const std::string& tool) {
-#ifdef _WIN32
-    (void)tool;
-    return false;
-#else
-    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-#endif
-}
-
-int run(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()); }
-
-}  // namespace
+using modtext::testing::have_tool;
+using modtext::testing::run;
 
 TEST(PoJudges, GettextToolsAcceptAndKeepWhatTheWriterWrote) {
     if (!have_tool("msgcat") || !have_tool("msgfmt")) GTEST_SKIP() << "the gettext tools are not installed";
@@ -339,9 +328,7 @@ TEST(PoJudges, GettextToolsAcceptAndKeepWhatTheWriterWrote) {
 }
 
 TEST(PoJudges, LibgettextpoReadsWhatOurReaderReads) {
-#if !MODTEXT_GETTEXTPO
-    GTEST_SKIP() << "libgettextpo is not installed";
-#else
+    if (!modtext::testing::have_libgettextpo()) GTEST_SKIP() << "libgettextpo is not installed";
     const auto dir = modtext::testing::scratch_dir();
     // What the writer writes, and catalogues written by hand.
     const std::vector<std::string> catalogues = {
@@ -352,6 +339,25 @@ TEST(PoJudges, LibgettextpoReadsWhatOurReaderReads) {
         "\nmsgid \"\\a\\b\\f\\n\\r\\t\\v\\\\\\\"\\101\\7x\\0101\\x41\\x4a\"\n msgstr \"\"\n\n"
         "msgid \"one\"\nmsgid_plural \"many\"\nmsgstr[0] \"un\"\nmsgstr [ 1 ] \"des\"\n\"s\"\n"
         "#~| msgid \"was\"\n#~ msgctxt \"c\"\n#~ msgid \"a\"\n#~ msgstr \"b\"\n#~ \"c\"\n# trailing\n"};
+    for (const std::string& bytes : catalogues) EXPECT_TRUE(modtext::testing::libgettextpo_agrees(dir, bytes));
+}
+
+namespace modtext::testing {
+
+bool have_libgettextpo() {
+#if MODTEXT_GETTEXTPO
+    return true;
+#else
+    return false;
+#endif
+}
+
+::testing::AssertionResult libgettextpo_agrees(const std::filesystem::path& dir, const std::string& bytes) {
+#if !MODTEXT_GETTEXTPO
+    (void)dir;
+    (void)bytes;
+    return ::testing::AssertionFailure() << "libgettextpo is not installed";
+#else
     po_xerror_handler handler{
         [](int severity, po_message_t, const char* file, std::size_t line, std::size_t, int, const char* text) {
             if (severity == PO_SEVERITY_WARNING) return;
@@ -364,42 +370,44 @@ TEST(PoJudges, LibgettextpoReadsWhatOurReaderReads) {
             std::abort();
         }};
     const auto text = [](const char* s) { return s ? Opt(s) : std::nullopt; };
-    for (const std::string& bytes : catalogues) {
-        const auto path = dir / "catalogue.po";
-        write_text(path, bytes);
-        po_file_t file = po_file_read(path.string().c_str(), &handler);
-        ASSERT_NE(file, nullptr);
-        po_message_iterator_t iterator = po_message_iterator(file, nullptr);
-        std::vector<Msg> theirs;
-        while (po_message_t message = po_next_message(iterator)) {
-            Msg& m = theirs.emplace_back(Msg{text(po_message_msgctxt(message)), po_message_msgid(message),
-                                             text(po_message_msgid_plural(message))});
-            if (m.plural) {
-                for (int k = 0; const char* form = po_message_msgstr_plural(message, k); ++k) m.str += form + "\0"s;
-            } else {
-                m.str = po_message_msgstr(message);
-            }
-            m.translator = po_message_comments(message);
-            m.extracted = po_message_extracted_comments(message);
-            for (int k = 0; po_filepos_t position = po_message_filepos(message, k); ++k) {
-                if (k > 0) m.references += ' ';
-                m.references += po_filepos_file(position);
-                if (po_filepos_start_line(position) != static_cast<std::size_t>(-1)) {
-                    m.references.append(1, ':').append(std::to_string(po_filepos_start_line(position)));
-                }
-            }
-            m.flags = po_message_is_fuzzy(message) ? "fuzzy" : "";
-            m.prev_ctxt = text(po_message_prev_msgctxt(message));
-            m.prev_id = text(po_message_prev_msgid(message));
-            m.prev_plural = text(po_message_prev_msgid_plural(message));
-            m.obsolete = po_message_is_obsolete(message) != 0;
+    const auto path = dir / "judged.po";
+    write_text(path, bytes);
+    po_file_t file = po_file_read(path.string().c_str(), &handler);
+    if (!file) return ::testing::AssertionFailure() << "libgettextpo could not read it";
+    po_message_iterator_t iterator = po_message_iterator(file, nullptr);
+    std::vector<Msg> theirs;
+    while (po_message_t message = po_next_message(iterator)) {
+        Msg& m = theirs.emplace_back(Msg{text(po_message_msgctxt(message)), po_message_msgid(message),
+                                         text(po_message_msgid_plural(message))});
+        if (m.plural) {
+            for (int k = 0; const char* form = po_message_msgstr_plural(message, k); ++k) m.str += form + "\0"s;
+        } else {
+            m.str = po_message_msgstr(message);
         }
-        po_message_iterator_free(iterator);
-        po_file_free(file);
-        // Its flags are the fuzzy one alone; the format flags it parses.
-        std::vector<Msg> ours = read_all(bytes);
-        for (Msg& m : ours) m.flags = PoEntry{.flags = m.flags}.fuzzy() ? "fuzzy" : "";
-        EXPECT_EQ(ours, theirs);
+        m.translator = po_message_comments(message);
+        m.extracted = po_message_extracted_comments(message);
+        for (int k = 0; po_filepos_t position = po_message_filepos(message, k); ++k) {
+            if (k > 0) m.references += ' ';
+            m.references += po_filepos_file(position);
+            if (po_filepos_start_line(position) != static_cast<std::size_t>(-1)) {
+                m.references.append(1, ':').append(std::to_string(po_filepos_start_line(position)));
+            }
+        }
+        m.flags = po_message_is_fuzzy(message) ? "fuzzy" : "";
+        m.prev_ctxt = text(po_message_prev_msgctxt(message));
+        m.prev_id = text(po_message_prev_msgid(message));
+        m.prev_plural = text(po_message_prev_msgid_plural(message));
+        m.obsolete = po_message_is_obsolete(message) != 0;
     }
+    po_message_iterator_free(iterator);
+    po_file_free(file);
+    // Its flags are the fuzzy one alone; the format flags it parses.
+    std::vector<Msg> ours = read_all(bytes);
+    for (Msg& m : ours) m.flags = PoEntry{.flags = m.flags}.fuzzy() ? "fuzzy" : "";
+    if (ours == theirs) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "ours " << ::testing::PrintToString(ours) << "\ntheirs "
+                                         << ::testing::PrintToString(theirs);
 #endif
 }
+
+}  // namespace modtext::testing

@@ -288,6 +288,28 @@ bool source_well_formed(ByteView bytes) {
 
 }  // namespace
 
+bool finish_gff_piece(ResourcePiece& piece, std::size_t index, const ModuleArchive& archive, Reporter& reporter) {
+    GffImage& image = piece.image;
+    std::string why;
+    // Oddities a source carries are carried on; only a source that was well
+    // formed must come out well formed. The source is looked at only when the
+    // output is not, which is rare.
+    if (!check_gff(image, why) && source_well_formed(piece.source.view())) {
+        report(reporter, Severity::error,
+               "Error: the written MOD failed its check: resource %zu is a malformed GFF (%s); "
+               "nothing was written!\n",
+               index, why.c_str());
+        return false;
+    }
+    if (!fits_offsets(lay_out_gff(image))) {
+        report_too_large(reporter, index, archive);
+        return false;
+    }
+    field_array_bytes(image.fields, piece.built);
+    for (ByteView section : gff_sections(image, piece.built)) piece.parts.push_back(section);
+    return true;
+}
+
 bool rebuild_resource(ResourcePiece& piece, std::size_t index, const FileRecord& record,
                       const ModuleArchive& archive, const SelectionState& selection,
                       SpliceMemory& memory, Reporter& reporter, ImportCounts* counts) {
@@ -311,22 +333,7 @@ bool rebuild_resource(ResourcePiece& piece, std::size_t index, const FileRecord&
                index, archive.keys[index].name().c_str(), why.c_str());
         return false;
     }
-    // Oddities a source carries are carried on; only a source that was well
-    // formed must come out well formed. The source is looked at only when the
-    // output is not, which is rare.
-    if (!check_gff(image, why) && source_well_formed(bytes)) {
-        report(reporter, Severity::error,
-               "Error: the written MOD failed its check: resource %zu is a malformed GFF (%s); "
-               "nothing was written!\n",
-               index, why.c_str());
-        return false;
-    }
-    if (!fits_offsets(lay_out_gff(image))) {
-        report_too_large(reporter, index, archive);
-        return false;
-    }
-    field_array_bytes(image.fields, piece.built);
-    for (ByteView section : gff_sections(image, piece.built)) piece.parts.push_back(section);
+    if (!finish_gff_piece(piece, index, archive, reporter)) return false;
     warn_of_unused_entries(record, tally, index, archive, &image, reporter);
     if (counts) counts->strings += tally.strings;
     return true;
@@ -457,11 +464,46 @@ bool write_module(ModuleArchive& archive, const std::string& text_path,
     return true;
 }
 
+namespace {
+
+// The text's blocks, each rebuilding the resource it is bound to.
+class TextRebuilder final : public ResourceRebuilder {
+public:
+    TextRebuilder(const TranslationTable& table, const ModuleArchive& archive, InputFile& source,
+                  const SelectionState& selection, Reporter& reporter, ImportCounts* counts)
+        : binding_(table, archive, source, reporter), archive_(archive), selection_(selection),
+          reporter_(reporter), counts_(counts) {}
+    std::size_t bound() const { return binding_.bound(); }
+
+    bool rebuilds(std::size_t index) override {
+        record_ = binding_.find(index);
+        return record_.has_value();
+    }
+    bool rebuild(ResourcePiece& piece, std::size_t index, SpliceMemory& memory) override {
+        return rebuild_resource(piece, index, *record_, archive_, selection_, memory, reporter_, counts_);
+    }
+
+private:
+    const BlockBinding binding_;
+    const ModuleArchive& archive_;
+    const SelectionState& selection_;
+    Reporter& reporter_;
+    ImportCounts* counts_;
+    std::optional<FileRecord> record_;
+};
+
+}  // namespace
+
 bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& output,
                      const TranslationTable& table, const SelectionState& selection,
                      Reporter& reporter, ImportCounts* counts) {
-    const BlockBinding binding(table, archive, source, reporter);
-    if (counts) counts->blocks_bound = binding.bound();
+    TextRebuilder rebuilder(table, archive, source, selection, reporter, counts);
+    if (counts) counts->blocks_bound = rebuilder.bound();
+    return write_rebuilt_module(archive, source, output, rebuilder, reporter);
+}
+
+bool write_rebuilt_module(ModuleArchive& archive, InputFile& source, StagedOutput& output,
+                          ResourceRebuilder& rebuilder, Reporter& reporter) {
     const std::uint64_t count = archive.count();
     const std::uint64_t block = archive.locstring_block.size();
     const std::uint64_t list_offset = archive_header_size + block + 32 * count;
@@ -498,11 +540,11 @@ bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& ou
         for (std::size_t i = 0; i < archive.count(); ++i) {
             // Entry i is still the source's here: it is rewritten once placed.
             std::uint64_t size = archive.resources[i].size;
-            if (const std::optional<FileRecord> record = binding.find(i)) {
+            if (rebuilder.rebuilds(i)) {
                 ResourcePiece* piece = writer.next_piece(archive.resources[i].size);
                 if (!piece) break;  // the writer failed: finish tells
                 if (!read_named_resource(source, archive, i, piece->source, reporter) ||
-                    !rebuild_resource(*piece, i, *record, archive, selection, splicing, reporter, counts)) {
+                    !rebuilder.rebuild(*piece, i, splicing)) {
                     return false;
                 }
                 size = piece->size();

@@ -125,6 +125,27 @@ bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& ou
                      const TranslationTable& table, const SelectionState& selection,
                      Reporter& reporter, ImportCounts* counts = nullptr);
 
+// What an import rewrites of a module: which resources, and how.
+class ResourceRebuilder {
+public:
+    virtual ~ResourceRebuilder() = default;
+    // Whether resource index is rebuilt rather than copied as it is. Asked
+    // once per resource, in index order, before its rebuild.
+    virtual bool rebuilds(std::size_t index) = 0;
+    // Fills the piece, whose source holds the resource as read; false, told,
+    // when it cannot be.
+    virtual bool rebuild(ResourcePiece& piece, std::size_t index, SpliceMemory& memory) = 0;
+};
+
+// The writing of write_module_to, for any rebuilder.
+bool write_rebuilt_module(ModuleArchive& archive, InputFile& source, StagedOutput& output,
+                          ResourceRebuilder& rebuilder, Reporter& reporter);
+
+// Lays out the piece's rebuilt image and views its sections as the piece's
+// parts; fails, told, when a well-formed source came out malformed or the
+// resource grew beyond 32-bit offsets.
+bool finish_gff_piece(ResourcePiece& piece, std::size_t index, const ModuleArchive& archive, Reporter& reporter);
+
 // Reads the written module back: its tables within it and as written, every
 // resource's bytes as written. (A rebuilt GFF was checked well formed, where
 // its source was, before it was written.) The second half of the resources is

@@ -1,16 +1,8 @@
 #include "translation/exporters.h"
+#include "translation/module_entries.h"
 #include "translation/text_format.h"
 
 namespace modtext {
-
-namespace {
-
-bool calls_speech_function(std::string_view line) {
-    return line.find("FloatingTextStringOnCreature") != std::string_view::npos ||
-           line.find("SpeakString") != std::string_view::npos;
-}
-
-}  // namespace
 
 void export_script(std::string& out, const ResourceView& resource, Reporter& reporter,
                    ExportCounts* counts, TextDecoder* utf8) {

@@ -1,0 +1,66 @@
+// The translatable entries of a module, one resource at a time: each
+// localized-string field and each script line that speaks, with what a
+// translator needs to know of them. Views of the text come and go: the
+// export of a catalogue, and any count or check over a module's entries,
+// are built on this one walk.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/languages.h"
+#include "core/reporter.h"
+#include "formats/files.h"
+#include "formats/locstring.h"
+#include "formats/module_archive.h"
+
+namespace modtext {
+
+// Who speaks a conversation's line.
+enum class SpeechDirection : std::uint8_t { none, npc_to_player, player_to_npc };
+
+// A localized-string field of a GFF resource.
+struct StringFieldEntry {
+    std::uint32_t field = 0;  // its index in the field array
+    std::string_view label;
+    SpeechDirection direction = SpeechDirection::none;
+    LocString text;
+};
+
+// A script line that calls a speech function, numbered from 0 as the
+// script line reader counts; in_comment when a block comment is open at its
+// start.
+struct ScriptLineEntry {
+    std::size_t line = 0;
+    std::string_view text;
+    bool in_comment = false;
+};
+
+// One resource's entries; the views last until the next resource.
+struct ResourceEntries {
+    std::size_t index = 0;
+    std::string_view name;
+    std::string_view letters;  // "NSS" for a script, else the GFF's type letters
+    bool script = false;
+    std::vector<StringFieldEntry> strings;
+    std::vector<ScriptLineEntry> lines;
+};
+
+// Whether a script line calls a speech function, as export finds them.
+bool calls_speech_function(std::string_view line);
+
+// Whether a block comment is open after the line, given whether one was at
+// its start; string literals and line comments hide comment marks.
+bool block_comment_open_after(std::string_view line, bool open_before);
+
+// Walks the resources the selection's filter visits, in index order, and
+// hands each one that has entries to `take`. Damaged GFF resources are
+// reported and skipped whole; false when the source could not be read.
+bool walk_module_entries(const ModuleArchive& archive, InputFile& source, const SelectionState& selection,
+                         Reporter& reporter, const std::function<void(const ResourceEntries&)>& take);
+
+}  // namespace modtext

@@ -1,0 +1,488 @@
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <unordered_map>
+
+#include "formats/po_file.h"
+#include "translation/binding.h"
+#include "translation/exporters.h"
+#include "translation/module_entries.h"
+#include "translation/po_catalogue.h"
+#include "translation/rebuild.h"
+#include "translation/text_encoding.h"
+#include "translation/text_format.h"
+
+namespace modtext {
+
+namespace {
+
+// A translation of the catalogue, encoded for the module.
+struct Translation {
+    std::string_view context;
+    std::string_view msgid;
+    std::string_view bytes;  // in the target code page, kept by the catalogue; a script literal's escaped
+    std::string_view text;  // as the catalogue has it
+    bool set = false;
+};
+
+struct FieldEdit {
+    std::uint64_t field = 0;
+    Translation male, female;
+    bool female_entry = false;  // the catalogue has one, translated or not
+};
+
+struct LiteralEdit {
+    std::uint64_t line = 0;
+    std::uint64_t literal = 0;
+    Translation translation;
+};
+
+struct ResourceEdits {
+    std::map<std::uint64_t, FieldEdit> fields;
+    std::vector<LiteralEdit> literals;
+};
+
+struct RefusedEntry {
+    std::size_t line;
+    std::string language;
+    Refusal why;
+};
+
+
+
+void warn_skipped(Reporter& reporter, std::string_view context, const char* why) {
+    const std::string shown(context);
+    report(reporter, Severity::warning, "WARNING: Entry \"%s\" skipped! (%s)\n", shown.c_str(), why);
+}
+
+// Binds a context's resource: the one at its index when that one has its
+// name and kind, or else the one resource of the module that has them.
+class ContextBinding {
+public:
+    ContextBinding(const ModuleArchive& archive, InputFile& source) : archive_(archive), source_(source) {
+        for (std::size_t i = 0; i < archive.count(); ++i) {
+            by_name_[header_part(archive.keys[i].name(), TextEncoding::utf8)].push_back(i);
+        }
+    }
+
+    std::optional<std::size_t> bind(const PoContext& context, Reporter& reporter) {
+        std::string key(context.header);
+        key += '#';
+        if (context.index) key += std::to_string(*context.index);
+        const auto known = decided_.find(key);
+        if (known != decided_.end()) return known->second;
+        std::optional<std::size_t> found = decide(context, reporter);
+        decided_.emplace(key, found);
+        return found;
+    }
+
+private:
+    std::optional<std::size_t> decide(const PoContext& context, Reporter& reporter) {
+        const std::string header(context.header);
+        const std::size_t dot = context.header.rfind('.');
+        std::vector<std::size_t> candidates;
+        if (dot != std::string_view::npos) {
+            const auto named = by_name_.find(std::string(context.header.substr(0, dot)));
+            if (named != by_name_.end()) {
+                for (const std::size_t i : named->second) {
+                    if (resource_header_name(archive_, i, source_, TextEncoding::utf8) == header) candidates.push_back(i);
+                }
+            }
+        }
+        std::string shown = header;
+        if (context.index) shown.append(1, '#').append(std::to_string(*context.index));
+        if (context.index &&
+            std::find(candidates.begin(), candidates.end(), *context.index) != candidates.end()) {
+            return static_cast<std::size_t>(*context.index);
+        }
+        if (candidates.size() == 1) {
+            if (context.index) {
+                report(reporter, Severity::warning, "WARNING: Entries of %s applied to resource %zu! (resource %s is not %s)\n",
+                       shown.c_str(), candidates.front(), std::to_string(*context.index).c_str(), header.c_str());
+            }
+            return candidates.front();
+        }
+        const std::string why = candidates.empty() ? "no resource of the module is " + header
+                                                   : std::to_string(candidates.size()) + " resources are " + header +
+                                                         (context.index ? ", and none at its index" : ", and it names no index");
+        report(reporter, Severity::warning, "WARNING: Entries of %s skipped! (%s)\n", shown.c_str(), why.c_str());
+        return std::nullopt;
+    }
+
+    const ModuleArchive& archive_;
+    InputFile& source_;
+    std::unordered_map<std::string, std::vector<std::size_t>> by_name_;
+    std::unordered_map<std::string, std::optional<std::size_t>> decided_;
+};
+
+// The catalogue's translations, each bound to its resource and encoded.
+class CatalogueEdits final : public ResourceRebuilder {
+public:
+    CatalogueEdits(const ModuleArchive& archive, std::size_t from_row, std::size_t to_row, const CodePages& pages,
+                   Reporter& reporter)
+        : archive_(archive), from_(LanguageTable[from_row]), to_(LanguageTable[to_row]), codecs_(pages),
+          encoder_(pages), reporter_(reporter) {}
+
+    // Takes the catalogue's entries; false, told, when a translation cannot
+    // be stored in its code page.
+    bool take(PoCatalogue& catalogue, InputFile& source, bool use_fuzzy, const std::string& name) {
+        ContextBinding binding(archive_, source);
+        std::vector<RefusedEntry> refused;
+        std::optional<PoContext> last;
+        std::optional<std::size_t> last_resource;
+        for (const PoEntry& entry : catalogue.entries) {
+            if (entry.obsolete || entry.is_header()) continue;
+            const std::string_view shown = entry.msgctxt.value_or(entry.msgid);
+            if (entry.msgid_plural) {
+                warn_skipped(reporter_, shown, "a plural entry; a module has no plural forms");
+                continue;
+            }
+            const std::optional<PoContext> context = entry.msgctxt ? parse_po_context(*entry.msgctxt) : std::nullopt;
+            if (!context) {
+                warn_skipped(reporter_, shown, "its context names no field or script line");
+                continue;
+            }
+            // A catalogue holds a resource's entries one after another: each
+            // is bound as the one before, without a look-up.
+            if (!last || last->header != context->header || last->index != context->index) {
+                last = *context;
+                last_resource = binding.bind(*context, reporter_);
+            }
+            const std::optional<std::size_t> resource = last_resource;
+            if (!resource) continue;
+            const bool script = archive_.keys[*resource].type() == resource_type::script;
+            if (script != context->script) {
+                warn_skipped(reporter_, shown, script ? "its resource is a script" : "its resource is no script");
+                continue;
+            }
+            ResourceEdits& edits = by_resource_[*resource];
+            FieldEdit* field = nullptr;
+            if (!script) {
+                field = &edits.fields[context->key];
+                field->field = context->key;
+                if (context->female) field->female_entry = true;
+            }
+            if (entry.msgstr.empty() || (entry.fuzzy() && !use_fuzzy)) continue;
+            Translation translation{*entry.msgctxt, entry.msgid, {}, entry.msgstr, true};
+            Refusal why;
+            const std::optional<std::int32_t> id =
+                script ? std::nullopt : std::optional<std::int32_t>(context->female ? to_.female_id : to_.male_id);
+            // The translation as the module stores it, where that is
+            // another text: kept as long as the catalogue.
+            if (script) {
+                if (!encoder_.encode(escape_script_literal(entry.msgstr), id, encoded_, why)) {
+                    refused.push_back({entry.line, "script", why});
+                    continue;
+                }
+                translation.bytes = catalogue.keep(encoded_);
+            } else if (encoder_.needs_encoding(entry.msgstr, id)) {
+                if (!encoder_.encode(entry.msgstr, id, encoded_, why)) {
+                    refused.push_back({entry.line, std::string(to_.key), why});
+                    continue;
+                }
+                translation.bytes = catalogue.keep(encoded_);
+            } else {
+                translation.bytes = entry.msgstr;
+            }
+            Translation& slot = script ? edits.literals.emplace_back(LiteralEdit{context->key, context->literal, {}}).translation
+                                : context->female ? field->female
+                                                  : field->male;
+            if (slot.set) {
+                warn_skipped(reporter_, shown, "a second entry of its context; the first counts");
+                continue;
+            }
+            slot = std::move(translation);
+        }
+        if (refused.empty()) return true;
+        for (const RefusedEntry& r : refused) {
+            report_each(reporter_, "Error: line %zu (%s): %s!\n", r.line, r.language.c_str(), describe(r.why).c_str());
+        }
+        report_left_out_warnings(reporter_);
+        report(reporter_, Severity::error, "Error: %zu %s of %s cannot be imported; nothing was written!\n",
+               refused.size(), refused.size() == 1 ? "entry" : "entries", name.c_str());
+        return false;
+    }
+
+    bool rebuilds(std::size_t index) override {
+        current_ = by_resource_.find(index);
+        return current_ != by_resource_.end();
+    }
+
+    bool rebuild(ResourcePiece& piece, std::size_t index, SpliceMemory& memory) override {
+        ++resources;
+        if (archive_.keys[index].type() == resource_type::script) {
+            return rebuild_script_literals(piece, index, current_->second);
+        }
+        return rebuild_fields(piece, index, current_->second, memory);
+    }
+
+    std::size_t resources = 0, strings = 0, literals = 0;
+
+private:
+    bool msgid_matches(const Translation& t) {
+        if (t.msgid == decoded_) return true;
+        warn_skipped(reporter_, t.context, "its msgid is not the module's text: it was made for another version");
+        return false;
+    }
+
+    bool rebuild_fields(ResourcePiece& piece, std::size_t index, ResourceEdits& edits, SpliceMemory& memory) {
+        GffImage& image = piece.image;
+        ByteReader reader(piece.source.view());
+        std::string why;
+        if (!load_gff(image, reader, why)) {
+            report(reporter_, Severity::error,
+                   "Error: resource %zu (%s) is not a well-formed GFF (%s); nothing was written!\n", index,
+                   archive_.keys[index].name().c_str(), why.c_str());
+            return false;
+        }
+        Bytes& records = memory.records;
+        std::vector<FieldSplice>& splices = memory.splices;
+        std::vector<std::size_t>& starts = memory.starts;
+        records.clear();
+        splices.clear();
+        starts.clear();
+        for (auto& [key, edit] : edits.fields) {
+            if (key >= image.fields.size() || image.fields[static_cast<std::size_t>(key)].type != gff_type::loc_string) {
+                const Translation& any = edit.male.set ? edit.male : edit.female;
+                if (any.set) warn_skipped(reporter_, any.context, "its resource has no localized string there");
+                continue;
+            }
+            const GffField& field = image.fields[static_cast<std::size_t>(key)];
+            std::uint64_t old_length = 0;
+            LocString& source = memory.source;
+            if (!locstring_extent(image.field_data, field.data, old_length) ||
+                !read_locstring(image.field_data, field.data, source, why)) {
+                report(reporter_, Severity::error,
+                       "Error: resource %zu (%s) is not a well-formed GFF (%s in field %zu); nothing was written!\n",
+                       index, archive_.keys[index].name().c_str(), why.empty() ? "localized string out of bounds" : why.c_str(),
+                       static_cast<std::size_t>(key));
+                return false;
+            }
+            const std::optional<std::string_view> male = first_text(source, from_.male_id);
+            const std::optional<std::string_view> female = first_text(source, from_.female_id);
+            std::optional<std::string_view> new_male, new_female;
+            if (edit.male.set) {
+                decode_with_breaks(codecs_.of(from_.male_id), male.value_or(""), decoded_);
+                if (msgid_matches(edit.male)) new_male = edit.male.bytes;
+            }
+            if (edit.female.set) {
+                if (female && !female->empty()) decode_with_breaks(codecs_.of(from_.female_id), *female, decoded_);
+                else decode_with_breaks(codecs_.of(from_.male_id), male.value_or(""), decoded_);
+                if (msgid_matches(edit.female)) new_female = edit.female.bytes;
+            }
+            // With no feminine entry at all, the translation serves both forms
+            // that exist.
+            const bool female_follows = !edit.female_entry && new_male;
+            if (!new_male && !new_female) continue;
+            starts.push_back(records.size());
+            const std::size_t head = records.size();
+            records.resize(head + locstring_head_size);
+            std::uint32_t count = 0;
+            bool male_done = false, female_done = false;
+            const auto put = [&records, &count](std::int32_t id, std::string_view text, bool terminate) {
+                append_u32(records, static_cast<std::uint32_t>(id));
+                append_u32(records, static_cast<std::uint32_t>(text.size() + (terminate ? 1 : 0)));
+                records.insert(records.end(), text.begin(), text.end());
+                if (terminate) records.push_back(0);
+                ++count;
+            };
+            for (const LocSubstring& sub : source.substrings) {
+                if (sub.string_id == to_.male_id && !male_done) {
+                    male_done = true;
+                    if (new_male) {
+                        put(sub.string_id, *new_male, true);
+                        ++strings;
+                        continue;
+                    }
+                } else if (sub.string_id == to_.female_id && !female_done) {
+                    female_done = true;
+                    const std::optional<std::string_view> text = new_female ? new_female : female_follows ? new_male : std::nullopt;
+                    if (text) {
+                        put(sub.string_id, *text, true);
+                        ++strings;
+                        continue;
+                    }
+                }
+                put(sub.string_id, std::string_view(reinterpret_cast<const char*>(sub.text.data()), sub.text.size()), false);
+            }
+            if (new_male && !male_done) put(to_.male_id, *new_male, true), ++strings;
+            if (new_female && !female_done) put(to_.female_id, *new_female, true), ++strings;
+            std::uint8_t* at = records.data() + head;
+            store_u32(at, static_cast<std::uint32_t>(records.size() - head - 4));
+            store_u32(at + 4, source.string_ref);
+            store_u32(at + 8, count);
+            splices.push_back({static_cast<std::size_t>(key), field.data, static_cast<std::uint32_t>(old_length), {}});
+        }
+        starts.push_back(records.size());
+        for (std::size_t k = 0; k < splices.size(); ++k) {
+            splices[k].record = ByteView(records).subspan(starts[k], starts[k + 1] - starts[k]);
+        }
+        if (!splice_field_data(image, splices, memory)) {
+            report(reporter_, Severity::error, "Error: resource %zu (%s) would exceed 4 GB; nothing was written!\n", index,
+                   archive_.keys[index].name().c_str());
+            return false;
+        }
+        return finish_gff_piece(piece, index, archive_, reporter_);
+    }
+
+    bool rebuild_script_literals(ResourcePiece& piece, std::size_t index, ResourceEdits& edits) {
+        // Last literal first, so that the places of those before stay put;
+        // of two entries of one literal, the catalogue's first.
+        std::stable_sort(edits.literals.begin(), edits.literals.end(), [](const LiteralEdit& a, const LiteralEdit& b) {
+            return a.line != b.line ? a.line < b.line : a.literal > b.literal;
+        });
+        const ByteView bytes = piece.source.view();
+        const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        Bytes& out = piece.built;
+        out.clear();
+        out.reserve(bytes.size());
+        auto edit = edits.literals.begin();
+        bool in_comment = false;
+        std::string line_text, encoded;
+        std::size_t at = 0;
+        for (std::uint64_t number = 0; at < text.size(); ++number) {
+            const std::size_t feed = text.find('\n', at);
+            const std::size_t end = feed == std::string_view::npos ? text.size() : feed;
+            const std::string_view line = text.substr(at, end - at);
+            const bool started_in_comment = in_comment;
+            in_comment = block_comment_open_after(line, in_comment);
+            if (edit == edits.literals.end() || edit->line != number) {
+                out.insert(out.end(), line.begin(), line.end());
+            } else {
+                line_text.clear();
+                codecs_.of(std::nullopt).decode(line, false, line_text);
+                const std::vector<ScriptLiteral> found = speech_literals(line_text, started_in_comment);
+                bool changed = false;
+                std::optional<std::uint64_t> last;
+                for (; edit != edits.literals.end() && edit->line == number; ++edit) {
+                    const Translation& t = edit->translation;
+                    if (last == edit->literal) {
+                        warn_skipped(reporter_, t.context, "a second entry of its context; the first counts");
+                        continue;
+                    }
+                    last = edit->literal;
+                    if (edit->literal >= found.size()) {
+                        warn_skipped(reporter_, t.context, "its script line has no such string");
+                        continue;
+                    }
+                    const ScriptLiteral& literal = found[static_cast<std::size_t>(edit->literal)];
+                    decoded_ = unescape_script_literal(std::string_view(line_text).substr(literal.begin, literal.end - literal.begin));
+                    if (!msgid_matches(t)) continue;
+                    line_text.replace(literal.begin, literal.end - literal.begin, escape_script_literal(t.text));
+                    changed = true;
+                    ++literals;
+                }
+                Refusal why;
+                if (!changed) {
+                    out.insert(out.end(), line.begin(), line.end());
+                } else if (!encoder_.encode(line_text, std::nullopt, encoded, why)) {
+                    report(reporter_, Severity::error, "Error: line %zu of resource %zu (%s) cannot be stored: %s!\n",
+                           static_cast<std::size_t>(number), index, archive_.keys[index].name().c_str(), describe(why).c_str());
+                    return false;
+                } else {
+                    out.insert(out.end(), encoded.begin(), encoded.end());
+                }
+            }
+            if (feed != std::string_view::npos) out.push_back('\n');
+            at = end + 1;
+        }
+        for (; edit != edits.literals.end(); ++edit) {
+            warn_skipped(reporter_, edit->translation.context, "its script has no such line");
+        }
+        piece.parts.push_back(out);
+        return true;
+    }
+
+    const ModuleArchive& archive_;
+    const Language& from_;
+    const Language& to_;
+    CodecSet codecs_;
+    TextEncoder encoder_;
+    Reporter& reporter_;
+    std::unordered_map<std::size_t, ResourceEdits> by_resource_;
+    std::unordered_map<std::size_t, ResourceEdits>::iterator current_;
+    std::string decoded_, encoded_;
+};
+
+std::optional<std::size_t> language_of_header(const PoCatalogue& catalogue, std::string_view key, bool code) {
+    const std::optional<std::string_view> value = catalogue.header_field(key);
+    if (!value) return std::nullopt;
+    return code ? po_language_row(*value) : language_row_of_key(*value);
+}
+
+}  // namespace
+
+bool import_po(ModuleArchive& archive, const std::string& po_path, const std::string& output_path,
+               const PoImportOptions& options, Reporter& reporter, std::string& summary) {
+    InputFile file;
+    if (!file.open(po_path)) {
+        report_file_problem(reporter, file.problem(), po_path);
+        return false;
+    }
+    PoCatalogue catalogue;
+    {
+        // Taken in large pages where the system gives them, and not zeroed:
+        // the read fills it.
+        if (file.size() > std::numeric_limits<std::size_t>::max()) {
+            report(reporter, Severity::error, "Error reading file: %s\n", po_path.c_str());
+            return false;
+        }
+        BulkBuffer bytes(static_cast<std::size_t>(file.size()));
+        if (!file.read_into(0, file.size(), reinterpret_cast<std::uint8_t*>(bytes.data()))) {
+            report(reporter, Severity::error, "Error reading file: %s\n", po_path.c_str());
+            return false;
+        }
+        file.close();
+        if (const std::optional<PoError> error = read_po({bytes.data(), bytes.size()}, catalogue)) {
+            report(reporter, Severity::error, "Error: %s is not a PO catalogue: line %zu: %s; nothing was written!\n",
+                   po_path.c_str(), error->line, error->message.c_str());
+            return false;
+        }
+    }
+    std::optional<std::size_t> to_row = options.to_row;
+    if (!to_row) to_row = language_of_header(catalogue, "Language", true);
+    if (!to_row) {
+        const std::optional<std::string_view> named = catalogue.header_field("Language");
+        const std::string shown(named.value_or(""));
+        report(reporter, Severity::error,
+               named ? "Error: %s is in language \"%s\", which is none of the ten; name one with --to; nothing was written!\n"
+                     : "Error: %s has no Language header%s; name its language with --to; nothing was written!\n",
+               po_path.c_str(), shown.c_str());
+        return false;
+    }
+    std::size_t from_row = 0;
+    if (const std::optional<std::string_view> source_key = catalogue.header_field("X-Source-Language")) {
+        const std::optional<std::size_t> row = language_row_of_key(*source_key);
+        if (!row) {
+            const std::string shown(*source_key);
+            report(reporter, Severity::error,
+                   "Error: the X-Source-Language of %s, \"%s\", is no language key; nothing was written!\n",
+                   po_path.c_str(), shown.c_str());
+            return false;
+        }
+        from_row = *row;
+    }
+    const CodePages pages = resolve_code_pages(options.code_pages, language_bit(from_row));
+    TextDecoder check(pages);
+    std::uint16_t missing = 0;
+    if (!check.open(static_cast<std::uint16_t>(language_bit(from_row) | language_bit(*to_row)), missing)) {
+        report(reporter, Severity::error, "Error: this system cannot convert code page %u!\n",
+               static_cast<unsigned>(missing));
+        return false;
+    }
+    InputFile source;
+    StagedOutput output;
+    if (!open_source_and_target(archive, source, output, output_path, reporter)) return false;
+    CatalogueEdits edits(archive, from_row, *to_row, pages, reporter);
+    if (!edits.take(catalogue, source, options.use_fuzzy, po_path) ||
+        !write_rebuilt_module(archive, source, output, edits, reporter) || !finish_target(source, output, reporter)) {
+        return false;
+    }
+    summary = "Rebuilt " + std::to_string(edits.resources) + " resources: " + std::to_string(edits.strings) +
+              " strings and " + std::to_string(edits.literals) + " script strings in " +
+              std::string(LanguageTable[*to_row].key) + ".";
+    return true;
+}
+
+}  // namespace modtext

@@ -5,7 +5,9 @@
 #include <system_error>
 
 #include "formats/module_archive.h"
+#include "translation/entry_stats.h"
 #include "translation/exporters.h"
+#include "translation/module_entries.h"
 #include "translation/rebuild.h"
 
 namespace modtext {
@@ -193,5 +195,49 @@ bool import_by_path(const std::string& source_path, const std::string& text_path
     return import_catalogue(source_path, text_path, output_path, {}, reporter);
 }
 bool is_pot_path(const std::string& path) { return has_extension(path, ".pot"); }
+
+bool module_stats(const std::string& source_path, const std::string& text_path,
+                  const SelectionState& selection, const CodePageChoices& choices,
+                  const std::string& source_language, bool json, std::string& out,
+                  Reporter& reporter) {
+    if (!paths_given({{source_path, "Please give a source MOD file."}}, reporter)) return false;
+    ModuleArchive archive;
+    InputFile source;
+    if (!open_module(archive, source_path, reporter)) return false;
+    if (!source.open(source_path)) {
+        report(reporter, Severity::error, "Error opening file: %s\n", source_path.c_str());
+        return false;
+    }
+    StatsCounter counter(selection.from_mask, resolve_code_pages(choices, selection.from_mask));
+    if (!walk_module_entries(archive, source, selection, reporter,
+                             [&counter](const ResourceEntries& entries) { counter.add(entries); })) {
+        return false;
+    }
+    std::optional<std::map<std::string, Progress>> progress;
+    if (!text_path.empty()) {
+        InputFile text;
+        Bytes bytes;
+        if (!text.open(text_path) || !text.read_all(bytes)) {
+            report(reporter, Severity::error, "Error opening file: %s\n", text_path.c_str());
+            return false;
+        }
+        const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        if (is_po_path(text_path) || is_pot_path(text_path)) {
+            std::string error;
+            progress = catalogue_progress(view, error);
+            if (!progress) {
+                report(reporter, Severity::error, "Error: %s, %s!\n", text_path.c_str(), error.c_str());
+                return false;
+            }
+        } else {
+            progress = text_progress(view, source_language);
+        }
+    }
+    const std::map<std::string, Progress>* text = progress ? &*progress : nullptr;
+    const std::size_t slash = source_path.find_last_of("/\\");
+    out = json ? stats_json(source_path.substr(slash == std::string::npos ? 0 : slash + 1), counter.stats(), text)
+               : stats_table(counter.stats(), text);
+    return true;
+}
 
 }  // namespace modtext

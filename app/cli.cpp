@@ -58,6 +58,8 @@ constexpr std::string_view usage_text =
     "                 SOURCE.mod TEXT.txt OUTPUT.mod\n"
     "  modtext import [--format po] [--use-fuzzy] [--to LANG] [--codepage LANG=CP]...\n"
     "                 [-v|--verbose] SOURCE.mod IN.po OUTPUT.mod\n"
+    "  modtext stats [--from LANGS] [--filter F] [--templates] [--codepage LANG=CP]...\n"
+    "                [--source LANG] [--json] SOURCE.mod [TEXT]\n"
     "  modtext --help | --version\n"
     "\n"
     "export writes every localized string of the --from languages, and every\n"
@@ -82,6 +84,10 @@ constexpr std::string_view usage_text =
     "       936, 949, 950 or 1250 to 1258. Defaults: 1252, polish 1250, korean\n"
     "       949, chintrad 950, chinsimpl 936, japanese 932; scripts take the\n"
     "       first --from language's\n"
+    "stats  counts the strings, words and characters of SOURCE.mod by resource\n"
+    "       class and language, and with TEXT (a text or a .po catalogue) its\n"
+    "       filled and empty lines per target language; --source names the\n"
+    "       text's source language (its settings line's, else english)\n"
     "-v     also print progress, on import every text kept, and every warning\n"
     "       (otherwise at most 20 of a kind, and how many more there were)\n"
     "\n"
@@ -121,6 +127,8 @@ struct Options {
     bool use_fuzzy = false;
     bool verbose = false;
     bool help = false;
+    bool json = false;
+    std::string source_language;  // stats: whose lines of a text are the source
     std::vector<std::string> paths;
 };
 
@@ -157,6 +165,8 @@ std::optional<std::string> parse_options(const std::vector<std::string>& args, b
             options.verbose = true;
         } else if (arg == "--templates" && exporting) {
             options.selection.templates = true;
+        } else if (arg == "--json") {
+            options.json = true;
         } else if (arg == "--female" && exporting) {
             options.female = true;
         } else if (arg == "--use-fuzzy" && !exporting) {
@@ -165,6 +175,11 @@ std::optional<std::string> parse_options(const std::vector<std::string>& args, b
             options.help = true;
         } else {
             bool matched = false;
+            if (auto source = option_value(args, i, "--source", matched); matched) {
+                if (!source || !language_row_of_key(*source)) return "--source needs a language key";
+                options.source_language = *source;
+                continue;
+            }
             if (auto from = option_value(args, i, "--from", matched); matched) {
                 std::string bad;
                 const auto mask = from ? parse_language_list(*from, &bad) : std::nullopt;
@@ -249,6 +264,40 @@ int run_po(const Options& options, bool template_only, bool exporting, std::ostr
 
 }  // namespace
 
+namespace {
+
+int run_stats(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Options options;
+    if (const auto problem = parse_options(args, true, options)) {
+        if (!options.problem_key.empty()) {
+            err << "modtext: " << options.problem_key << '\n';
+            return 2;
+        }
+        return usage_error(err, *problem);
+    }
+    if (options.help) {
+        out << usage_text;
+        return 0;
+    }
+    if (options.paths.empty() || options.paths.size() > 2) {
+        return usage_error(err, "stats needs SOURCE.mod and, if wanted, TEXT");
+    }
+    for (const std::string& path : options.paths) {
+        if (path.empty()) return usage_error(err, "an empty argument is not a path");
+    }
+    ConsoleReporter reporter(out, err, options.verbose);
+    std::string result;
+    const std::string text = options.paths.size() == 2 ? options.paths[1] : std::string();
+    if (!module_stats(options.paths[0], text, options.selection, options.text.code_pages,
+                      options.source_language, options.json, result, reporter)) {
+        return 1;
+    }
+    out << result;
+    return 0;
+}
+
+}  // namespace
+
 int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.empty()) return usage_error(err, "no command given");
     const std::string& command = args[0];
@@ -260,6 +309,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         out << "modtext " << MODTEXT_VERSION << '\n';
         return 0;
     }
+    if (command == "stats") return run_stats(args, out, err);
     const bool exporting = command == "export";
     if (!exporting && command != "import") return usage_error(err, "unknown command " + command);
 

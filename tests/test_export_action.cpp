@@ -213,3 +213,66 @@ TEST(Cli, LanguageListsAndFilters) {
     EXPECT_EQ(parse_filter("templates"), 7);  // the command line's own row
     for (std::string_view bad : {"", "7", "-1", "DLG", "06"}) EXPECT_FALSE(parse_filter(bad)) << bad;
 }
+
+// Counts worked out by hand: "Hello  big world" is 3 words of 16
+// characters, "Grüße Welt" 2 of 10 in code page 1252, the four bytes of
+// "你好" in 936 two characters and, in Chinese, two words, and the script
+// line `SpeakString("Hi there");` 2 words of 24.
+TEST(Cli, StatsCountWhatExportWritesAndHowFarATextHasGot) {
+    const auto dir = modtext::testing::scratch_dir();
+    const Bytes area = gff_bytes(
+        GffStruct{0, {F::loc_string("Name", 1, {{0, "Hello  big world"}, {4, "Gr\xFC\xDF" "e Welt"},
+                                                {260, "\xC4\xE3\xBA\xC3"}})}},
+        "ARE V3.2");
+    modtext::testing::write_module(
+        dir / "m.mod", {{"scr", restype::script, to_bytes("SpeakString(\"Hi there\");\r\n"), 0, 0},
+                        {"are", restype::area, area, 0, 0},
+                        {"utc", restype::creature_template, named_gff("x", "UTC V3.2"), 0, 0},
+                        {"st", 2051, named_gff("store", "UTM V3.2"), 0, 0}});
+    const std::string source = (dir / "m.mod").string();
+    const auto run = [](std::vector<std::string> args) {
+        std::ostringstream o, e;
+        EXPECT_EQ(run_cli(args, o, e), 0) << e.str();
+        return o.str();
+    };
+    const std::string c = "{\"strings\": ";
+    EXPECT_EQ(run({"stats", "--json", "--from", "all", source}),
+              "{\"module\": \"m.mod\", \"languages\": {\"chinsimpl\": " + c + "1, \"words\": 2, \"characters\": 2}, "
+              "\"english\": " + c + "2, \"words\": 4, \"characters\": 17}, \"german\": " + c + "1, \"words\": 2, "
+              "\"characters\": 10}, \"scripts\": " + c + "1, \"words\": 2, \"characters\": 24}}, \"classes\": {"
+              "\"areas\": {\"chinsimpl\": " + c + "1, \"words\": 2, \"characters\": 2}, \"english\": " + c +
+              "1, \"words\": 3, \"characters\": 16}, \"german\": " + c + "1, \"words\": 2, \"characters\": 10}}, "
+              "\"scripts\": {\"scripts\": " + c + "1, \"words\": 2, \"characters\": 24}}, "
+              "\"other\": {\"english\": " + c + "1, \"words\": 1, \"characters\": 1}}}}\n");
+    // Only the templates, with the two types every export visits.
+    EXPECT_EQ(run({"stats", "--json", "--filter", "templates", source}),
+              "{\"module\": \"m.mod\", \"languages\": {\"english\": " + c + "2, \"words\": 2, \"characters\": 6}}, "
+              "\"classes\": {\"templates\": {\"english\": " + c + "1, \"words\": 1, \"characters\": 5}}, "
+              "\"other\": {\"english\": " + c + "1, \"words\": 1, \"characters\": 1}}}}\n");
+
+    // A text: the source language's lines and texts of no table language
+    // are not counted; the settings line or --source names the source.
+    const std::string lines = "#File:are.ARE,1\n\n#0,english,male->Hello\n#0,french,male->Salut\n"
+                              "#0,french,female->\n#0,german,male->Hallo\n#0,lang40,male->x\n\n";
+    write_text(dir / "t.txt", lines);
+    write_text(dir / "f.txt", "\xEF\xBB\xBF//modtext: encoding=utf-8 from=french script=1252\n" + lines);
+    const auto text_of = [&](std::vector<std::string> args) {
+        const std::string out = run(args);
+        return out.substr(out.find("\"text\""));
+    };
+    EXPECT_EQ(text_of({"stats", "--json", source, (dir / "t.txt").string()}),
+              "\"text\": {\"french\": {\"filled\": 1, \"empty\": 1, \"fuzzy\": 0, \"done\": 50}, "
+              "\"german\": {\"filled\": 1, \"empty\": 0, \"fuzzy\": 0, \"done\": 100}}}\n");
+    const std::string from_french = "\"text\": {\"english\": {\"filled\": 1, \"empty\": 0, \"fuzzy\": 0, \"done\": 100}, "
+                                    "\"german\": {\"filled\": 1, \"empty\": 0, \"fuzzy\": 0, \"done\": 100}}}\n";
+    EXPECT_EQ(text_of({"stats", "--json", source, (dir / "f.txt").string()}), from_french);
+    EXPECT_EQ(text_of({"stats", "--json", "--source", "french", source, (dir / "t.txt").string()}), from_french);
+    // A catalogue: translated, fuzzy and untranslated entries.
+    write_text(dir / "c.po", "msgid \"\"\nmsgstr \"Language: fr\\n\"\n\nmsgctxt \"a\"\nmsgid \"A\"\nmsgstr \"B\"\n\n"
+                             "#, fuzzy\nmsgctxt \"b\"\nmsgid \"A\"\nmsgstr \"C\"\n\nmsgctxt \"c\"\nmsgid \"A\"\nmsgstr \"\"\n");
+    EXPECT_EQ(text_of({"stats", "--json", source, (dir / "c.po").string()}),
+              "\"text\": {\"french\": {\"filled\": 1, \"empty\": 1, \"fuzzy\": 1, \"done\": 33}}}\n");
+    // The plain table.
+    EXPECT_NE(run({"stats", source}).find("areas          english             1          3           16\n"),
+              std::string::npos);
+}

@@ -106,6 +106,7 @@ bool walk_module_entries(const ModuleArchive& archive, InputFile& source, const 
             continue;
         }
         entries.index = i;
+        entries.type = key.type();
         entries.name = name;
         entries.script = script;
         entries.lines.clear();

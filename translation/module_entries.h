@@ -45,6 +45,7 @@ struct ResourceEntries {
     std::size_t index = 0;
     std::string_view name;
     std::string_view letters;  // "NSS" for a script, else the GFF's type letters
+    std::uint16_t type = 0;    // the resource type number of the key list
     bool script = false;
     std::vector<StringFieldEntry> strings;
     std::vector<ScriptLineEntry> lines;

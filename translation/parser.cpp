@@ -296,9 +296,7 @@ private:
         char* text = start + arrow + 2;
         std::size_t length = end - feed - (arrow + 2);
         if (fields.comma == npos || arrow < fields.comma) {
-            if (encoding_ && encoding_->encoder.needs_encoding({text, length}, std::nullopt)) {
-                return add_encoded(text, length, feed, arrow + 2, key, std::nullopt, line_number);
-            }
+            if (encoding_ && encoded(text, length, feed, arrow + 2, key, std::nullopt, line_number)) return;
             // A script entry keeps its line feed: the text, moved on over
             // its CR, ends with it.
             if (feed == 2) {
@@ -316,9 +314,7 @@ private:
         if (gender != "male" && gender != "female") return warnings_.warn(Why::gender, line_number, line);
         unbar(text, length, rare_);
         const std::int32_t string_id = *id | (gender.size() == 6 ? 1 : 0);
-        if (encoding_ && encoding_->encoder.needs_encoding({text, length}, string_id)) {
-            return add_encoded(text, length, 0, arrow + 2, key, string_id, line_number);
-        }
+        if (encoding_ && encoded(text, length, 0, arrow + 2, key, string_id, line_number)) return;
         table_.add_variant(text, length, arrow + 2, key, string_id);
     }
 
@@ -326,14 +322,15 @@ private:
     // which it never outgrows: its last byte where the text's was, a script
     // line's line feed after it, and zeros before it. So the line still
     // holds one line feed, and the variant's prefix grows by what the text
-    // shrank.
-    void add_encoded(char* text, std::size_t length, std::size_t feed, std::size_t prefix, TextNumber key,
-                     std::optional<std::int32_t> string_id, std::size_t line_number) {
+    // shrank. False when the text is its own bytes and stays as it is.
+    bool encoded(char* text, std::size_t length, std::size_t feed, std::size_t prefix, TextNumber key,
+                 std::optional<std::int32_t> string_id, std::size_t line_number) {
         std::string& encoded = encoding_->encoded;
         Refusal why;
-        if (!encoding_->encoder.encode({text, length}, string_id, encoded, why)) {
-            encoding_->refusals.push_back({line_number, string_id, why});
-            return;
+        switch (encoding_->encoder.encode({text, length}, string_id, encoded, why)) {
+        case TextEncoder::Result::as_is: return false;
+        case TextEncoder::Result::refused: encoding_->refusals.push_back({line_number, string_id, why}); return true;
+        case TextEncoder::Result::written: break;
         }
         // The line feed stays where it is; for a script line, the text ends
         // right before it, over a CR of a CR LF text.
@@ -343,13 +340,14 @@ private:
             // than UTF-8 does; a converter that did is not followed.
             encoding_->refusals.push_back(
                 {line_number, string_id, {Refusal::longer, 0, encoding_->encoder.code_page(string_id)}});
-            return;
+            return true;
         }
         char* at = text + (room - encoded.size());
         std::memset(text, 0, room - encoded.size());
         std::memcpy(at, encoded.data(), encoded.size());
         const std::size_t kept = encoded.size() + (string_id || feed == 0 ? 0 : 1);
         table_.add_variant(at, kept, prefix + static_cast<std::size_t>(at - text), key, string_id);
+        return true;
     }
 
     TableBuilder& table_;

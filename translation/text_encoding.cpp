@@ -322,8 +322,9 @@ std::string describe(const Refusal& refusal) {
 
 // ---- one code page
 
-CodePageCodec::CodePageCodec(std::uint16_t number) : converter_(number), double_byte_(is_double_byte(number)) {
-    if (!ok()) return;
+CodePageCodec::CodePageCodec(std::uint16_t number)
+    : converter_(number), ok_(converter_.ok()), double_byte_(is_double_byte(number)) {
+    if (!ok_) return;
     std::string ascii(128, '\0');
     for (std::size_t b = 0; b < ascii.size(); ++b) ascii[b] = static_cast<char>(b);
     std::string decoded, encoded;
@@ -482,10 +483,6 @@ void CodePageCodec::build_reverse() {
 }
 
 bool CodePageCodec::encode_run(std::string_view run, std::string& out, Refusal& why) {
-    if (ascii_identity_ && all_ascii(run)) {
-        out += run;
-        return true;
-    }
     if (double_byte_) return encode_double_byte(run, out, why);
     if (reverse_.empty()) build_reverse();
     // Character by character into room for a byte per byte of the run: a
@@ -499,9 +496,10 @@ bool CodePageCodec::encode_run(std::string_view run, std::string& out, Refusal& 
     const auto* const begin = reinterpret_cast<const unsigned char*>(run.data());
     const auto* const end = begin + run.size();
     const std::uint16_t* const reverse = reverse_.data();
+    const bool ascii_identity = ascii_identity_;  // not read again after every byte written
     for (const unsigned char* p = begin; p < end;) {
         const unsigned char lead = *p;
-        if (lead < 0x80 && ascii_identity_) {
+        if (lead < 0x80 && ascii_identity) {
             // Eight bytes copied at once, kept up to the first that is not
             // ASCII: to never passes p's place, so they fit.
             if (end - p >= 8) {
@@ -571,6 +569,10 @@ bool CodePageCodec::encodable(const Utf8Char& c, Refusal& why) const {
 }
 
 bool CodePageCodec::encode_double_byte(std::string_view run, std::string& out, Refusal& why) {
+    if (ascii_identity_ && all_ascii(run)) {
+        out += run;
+        return true;
+    }
     for (std::size_t at = 0; at < run.size();) {
         const auto c = read_utf8(run, at);
         if (!c) {
@@ -663,14 +665,17 @@ void TextDecoder::append_script(std::string& out, std::string_view line) {
 
 // ---- import
 
-bool TextEncoder::needs_encoding(std::string_view text, std::optional<std::int32_t> string_id) {
-    return has_high_or_angle(text) || !codecs_.of(string_id).ascii_identity();
+TextEncoder::Result TextEncoder::encode(std::string_view text, std::optional<std::int32_t> string_id,
+                                        std::string& out, Refusal& why) {
+    CodePageCodec& page = codecs_.of(string_id);
+    // Most texts are ASCII without escapes: they are their own bytes.
+    if (page.ascii_identity() && !has_high_or_angle(text)) return Result::as_is;
+    return encode_into(page, text, !string_id, out, why) ? Result::written : Result::refused;
 }
 
-bool TextEncoder::encode(std::string_view text, std::optional<std::int32_t> string_id, std::string& out,
-                         Refusal& why) {
+bool TextEncoder::encode_into(CodePageCodec& page, std::string_view text, bool script, std::string& out,
+                              Refusal& why) {
     out.clear();
-    CodePageCodec& page = codecs_.of(string_id);
     if (!page.ok()) {
         why = {Refusal::no_converter, 0, page.number()};
         return false;
@@ -683,11 +688,11 @@ bool TextEncoder::encode(std::string_view text, std::optional<std::int32_t> stri
         i = static_cast<std::size_t>(static_cast<const char*>(angle) - text.data());
         if (const long byte = byte_escape_at(text, i); byte >= 0) {
             if (!flush(i)) return false;
-            if (byte == 0 && string_id) {
+            if (byte == 0 && !script) {
                 why = {Refusal::zero_byte, 0, page.number()};
                 return false;
             }
-            if (byte == '\n' && !string_id) {
+            if (byte == '\n' && script) {
                 why = {Refusal::feed_in_script, 0, page.number()};
                 return false;
             }

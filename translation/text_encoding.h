@@ -88,7 +88,7 @@ std::string describe(const Refusal& refusal);
 class CodePageCodec {
 public:
     explicit CodePageCodec(std::uint16_t number);
-    bool ok() const { return converter_.ok(); }
+    bool ok() const { return ok_; }
     std::uint16_t number() const { return converter_.number(); }
     // Whether the bytes 0 to 127 are those characters both ways.
     bool ascii_identity() const { return ascii_identity_; }
@@ -122,6 +122,7 @@ private:
     bool encode_double_byte(std::string_view run, std::string& out, Refusal& why);
 
     CodePageConverter converter_;
+    bool ok_ = false;
     bool double_byte_ = false;
     bool ascii_identity_ = false;
     std::array<ByteForm, 256> bytes_{};
@@ -172,17 +173,19 @@ private:
 class TextEncoder {
 public:
     explicit TextEncoder(const CodePages& pages) : codecs_(pages) {}
-    // Whether the text needs work: whether it holds anything but ASCII
-    // without escapes in a code page where ASCII is itself.
-    bool needs_encoding(std::string_view text, std::optional<std::int32_t> string_id);
-    // Writes the text of string_id (none: a script line) in its code page
-    // to out, replacing what out held; false, with why, when it cannot be.
-    bool encode(std::string_view text, std::optional<std::int32_t> string_id, std::string& out, Refusal& why);
+    // The text of string_id (none: a script line) in its code page: as it
+    // is, when it is ASCII without escapes in a page where ASCII is itself
+    // (out untouched); or written to out, replacing what out held; or
+    // refused, with why.
+    enum class Result { as_is, written, refused };
+    Result encode(std::string_view text, std::optional<std::int32_t> string_id, std::string& out, Refusal& why);
     std::uint16_t code_page(std::optional<std::int32_t> string_id) {
         return codecs_.of(string_id).number();
     }
 
 private:
+    bool encode_into(CodePageCodec& page, std::string_view text, bool script, std::string& out, Refusal& why);
+
     CodecSet codecs_;
 };
 

@@ -170,20 +170,20 @@ public:
                 script ? std::nullopt : std::optional<std::int32_t>(context->female ? to_.female_id : to_.male_id);
             // The translation as the module stores it, where that is
             // another text: kept as long as the catalogue.
-            if (script) {
-                if (!encoder_.encode(escape_script_literal(entry.msgstr), id, encoded_, why)) {
-                    refused.push_back({entry.line, "script", why});
-                    continue;
-                }
+            const std::string script_text = script ? escape_script_literal(entry.msgstr) : std::string();
+            const std::string_view text = script ? std::string_view(script_text) : std::string_view(entry.msgstr);
+            switch (encoder_.encode(text, id, encoded_, why)) {
+            case TextEncoder::Result::refused:
+                refused.push_back({entry.line, script ? std::string("script") : std::string(to_.key), why});
+                continue;
+            case TextEncoder::Result::written:
                 translation.bytes = catalogue.keep(encoded_);
-            } else if (encoder_.needs_encoding(entry.msgstr, id)) {
-                if (!encoder_.encode(entry.msgstr, id, encoded_, why)) {
-                    refused.push_back({entry.line, std::string(to_.key), why});
-                    continue;
-                }
-                translation.bytes = catalogue.keep(encoded_);
-            } else {
-                translation.bytes = entry.msgstr;
+                break;
+            case TextEncoder::Result::as_is:
+                // A script literal was escaped into a new string; a field's
+                // text is the catalogue's own and lives as long as it.
+                translation.bytes = script ? catalogue.keep(script_text) : std::string_view(entry.msgstr);
+                break;
             }
             Translation& slot = script ? edits.literals.emplace_back(LiteralEdit{context->key, context->literal, {}}).translation
                                 : context->female ? field->female
@@ -376,12 +376,19 @@ private:
                 Refusal why;
                 if (!changed) {
                     out.insert(out.end(), line.begin(), line.end());
-                } else if (!encoder_.encode(line_text, std::nullopt, encoded, why)) {
-                    report(reporter_, Severity::error, "Error: line %zu of resource %zu (%s) cannot be stored: %s!\n",
-                           static_cast<std::size_t>(number), index, archive_.keys[index].name().c_str(), describe(why).c_str());
-                    return false;
                 } else {
-                    out.insert(out.end(), encoded.begin(), encoded.end());
+                    switch (encoder_.encode(line_text, std::nullopt, encoded, why)) {
+                    case TextEncoder::Result::refused:
+                        report(reporter_, Severity::error, "Error: line %zu of resource %zu (%s) cannot be stored: %s!\n",
+                               static_cast<std::size_t>(number), index, archive_.keys[index].name().c_str(), describe(why).c_str());
+                        return false;
+                    case TextEncoder::Result::written:
+                        out.insert(out.end(), encoded.begin(), encoded.end());
+                        break;
+                    case TextEncoder::Result::as_is:
+                        out.insert(out.end(), line_text.begin(), line_text.end());
+                        break;
+                    }
                 }
             }
             if (feed != std::string_view::npos) out.push_back('\n');

@@ -5,6 +5,7 @@
 #include "formats/module_archive.h"
 #include "formats/po_file.h"
 #include "translation/po_catalogue.h"
+#include "translation/text_entries.h"
 #include "translation/text_format.h"
 
 namespace modtext {
@@ -113,34 +114,20 @@ std::optional<std::map<std::string, Progress>> catalogue_progress(std::string_vi
 }
 
 std::map<std::string, Progress> text_progress(std::string_view text, std::string_view source_language) {
-    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-    std::string source(source_language);
-    constexpr std::string_view settings = "//modtext:";
-    if (source.empty() && text.starts_with(settings)) {
-        const std::string_view line = text.substr(0, text.find('\n'));
-        if (const std::size_t from = line.find(" from="); from != std::string_view::npos) {
-            const std::string_view value = line.substr(from + 6);
-            source = std::string(value.substr(0, value.find_first_of(", \r")));
-        }
-    }
-    if (source.empty()) source = "english";
+    const TextEntries entries = read_text_entries(text);
+    std::vector<std::string> given;
+    if (!source_language.empty()) given.emplace_back(source_language);
+    const std::vector<std::string> sources = source_languages(entries, given);
     std::map<std::string, Progress> progress;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (line.ends_with('\r')) line.remove_suffix(1);
-        if (!line.starts_with('#') || line.starts_with("#File:")) continue;
-        const std::size_t arrow = line.find("->");
-        if (arrow == std::string_view::npos) continue;
-        const std::string_view label = line.substr(1, arrow - 1);
-        const std::size_t first = label.find(','), second = label.rfind(',');
-        if (first == std::string_view::npos || first == second) continue;  // a script line
-        const std::string language(label.substr(first + 1, second - first - 1));
-        // Texts of no table language are carried, never translated.
-        if (language == source || !language_row_of_key(language)) continue;
-        Progress& counts = progress[language];
-        (line.size() > arrow + 2 ? counts.filled : counts.empty) += 1;
+    for (const TextBlock& block : entries.blocks) {
+        for (const TextField& field : block.fields) {
+            for (const TextFieldLine& line : field.lines) {
+                // Texts of no table language are carried, never translated.
+                if (!is_translation_line(line, sources)) continue;
+                Progress& counts = progress[std::string(line.language)];
+                (line.text.empty() ? counts.empty : counts.filled) += 1;
+            }
+        }
     }
     return progress;
 }

@@ -72,7 +72,7 @@ struct Progress {
 
 // The template lines of a translation text: every line of a language
 // other than the source one is filled or empty. The source defaults to the
-// settings line's first from language, then english.
+// settings line's from languages, then english.
 std::map<std::string, Progress> text_progress(std::string_view text,
                                               std::string_view source_language = {});
 // A PO catalogue's entries in its Language: translated, fuzzy, untranslated.

@@ -1,0 +1,124 @@
+#include "translation/text_entries.h"
+
+#include <algorithm>
+
+#include "core/languages.h"
+
+namespace modtext {
+
+namespace {
+
+constexpr auto npos = std::string_view::npos;
+
+// A key or index as the import reads it: digits after optional blanks,
+// none when there are none or too many.
+std::optional<std::int64_t> number_of(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    if (i < text.size() && text[i] == '+') ++i;
+    const std::size_t first = i;
+    std::int64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > 0x7FFFFFFF) return std::nullopt;
+    }
+    if (i == first) return std::nullopt;
+    return value;
+}
+
+void read_settings(std::string_view line, TextEntries& entries) {
+    std::size_t at = 0;
+    while (at < line.size()) {
+        const std::size_t end = std::min(line.find(' ', at), line.size());
+        const std::string_view word = line.substr(at, end - at);
+        if (word == "encoding=utf-8") entries.utf8 = true;
+        if (word.starts_with("from=")) {
+            std::string_view list = word.substr(5);
+            if (list == "all") {
+                for (const Language& language : LanguageTable) entries.settings_from.emplace_back(language.key);
+            } else {
+                while (!list.empty()) {
+                    const std::size_t comma = std::min(list.find(','), list.size());
+                    if (language_row_of_key(list.substr(0, comma))) entries.settings_from.emplace_back(list.substr(0, comma));
+                    list.remove_prefix(std::min(comma + 1, list.size()));
+                }
+            }
+        }
+        at = end + 1;
+    }
+}
+
+}  // namespace
+
+TextEntries read_text_entries(std::string_view text) {
+    TextEntries entries;
+    constexpr std::string_view bom = "\xEF\xBB\xBF";
+    if (text.starts_with(bom)) {
+        entries.utf8 = true;
+        text.remove_prefix(bom.size());
+    }
+    TextBlock* block = nullptr;
+    for (std::size_t number = 1; !text.empty(); ++number) {
+        const std::size_t feed = text.find('\n');
+        std::string_view line = text.substr(0, feed);
+        text.remove_prefix(feed == npos ? text.size() : feed + 1);
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        if (number == 1 && line.starts_with("//modtext:")) read_settings(line, entries);
+        if (!line.starts_with('#')) continue;
+        if (line.starts_with("#File:")) {
+            block = nullptr;
+            const std::size_t dot = line.find('.', 6);
+            const std::size_t comma = dot == npos ? npos : line.find(',', dot);
+            const auto index = comma == npos ? std::nullopt : number_of(line.substr(comma + 1));
+            if (!index) continue;  // its lines go with no block, as on import
+            block = &entries.blocks.emplace_back();
+            block->line = number;
+            block->name = line.substr(6, dot - 6);
+            block->letters = line.substr(dot + 1, comma - dot - 1);
+            block->index = *index;
+            continue;
+        }
+        const std::size_t arrow = line.find("->");
+        if (!block || arrow == npos) continue;
+        const std::size_t comma = line.find(',');
+        const auto key = number_of(line.substr(1, std::min(comma, arrow) - 1));
+        if (!key) continue;
+        if (comma == npos || comma > arrow) {
+            block->script_lines.push_back({number, line, *key, line.substr(arrow + 2)});
+            continue;
+        }
+        const std::string_view label = line.substr(1, arrow - 1);
+        const std::size_t first = comma - 1;
+        const std::size_t second = label.find(',', first + 1);
+        if (second == npos) continue;
+        const TextFieldLine field{number, line, label.substr(first + 1, second - first - 1),
+                                  label.substr(second + 1), line.substr(arrow + 2)};
+        if (field.gender != "male" && field.gender != "female") continue;
+        if (block->fields.empty() || block->fields.back().key != *key) block->fields.push_back({*key, {}});
+        block->fields.back().lines.push_back(field);
+    }
+    return entries;
+}
+
+std::vector<std::string> source_languages(const TextEntries& entries, const std::vector<std::string>& given) {
+    if (!given.empty()) return given;
+    if (!entries.settings_from.empty()) return entries.settings_from;
+    return {"english"};
+}
+
+std::string field_source(const TextField& field, const std::vector<std::string>& sources) {
+    std::string source;
+    for (const TextFieldLine& line : field.lines) {
+        if (std::find(sources.begin(), sources.end(), line.language) == sources.end()) continue;
+        source.append(line.whole.substr(line.whole.find(',') + 1));
+        source += '\n';
+    }
+    return source;
+}
+
+bool is_translation_line(const TextFieldLine& line, const std::vector<std::string>& sources) {
+    return language_row_of_key(line.language) &&
+           std::find(sources.begin(), sources.end(), line.language) == sources.end();
+}
+
+}  // namespace modtext

@@ -9,6 +9,8 @@
 #include "translation/exporters.h"
 #include "translation/module_entries.h"
 #include "translation/rebuild.h"
+#include "translation/text_checks.h"
+#include "translation/text_entries.h"
 
 namespace modtext {
 
@@ -238,6 +240,106 @@ bool module_stats(const std::string& source_path, const std::string& text_path,
     out = json ? stats_json(source_path.substr(slash == std::string::npos ? 0 : slash + 1), counter.stats(), text)
                : stats_table(counter.stats(), text);
     return true;
+}
+
+namespace {
+
+// Where a rehearsed import's diagnostics go: kept as findings, and unless
+// they go out as JSON, on to the user's reporter as the import tells them.
+class RehearsalReporter final : public Reporter {
+public:
+    RehearsalReporter(Reporter& shown, bool keep) : shown_(shown), keep_(keep) {
+        set_caps_warnings(shown.caps_warnings());
+    }
+    bool wants(Severity severity) const override {
+        return severity != Severity::progress || (!keep_ && shown_.wants(severity));
+    }
+    void diagnostic(Severity severity, std::string_view text) override {
+        if (severity == Severity::progress) return shown_.diagnostic(severity, text);
+        problems = true;
+        if (!keep_) shown_.diagnostic(severity, text);
+        Finding& finding = findings.emplace_back();
+        finding.severity = severity == Severity::error ? "error" : "warning";
+        finding.kind = "import";
+        while (text.ends_with('\n')) text.remove_suffix(1);
+        finding.message = std::string(text);
+        // The line the message names, if it names one.
+        for (std::size_t at = text.find("line "); at != std::string_view::npos; at = text.find("line ", at + 1)) {
+            std::size_t line = 0, i = at + 5;
+            for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) line = line * 10 + static_cast<std::size_t>(text[i] - '0');
+            if (i == at + 5) continue;
+            finding.line = line;
+            break;
+        }
+    }
+    void error_box(std::string_view text) override { diagnostic(Severity::error, text); }
+    void info_box(std::string_view) override {}
+    void kept_text(std::string_view) override {}
+
+    std::vector<Finding> findings;
+    bool problems = false;
+
+private:
+    Reporter& shown_;
+    bool keep_;
+};
+
+}  // namespace
+
+bool check_text(const std::string& source_path, const std::string& text_path, bool po,
+                const SelectionState& selection, const TextEncodingOptions& encoding,
+                const PoImportOptions& catalogue, const std::string& source_language, bool json,
+                std::string& out, Reporter& reporter) {
+    if (!paths_given({{source_path, "Please give a source MOD file."},
+                      {text_path, "Please give a text file to import from."}},
+                     reporter)) {
+        return false;
+    }
+    RehearsalReporter rehearsal(reporter, json);
+    try {
+        ModuleArchive archive;
+        if (open_module(archive, source_path, rehearsal)) {
+            if (po) {
+                PoImportOptions options = catalogue;
+                options.rehearse = true;
+                std::string summary;
+                import_po(archive, text_path, {}, options, rehearsal, summary);
+            } else {
+                rehearse_import(archive, text_path, selection, rehearsal, encoding);
+            }
+        }
+        report_left_out_warnings(rehearsal);
+
+        // The text itself, once more, for its translations.
+        InputFile file;
+        Bytes bytes;
+        if (!file.open(text_path) || !file.read_all(bytes)) {
+            if (!rehearsal.problems) report(rehearsal, Severity::error, "Error opening file: %s\n", text_path.c_str());
+        } else {
+            const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+            std::vector<Finding> found;
+            if (po) {
+                PoCatalogue read;
+                if (!read_po(text, read)) {
+                    const auto code = read.header_field("Language");
+                    const auto row = catalogue.to_row ? catalogue.to_row : code ? po_language_row(*code) : std::nullopt;
+                    found = check_catalogue(read, row ? LanguageTable[*row].key : std::string_view("unknown"),
+                                            catalogue.use_fuzzy);
+                }
+            } else {
+                const TextEntries entries = read_text_entries(text);
+                std::vector<std::string> given;
+                if (!source_language.empty()) given.push_back(source_language);
+                found = check_translations(entries, source_languages(entries, given), selection.from_mask);
+            }
+            rehearsal.findings.insert(rehearsal.findings.end(), found.begin(), found.end());
+        }
+    } catch (const std::bad_alloc&) {
+        report(rehearsal, Severity::error, "Error: not enough memory to finish!\n");
+    }
+    const bool clean = !rehearsal.problems && !has_problems(rehearsal.findings);
+    out = json ? findings_json(rehearsal.findings) : findings_table(rehearsal.findings);
+    return clean;
 }
 
 }  // namespace modtext

@@ -62,4 +62,13 @@ bool module_stats(const std::string& source_path, const std::string& text_path,
                   const std::string& source_language, bool json, std::string& out,
                   Reporter& reporter);
 
+// A dry run of the import of the text (with po, a catalogue) into the source module, which writes nothing, and a check of each
+// translation against its source text. The findings, as lines or JSON, go
+// to out; the import's own diagnostics go to the reporter, or with json
+// into out too. True when there is no error or warning (notes allowed).
+bool check_text(const std::string& source_path, const std::string& text_path, bool po,
+                const SelectionState& selection, const TextEncodingOptions& encoding,
+                const PoImportOptions& catalogue, const std::string& source_language, bool json,
+                std::string& out, Reporter& reporter);
+
 }  // namespace modtext

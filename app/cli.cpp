@@ -60,6 +60,8 @@ constexpr std::string_view usage_text =
     "                 [-v|--verbose] SOURCE.mod IN.po OUTPUT.mod\n"
     "  modtext stats [--from LANGS] [--filter F] [--templates] [--codepage LANG=CP]...\n"
     "                [--source LANG] [--json] SOURCE.mod [TEXT]\n"
+    "  modtext check [--from LANGS] [--source LANG] [--encoding E] [--codepage LANG=CP]...\n"
+    "                [--format text|po] [--to LANG] [--use-fuzzy] [--json] SOURCE.mod TEXT\n"
     "  modtext --help | --version\n"
     "\n"
     "export writes every localized string of the --from languages, and every\n"
@@ -88,6 +90,11 @@ constexpr std::string_view usage_text =
     "       class and language, and with TEXT (a text or a .po catalogue) its\n"
     "       filled and empty lines per target language; --source names the\n"
     "       text's source language (its settings line's, else english)\n"
+    "check  a dry run of the import of TEXT into SOURCE.mod: every warning and\n"
+    "       error it would give, and nothing written; then each translation\n"
+    "       against its source text: tokens (<...>) and colour tags missing or\n"
+    "       added, line breaks, leading and trailing spaces, and as notes the\n"
+    "       translations that repeat their source. Exit 1 on any error or warning\n"
     "-v     also print progress, on import every text kept, and every warning\n"
     "       (otherwise at most 20 of a kind, and how many more there were)\n"
     "\n"
@@ -296,6 +303,46 @@ int run_stats(const std::vector<std::string>& args, std::ostream& out, std::ostr
     return 0;
 }
 
+int run_check(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Options options;
+    options.selection.from_mask = all_languages_mask;  // as on import
+    if (const auto problem = parse_options(args, false, options)) {
+        if (!options.problem_key.empty()) {
+            err << "modtext: " << options.problem_key << '\n';
+            return 2;
+        }
+        return usage_error(err, *problem);
+    }
+    if (options.help) {
+        out << usage_text;
+        return 0;
+    }
+    if (options.paths.size() != 2) return usage_error(err, "check needs SOURCE.mod and TEXT");
+    for (const std::string& path : options.paths) {
+        if (path.empty()) return usage_error(err, "an empty argument is not a path");
+    }
+    if (options.format == "pot") return usage_error(err, "--format pot is for export; check a .po");
+    const bool po = options.format ? *options.format == "po" : is_po_path(options.paths[1]);
+    PoImportOptions catalogue;
+    if (po) {
+        if (options.text.encoding) return usage_error(err, "--encoding does not apply to a catalogue: it is UTF-8");
+        if (options.to_given) {
+            catalogue.to_row = one_language(options.selection.to_mask);
+            if (!catalogue.to_row) return usage_error(err, "--to needs one language for a catalogue");
+        }
+        catalogue.use_fuzzy = options.use_fuzzy;
+        catalogue.code_pages = options.text.code_pages;
+    } else if (options.to_given || options.use_fuzzy) {
+        return usage_error(err, options.to_given ? "--to is for a PO catalogue" : "--use-fuzzy is for a PO catalogue");
+    }
+    ConsoleReporter reporter(out, err, options.verbose);
+    std::string result;
+    const bool clean = check_text(options.paths[0], options.paths[1], po, options.selection, options.text, catalogue,
+                                  options.source_language, options.json, result, reporter);
+    out << result;
+    return clean ? 0 : 1;
+}
+
 }  // namespace
 
 int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -310,6 +357,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         return 0;
     }
     if (command == "stats") return run_stats(args, out, err);
+    if (command == "check") return run_check(args, out, err);
     const bool exporting = command == "export";
     if (!exporting && command != "import") return usage_error(err, "unknown command " + command);
 

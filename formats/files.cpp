@@ -485,7 +485,18 @@ void StagedOutput::create_in_memory() {
     failed_ = false;
 }
 
+void StagedOutput::create_discarding() {
+    discard();
+    discarding_ = true;
+    position_ = 0;
+    failed_ = false;
+}
+
 void StagedOutput::write(ByteView bytes) {
+    if (discarding_) {
+        position_ += bytes.size();
+        return;
+    }
     if (in_memory_) {
         const auto at = static_cast<std::size_t>(position_);
         if (memory_.size() < at + bytes.size()) memory_.resize(at + bytes.size());
@@ -503,6 +514,7 @@ void StagedOutput::write(std::string_view text) {
 }
 
 void StagedOutput::write_at(std::uint64_t position, ByteView bytes) {
+    if (discarding_) return;
     if (in_memory_) {
         const std::uint64_t end = position_;
         position_ = position;
@@ -523,6 +535,7 @@ void StagedOutput::write_at(std::uint64_t position, ByteView bytes) {
 }
 
 bool StagedOutput::read_back(InputFile& reader) {
+    if (discarding_) return false;
     if (in_memory_) {
         reader.open_memory(memory_);
         return !failed_;
@@ -535,6 +548,7 @@ bool StagedOutput::read_back(InputFile& reader) {
 }
 
 bool StagedOutput::commit() {
+    if (discarding_) return false;
     if (in_memory_) return !failed_;
     if (!file_) return false;
     const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_) && finish_mode(file_, mode_) &&
@@ -559,6 +573,7 @@ bool StagedOutput::commit() {
 
 void StagedOutput::discard() {
     in_memory_ = false;
+    discarding_ = false;
     if (file_) std::fclose(file_);
     file_ = nullptr;
     // Only ever this run's own file: it was created new under this name.

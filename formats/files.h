@@ -139,6 +139,10 @@ public:
     FileProblem problem() const { return problem_; }
     // Writes into memory instead; commit then only checks (the fuzzers' way out).
     void create_in_memory();
+    // Counts what is written and keeps none of it: a rehearsal, which can
+    // neither be read back nor committed.
+    void create_discarding();
+    bool discarding() const { return discarding_; }
     const Bytes& memory() const { return memory_; }
 
     // Writes are buffered; any failure is remembered and makes commit fail.
@@ -164,6 +168,7 @@ public:
 private:
     std::FILE* file_ = nullptr;
     bool in_memory_ = false;
+    bool discarding_ = false;
     Bytes memory_;
     std::string target_;
     std::string replaced_;

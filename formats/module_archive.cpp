@@ -192,9 +192,7 @@ bool read_gff_resource(InputFile& source, const ModuleArchive& archive, std::siz
     return true;
 }
 
-bool open_source_and_target(const ModuleArchive& archive, InputFile& source,
-                            StagedOutput& target, const std::string& target_path,
-                            Reporter& reporter) {
+bool open_source(const ModuleArchive& archive, InputFile& source, Reporter& reporter) {
     if (!archive.loaded) {
         report(reporter, Severity::error, "Error: MOD file not properly read!\n");
         return false;
@@ -203,6 +201,13 @@ bool open_source_and_target(const ModuleArchive& archive, InputFile& source,
         report_file_problem(reporter, source.problem(), archive.source_path);
         return false;
     }
+    return true;
+}
+
+bool open_source_and_target(const ModuleArchive& archive, InputFile& source,
+                            StagedOutput& target, const std::string& target_path,
+                            Reporter& reporter) {
+    if (!open_source(archive, source, reporter)) return false;
     if (!target.create(target_path)) {
         report_file_problem(reporter, target.problem(), target_path);
         return false;

@@ -110,6 +110,9 @@ bool read_resource(InputFile& source, const ModuleArchive& archive, std::size_t 
 bool read_gff_resource(InputFile& source, const ModuleArchive& archive, std::size_t index,
                        ReadBuffer& out, std::string& why, Reporter& reporter);
 
+// Reopens the loaded module's source, reported when it cannot be.
+bool open_source(const ModuleArchive& archive, InputFile& source, Reporter& reporter);
+
 // Reopens the loaded module's source and starts the staged output for
 // target_path: the common start of export and import.
 bool open_source_and_target(const ModuleArchive& archive, InputFile& source,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/json_text.h"
 #include "formats/module_archive.h"
 #include "formats/po_file.h"
 #include "translation/po_catalogue.h"
@@ -133,25 +134,6 @@ std::map<std::string, Progress> text_progress(std::string_view text, std::string
 }
 
 namespace {
-
-void append_json_string(std::string& out, std::string_view text) {
-    out += '"';
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            static constexpr char hex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += hex[byte >> 4];
-            out += hex[byte & 15];
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
 
 void append_count_json(std::string& out, const TextCount& count) {
     out += "{\"strings\": " + std::to_string(count.strings) + ", \"words\": " +

@@ -442,12 +442,21 @@ void warn_of_left_out_languages(const TextCounts& text, std::uint16_t from_mask,
     }
 }
 
-bool write_module(ModuleArchive& archive, const std::string& text_path,
-                  const std::string& output_path, const SelectionState& selection,
-                  Reporter& reporter, std::string* summary, const TextEncodingOptions& options) {
+namespace {
+
+// The import of a text into output, or with none, its rehearsal: every
+// warning and error told, nothing written.
+bool import_text(ModuleArchive& archive, const std::string& text_path, const std::string* output_path,
+                 const SelectionState& selection, Reporter& reporter, std::string* summary,
+                 const TextEncodingOptions& options) {
     InputFile source;
     StagedOutput output;
-    if (!open_source_and_target(archive, source, output, output_path, reporter)) return false;
+    if (output_path) {
+        if (!open_source_and_target(archive, source, output, *output_path, reporter)) return false;
+    } else {
+        if (!open_source(archive, source, reporter)) return false;
+        output.create_discarding();
+    }
     TranslationTable table;
     if (!parse_translation_text(table, text_path, reporter, {options, selection.from_mask})) return false;
     warn_of_left_out_languages(table.counts(), selection.from_mask, reporter);
@@ -459,9 +468,22 @@ bool write_module(ModuleArchive& archive, const std::string& text_path,
                archive.source_path.c_str());
         return false;
     }
-    if (!finish_target(source, output, reporter)) return false;
+    if (output_path && !finish_target(source, output, reporter)) return false;
     if (summary) *summary = import_summary(counts, table.counts());
     return true;
+}
+
+}  // namespace
+
+bool write_module(ModuleArchive& archive, const std::string& text_path,
+                  const std::string& output_path, const SelectionState& selection,
+                  Reporter& reporter, std::string* summary, const TextEncodingOptions& options) {
+    return import_text(archive, text_path, &output_path, selection, reporter, summary, options);
+}
+
+bool rehearse_import(ModuleArchive& archive, const std::string& text_path, const SelectionState& selection,
+                     Reporter& reporter, const TextEncodingOptions& options) {
+    return import_text(archive, text_path, nullptr, selection, reporter, nullptr, options);
 }
 
 namespace {
@@ -564,6 +586,7 @@ bool write_rebuilt_module(ModuleArchive& archive, InputFile& source, StagedOutpu
         if (!writer.finish(archive, cursor.checksums, reporter)) return false;
     }
     output.write_at(list_offset, resource_list());
+    if (output.discarding()) return !output.failed();
 
     InputFile written;
     std::string why;

@@ -82,6 +82,7 @@ struct PoImportOptions {
     std::optional<std::size_t> to_row;  // over the catalogue's Language header
     bool use_fuzzy = false;
     CodePageChoices code_pages;
+    bool rehearse = false;  // tell every warning and error, write nothing
 };
 
 // Writes the catalogue of the loaded module to po_path, which it replaces

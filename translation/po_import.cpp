@@ -480,10 +480,16 @@ bool import_po(ModuleArchive& archive, const std::string& po_path, const std::st
     }
     InputFile source;
     StagedOutput output;
-    if (!open_source_and_target(archive, source, output, output_path, reporter)) return false;
+    if (options.rehearse) {
+        if (!open_source(archive, source, reporter)) return false;
+        output.create_discarding();
+    } else if (!open_source_and_target(archive, source, output, output_path, reporter)) {
+        return false;
+    }
     CatalogueEdits edits(archive, from_row, *to_row, pages, reporter);
     if (!edits.take(catalogue, source, options.use_fuzzy, po_path) ||
-        !write_rebuilt_module(archive, source, output, edits, reporter) || !finish_target(source, output, reporter)) {
+        !write_rebuilt_module(archive, source, output, edits, reporter) ||
+        (!options.rehearse && !finish_target(source, output, reporter))) {
         return false;
     }
     summary = "Rebuilt " + std::to_string(edits.resources) + " resources: " + std::to_string(edits.strings) +

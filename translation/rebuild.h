@@ -116,6 +116,11 @@ bool write_module(ModuleArchive& archive, const std::string& text_path,
                   Reporter& reporter, std::string* summary = nullptr,
                   const TextEncodingOptions& options = {});
 
+// Everything write_module does but the writing: every warning and error the
+// import would give, and nothing written.
+bool rehearse_import(ModuleArchive& archive, const std::string& text_path, const SelectionState& selection,
+                     Reporter& reporter, const TextEncodingOptions& options = {});
+
 // The writing itself: each block bound to its resource, then the tables, then
 // every resource from the open source, through rebuild_resource or as it is,
 // written on a second thread; then the resource list with the new places.

@@ -80,46 +80,20 @@ bool export_text(const ModuleArchive& archive, const std::string& text_path,
 bool export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput& text,
                    const SelectionState& selection, Reporter& reporter, ExportCounts* counts,
                    TextDecoder* utf8) {
-    ReadBuffer bytes;
-    GffImage image;
+    const TemplateLines templates(selection.to_mask, selection.from_mask);
     std::string block;
-    for (std::size_t i = 0; i < archive.count(); ++i) {
-        const KeyEntry& key = archive.keys[i];
-        const ExportRoute route = export_route(key.type(), selection.filter, selection.templates);
-        if (route == ExportRoute::unknown) {
-            // Not the translator's concern: counted in the summary, told
-            // only on request.
-            report(reporter, Severity::progress, "ResID %d NYI\n", key.type());
-            if (counts) ++counts->not_visited[key.type()];
-            continue;
-        }
-        // Skipped types are never read at all.
-        if (route == ExportRoute::skip) continue;
-        const std::string name = key.name();
-        std::string why;
-        const bool read = route == ExportRoute::script
-                              ? read_resource(source, archive, i, bytes, reporter)
-                              : read_gff_resource(source, archive, i, bytes, why, reporter);
-        if (!read) {
-            // A damaged resource, or one placed outside the file, is skipped;
-            // a read that fails within it means the file changed, and ends
-            // the export.
-            if (!why.empty()) report_malformed_gff(reporter, i, name, why);
-            else if (resource_fits(source, archive, i)) return false;
-            continue;
-        }
-
-        const ResourceView resource{i, name, key.type(), bytes.view()};
-        block.clear();
-        if (route == ExportRoute::script) {
-            export_script(block, resource, reporter, counts, utf8);
-        } else if (!export_gff_strings(block, resource, image, selection, reporter, counts, utf8)) {
+    EntryWalkEvents events;
+    events.tell_progress = true;
+    if (counts) events.not_visited = [counts](std::uint16_t type) { ++counts->not_visited[type]; };
+    return walk_module_entries(
+        archive, source, selection, reporter,
+        [&](const ResourceEntries& entries) {
             block.clear();
-        }
-        release_gff(image);
-        text.write(block);
-    }
-    return true;
+            if (entries.script) append_script_block(block, entries, counts, utf8);
+            else append_gff_block(block, entries, templates, selection.from_mask, counts, utf8);
+            text.write(block);
+        },
+        events);
 }
 
 }  // namespace modtext

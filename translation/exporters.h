@@ -14,17 +14,11 @@
 #include "formats/files.h"
 #include "formats/gff_image.h"
 #include "formats/module_archive.h"
+#include "translation/module_entries.h"
 #include "translation/text_encoding.h"
+#include "translation/text_format.h"
 
 namespace modtext {
-
-// The resource being exported: its key-list position, name and bytes.
-struct ResourceView {
-    std::size_t index = 0;
-    std::string_view name;
-    std::uint16_t type = 0;
-    ByteView bytes;
-};
 
 // What an export wrote, for the summary after it.
 struct ExportCounts {
@@ -44,15 +38,23 @@ std::string export_summary(const ExportCounts& counts);
 // reader, so both count them alike.
 inline ByteView read_script_line(ByteReader& cursor) { return cursor.read_line(); }
 
-// Appends the script block of every line that calls a speech function, or
-// nothing when no line does. With a decoder, the block is written in UTF-8.
+// Appends the script block of a script's lines that speak, or nothing when
+// none does. With a decoder, the block is written in UTF-8.
+void append_script_block(std::string& out, const ResourceEntries& entries, ExportCounts* counts = nullptr,
+                         TextDecoder* utf8 = nullptr);
+
+// Appends the GFF block of a resource's substrings of the from_mask
+// languages, each field's followed by its template lines, or nothing when
+// it has none.
+void append_gff_block(std::string& out, const ResourceEntries& entries, const TemplateLines& templates,
+                      std::uint16_t from_mask, ExportCounts* counts = nullptr, TextDecoder* utf8 = nullptr);
+
+// One resource read and its block appended, as the export tells it: the
+// script's, or the GFF's, false when it is malformed (reported; what it
+// appended must then be dropped).
 void export_script(std::string& out, const ResourceView& resource, Reporter& reporter,
                    ExportCounts* counts = nullptr, TextDecoder* utf8 = nullptr);
 
-// Appends the GFF block of every localized substring of the from_mask
-// languages, with template lines for the to_mask languages. Returns false,
-// having reported why, when the resource is malformed; what it appended must
-// then be dropped.
 bool export_gff_strings(std::string& out, const ResourceView& resource, GffImage& image,
                         const SelectionState& selection, Reporter& reporter,
                         ExportCounts* counts = nullptr, TextDecoder* utf8 = nullptr);
@@ -73,8 +75,8 @@ bool export_text(const ModuleArchive& archive, const std::string& text_path,
                  const SelectionState& selection, Reporter& reporter, ExportCounts& counts,
                  const TextEncodingOptions& options = {});
 
-// The walk itself: every resource's block, read from the open source and
-// written to the text. Malformed resources are reported and skipped; false
+// Every resource's block, written to the text as the walk over the module's
+// entries hands them on. Malformed resources are reported and skipped; false
 // when the source could not be read.
 bool export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput& text,
                    const SelectionState& selection, Reporter& reporter,

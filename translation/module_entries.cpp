@@ -11,6 +11,8 @@ bool calls_speech_function(std::string_view line) {
 }
 
 bool block_comment_open_after(std::string_view line, bool open) {
+    // Without a slash no comment opens or closes: most lines.
+    if (line.find('/') == std::string_view::npos) return open;
     bool quoted = false;
     for (std::size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
@@ -50,8 +52,16 @@ bool gff_entries(ByteView bytes, bool conversation, GffImage& image, ResourceEnt
             speaker = image.label_of(field) == "Speaker";
         }
         if (field.type != gff_type::loc_string) continue;
-        // Entries are kept from one resource to the next, their memory with them.
-        if (used == out.strings.size()) out.strings.emplace_back();
+        // Entries are kept from one resource to the next, their memory with
+        // them: a resource of fewer fields leaves the rest spare.
+        if (used == out.strings.size()) {
+            if (out.spare_strings.empty()) {
+                out.strings.emplace_back();
+            } else {
+                out.strings.push_back(std::move(out.spare_strings.back()));
+                out.spare_strings.pop_back();
+            }
+        }
         StringFieldEntry& entry = out.strings[used];
         if (!read_locstring(image.field_data, field.data, entry.text, why)) {
             why += " in field " + std::to_string(k);
@@ -64,7 +74,10 @@ bool gff_entries(ByteView bytes, bool conversation, GffImage& image, ResourceEnt
                                         : SpeechDirection::player_to_npc;
         ++used;
     }
-    out.strings.resize(used);
+    while (out.strings.size() > used) {
+        out.spare_strings.push_back(std::move(out.strings.back()));
+        out.strings.pop_back();
+    }
     return true;
 }
 
@@ -81,8 +94,28 @@ void script_entries(ByteView bytes, ResourceEntries& out) {
 
 }  // namespace
 
+bool read_resource_entries(const ResourceView& resource, bool script, GffImage& image, ResourceEntries& out,
+                           std::string& why) {
+    out.index = resource.index;
+    out.type = resource.type;
+    out.name = resource.name;
+    out.script = script;
+    out.lines.clear();
+    if (script) {
+        out.letters = "NSS";
+        while (!out.strings.empty()) {
+            out.spare_strings.push_back(std::move(out.strings.back()));
+            out.strings.pop_back();
+        }
+        script_entries(resource.bytes, out);
+        return true;
+    }
+    return gff_entries(resource.bytes, resource.type == resource_type::conversation, image, out, why);
+}
+
 bool walk_module_entries(const ModuleArchive& archive, InputFile& source, const SelectionState& selection,
-                         Reporter& reporter, const std::function<void(const ResourceEntries&)>& take) {
+                         Reporter& reporter, const std::function<void(const ResourceEntries&)>& take,
+                         const EntryWalkEvents& events) {
     ReadBuffer bytes;
     GffImage image;
     ResourceEntries entries;
@@ -91,9 +124,12 @@ bool walk_module_entries(const ModuleArchive& archive, InputFile& source, const 
         const KeyEntry& key = archive.keys[i];
         const ExportRoute route = export_route(key.type(), selection.filter, selection.templates);
         if (route == ExportRoute::unknown) {
+            // Not the translator's concern: told only on request.
             report(reporter, Severity::progress, "ResID %d NYI\n", key.type());
+            if (events.not_visited) events.not_visited(key.type());
             continue;
         }
+        // Skipped types are never read at all.
         if (route == ExportRoute::skip) continue;
         name = key.name();
         std::string why;
@@ -101,26 +137,25 @@ bool walk_module_entries(const ModuleArchive& archive, InputFile& source, const 
         const bool read = script ? read_resource(source, archive, i, bytes, reporter)
                                  : read_gff_resource(source, archive, i, bytes, why, reporter);
         if (!read) {
+            // A damaged resource, or one placed outside the file, is skipped;
+            // a read that fails within it means the file changed, and ends
+            // the walk.
             if (!why.empty()) report_malformed_gff(reporter, i, name, why);
             else if (resource_fits(source, archive, i)) return false;
             continue;
         }
-        entries.index = i;
-        entries.type = key.type();
-        entries.name = name;
-        entries.script = script;
-        entries.lines.clear();
-        if (script) {
-            entries.letters = "NSS";
-            entries.strings.clear();
-            script_entries(bytes.view(), entries);
-        } else if (!gff_entries(bytes.view(), key.type() == resource_type::conversation, image, entries, why)) {
+        if (events.tell_progress) {
+            report(reporter, Severity::progress, script ? "Exporting Script file: %s....." : "Exporting general GFF file: %s.....",
+                   name.c_str());
+        }
+        if (!read_resource_entries({i, name, key.type(), bytes.view()}, script, image, entries, why)) {
             report_malformed_gff(reporter, i, name, why);
             release_gff(image);
             continue;
         }
         if (!entries.strings.empty() || !entries.lines.empty()) take(entries);
         release_gff(image);
+        if (events.tell_progress) report(reporter, Severity::progress, "complete!\n");
     }
     return true;
 }

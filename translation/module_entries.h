@@ -14,7 +14,9 @@
 
 #include "core/languages.h"
 #include "core/reporter.h"
+#include "formats/byte_reader.h"
 #include "formats/files.h"
+#include "formats/gff_image.h"
 #include "formats/locstring.h"
 #include "formats/module_archive.h"
 
@@ -40,6 +42,14 @@ struct ScriptLineEntry {
     bool in_comment = false;
 };
 
+// A resource as read: its key-list position, name, type and bytes.
+struct ResourceView {
+    std::size_t index = 0;
+    std::string_view name;
+    std::uint16_t type = 0;
+    ByteView bytes;
+};
+
 // One resource's entries; the views last until the next resource.
 struct ResourceEntries {
     std::size_t index = 0;
@@ -49,6 +59,8 @@ struct ResourceEntries {
     bool script = false;
     std::vector<StringFieldEntry> strings;
     std::vector<ScriptLineEntry> lines;
+    // Entries of earlier resources, kept for their memory.
+    std::vector<StringFieldEntry> spare_strings;
 };
 
 // Whether a script line calls a speech function, as export finds them.
@@ -58,10 +70,26 @@ bool calls_speech_function(std::string_view line);
 // its start; string literals and line comments hide comment marks.
 bool block_comment_open_after(std::string_view line, bool open_before);
 
+// One resource's entries, read from its bytes: a script's lines that
+// speak, or a GFF's localized strings. False, with why, when a GFF is
+// damaged; out then holds nothing to use.
+bool read_resource_entries(const ResourceView& resource, bool script, GffImage& image, ResourceEntries& out,
+                           std::string& why);
+
+// What a walk tells besides each resource's entries.
+struct EntryWalkEvents {
+    // As progress, "Exporting general GFF file: NAME....." (or "Exporting
+    // Script file: ") once a resource is read, and "complete!" once taken.
+    bool tell_progress = false;
+    // Each resource whose type no export route knows, by its type.
+    std::function<void(std::uint16_t type)> not_visited;
+};
+
 // Walks the resources the selection's filter visits, in index order, and
 // hands each one that has entries to `take`. Damaged GFF resources are
 // reported and skipped whole; false when the source could not be read.
 bool walk_module_entries(const ModuleArchive& archive, InputFile& source, const SelectionState& selection,
-                         Reporter& reporter, const std::function<void(const ResourceEntries&)>& take);
+                         Reporter& reporter, const std::function<void(const ResourceEntries&)>& take,
+                         const EntryWalkEvents& events = {});
 
 }  // namespace modtext

@@ -198,7 +198,7 @@ bool import_by_path(const std::string& source_path, const std::string& text_path
 }
 bool is_pot_path(const std::string& path) { return has_extension(path, ".pot"); }
 
-bool module_stats(const std::string& source_path, const std::string& text_path,
+bool module_stats(const std::string& source_path, const std::string& text_path, bool catalogue,
                   const SelectionState& selection, const CodePageChoices& choices,
                   const std::string& source_language, bool json, std::string& out,
                   Reporter& reporter) {
@@ -224,7 +224,7 @@ bool module_stats(const std::string& source_path, const std::string& text_path,
             return false;
         }
         const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        if (is_po_path(text_path) || is_pot_path(text_path)) {
+        if (catalogue) {
             std::string error;
             progress = catalogue_progress(view, error);
             if (!progress) {

@@ -55,9 +55,9 @@ bool is_pot_path(const std::string& path);
 
 // Counts the strings, words and characters of the source module's entries
 // that the selection's languages and filter take, and with a text (a PO
-// catalogue when its path ends in .po or .pot) how far it has got; the
-// result, as a table or JSON, in out.
-bool module_stats(const std::string& source_path, const std::string& text_path,
+// catalogue when catalogue is set) how far it has got; the result, as a
+// table or JSON, in out.
+bool module_stats(const std::string& source_path, const std::string& text_path, bool catalogue,
                   const SelectionState& selection, const CodePageChoices& choices,
                   const std::string& source_language, bool json, std::string& out,
                   Reporter& reporter);

@@ -59,7 +59,7 @@ constexpr std::string_view usage_text =
     "  modtext import [--format po] [--use-fuzzy] [--to LANG] [--codepage LANG=CP]...\n"
     "                 [-v|--verbose] SOURCE.mod IN.po OUTPUT.mod\n"
     "  modtext stats [--from LANGS] [--filter F] [--templates] [--codepage LANG=CP]...\n"
-    "                [--source LANG] [--json] SOURCE.mod [TEXT]\n"
+    "                [--source LANG] [--format text|po] [--json] SOURCE.mod [TEXT]\n"
     "  modtext check [--from LANGS] [--source LANG] [--encoding E] [--codepage LANG=CP]...\n"
     "                [--format text|po] [--to LANG] [--use-fuzzy] [--json] SOURCE.mod TEXT\n"
     "  modtext --help | --version\n"
@@ -292,10 +292,20 @@ int run_stats(const std::vector<std::string>& args, std::ostream& out, std::ostr
     for (const std::string& path : options.paths) {
         if (path.empty()) return usage_error(err, "an empty argument is not a path");
     }
+    if (options.female || options.use_fuzzy || options.to_given) {
+        return usage_error(err, options.female ? "--female is for a PO export"
+                                : options.use_fuzzy ? "--use-fuzzy is for a PO import"
+                                                    : "--to is for export and import");
+    }
+    const std::string text = options.paths.size() == 2 ? options.paths[1] : std::string();
+    if (options.format && text.empty()) return usage_error(err, "--format names the format of TEXT");
+    // The text's lines count alike in either encoding: --encoding is taken
+    // as every command takes it, and the module's characters are counted in
+    // each language's code page.
+    const bool catalogue = options.format ? *options.format != "text" : is_po_path(text) || is_pot_path(text);
     ConsoleReporter reporter(out, err, options.verbose);
     std::string result;
-    const std::string text = options.paths.size() == 2 ? options.paths[1] : std::string();
-    if (!module_stats(options.paths[0], text, options.selection, options.text.code_pages,
+    if (!module_stats(options.paths[0], text, catalogue, options.selection, options.text.code_pages,
                       options.source_language, options.json, result, reporter)) {
         return 1;
     }

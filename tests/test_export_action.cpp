@@ -270,8 +270,15 @@ TEST(Cli, StatsCountWhatExportWritesAndHowFarATextHasGot) {
     // A catalogue: translated, fuzzy and untranslated entries.
     write_text(dir / "c.po", "msgid \"\"\nmsgstr \"Language: fr\\n\"\n\nmsgctxt \"a\"\nmsgid \"A\"\nmsgstr \"B\"\n\n"
                              "#, fuzzy\nmsgctxt \"b\"\nmsgid \"A\"\nmsgstr \"C\"\n\nmsgctxt \"c\"\nmsgid \"A\"\nmsgstr \"\"\n");
-    EXPECT_EQ(text_of({"stats", "--json", source, (dir / "c.po").string()}),
-              "\"text\": {\"french\": {\"filled\": 1, \"empty\": 1, \"fuzzy\": 1, \"done\": 33}}}\n");
+    const std::string catalogue = "\"text\": {\"french\": {\"filled\": 1, \"empty\": 1, \"fuzzy\": 1, \"done\": 33}}}\n";
+    EXPECT_EQ(text_of({"stats", "--json", source, (dir / "c.po").string()}), catalogue);
+    std::filesystem::copy_file(dir / "c.po", dir / "c.txt", std::filesystem::copy_options::overwrite_existing);
+    EXPECT_EQ(text_of({"stats", "--json", "--format", "po", source, (dir / "c.txt").string()}), catalogue);
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"stats", "--female", source},
+                                                {"stats", "--format", "po", source}, {"stats", "--to", "french", source}}) {
+        std::ostringstream o, e;
+        EXPECT_EQ(run_cli(bad, o, e), 2) << bad[1];
+    }
     // The plain table.
     EXPECT_NE(run({"stats", source}).find("areas          english             1          3           16\n"),
               std::string::npos);

@@ -227,6 +227,30 @@ std::optional<std::string> parse_options(const std::vector<std::string>& args, b
     return std::nullopt;
 }
 
+// Parses a command's options and checks its paths: from fewest to most of
+// them, none empty. The exit status when the command ends here (a usage
+// error, or --help), else none.
+std::optional<int> take_options(const std::vector<std::string>& args, bool exporting, std::size_t fewest,
+                                std::size_t most, const char* paths_wanted, Options& options, std::ostream& out,
+                                std::ostream& err) {
+    if (const auto problem = parse_options(args, exporting, options)) {
+        if (!options.problem_key.empty()) {
+            err << "modtext: " << options.problem_key << '\n';
+            return 2;
+        }
+        return usage_error(err, *problem);
+    }
+    if (options.help) {
+        out << usage_text;
+        return 0;
+    }
+    if (options.paths.size() < fewest || options.paths.size() > most) return usage_error(err, paths_wanted);
+    for (const std::string& path : options.paths) {
+        if (path.empty()) return usage_error(err, "an empty argument is not a path");
+    }
+    return std::nullopt;
+}
+
 // The one language of a list, for a catalogue.
 std::optional<std::size_t> one_language(std::uint16_t mask) {
     if (std::popcount(mask) != 1) return std::nullopt;
@@ -275,22 +299,8 @@ namespace {
 
 int run_stats(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Options options;
-    if (const auto problem = parse_options(args, true, options)) {
-        if (!options.problem_key.empty()) {
-            err << "modtext: " << options.problem_key << '\n';
-            return 2;
-        }
-        return usage_error(err, *problem);
-    }
-    if (options.help) {
-        out << usage_text;
-        return 0;
-    }
-    if (options.paths.empty() || options.paths.size() > 2) {
-        return usage_error(err, "stats needs SOURCE.mod and, if wanted, TEXT");
-    }
-    for (const std::string& path : options.paths) {
-        if (path.empty()) return usage_error(err, "an empty argument is not a path");
+    if (const auto ended = take_options(args, true, 1, 2, "stats needs SOURCE.mod and, if wanted, TEXT", options, out, err)) {
+        return *ended;
     }
     if (options.female || options.use_fuzzy || options.to_given) {
         return usage_error(err, options.female ? "--female is for a PO export"
@@ -316,20 +326,8 @@ int run_stats(const std::vector<std::string>& args, std::ostream& out, std::ostr
 int run_check(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Options options;
     options.selection.from_mask = all_languages_mask;  // as on import
-    if (const auto problem = parse_options(args, false, options)) {
-        if (!options.problem_key.empty()) {
-            err << "modtext: " << options.problem_key << '\n';
-            return 2;
-        }
-        return usage_error(err, *problem);
-    }
-    if (options.help) {
-        out << usage_text;
-        return 0;
-    }
-    if (options.paths.size() != 2) return usage_error(err, "check needs SOURCE.mod and TEXT");
-    for (const std::string& path : options.paths) {
-        if (path.empty()) return usage_error(err, "an empty argument is not a path");
+    if (const auto ended = take_options(args, false, 2, 2, "check needs SOURCE.mod and TEXT", options, out, err)) {
+        return *ended;
     }
     if (options.format == "pot") return usage_error(err, "--format pot is for export; check a .po");
     const bool po = options.format ? *options.format == "po" : is_po_path(options.paths[1]);
@@ -373,24 +371,12 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
     Options options;
     if (!exporting) options.selection.from_mask = all_languages_mask;
-    if (const auto problem = parse_options(args, exporting, options)) {
-        if (!options.problem_key.empty()) {
-            err << "modtext: " << options.problem_key << '\n';
-            return 2;
-        }
-        return usage_error(err, *problem);
-    }
-    if (options.help) {
-        out << usage_text;
-        return 0;
-    }
     const std::size_t wanted = exporting ? 2 : 3;
-    if (options.paths.size() != wanted) {
-        return usage_error(err, exporting ? "export needs SOURCE.mod and TEXT.txt"
-                                          : "import needs SOURCE.mod, TEXT.txt and OUTPUT.mod");
-    }
-    for (const std::string& path : options.paths) {
-        if (path.empty()) return usage_error(err, "an empty argument is not a path");
+    if (const auto ended = take_options(args, exporting, wanted, wanted,
+                                        exporting ? "export needs SOURCE.mod and TEXT.txt"
+                                                  : "import needs SOURCE.mod, TEXT.txt and OUTPUT.mod",
+                                        options, out, err)) {
+        return *ended;
     }
     const std::string& catalogue = options.paths[1];
     const std::string format = options.format ? *options.format

@@ -8,6 +8,7 @@
 #include "core/languages.h"
 #include "core/reporter.h"
 #include "translation/po_catalogue.h"
+#include "translation/text_update.h"
 
 namespace modtext {
 
@@ -61,5 +62,12 @@ bool module_stats(const std::string& source_path, const std::string& text_path,
                   const SelectionState& selection, const CodePageChoices& choices,
                   const std::string& source_language, bool json, std::string& out,
                   Reporter& reporter);
+
+// Writes to out_path the text at new_path, a fresh export, with the filled
+// lines of the text at old_path carried over (see translation/text_update.h);
+// out_path may be either input. Both texts must be in one encoding unless
+// the options force one. The summary tells what was carried.
+bool update_text(const std::string& old_path, const std::string& new_path, const std::string& out_path,
+                 const UpdateOptions& options, Reporter& reporter);
 
 }  // namespace modtext

@@ -183,6 +183,25 @@ TEST(Update, DamagedTextsGiveNoCrashAndLeaveTheNewTextAsItIs) {
     }
 }
 
+TEST(Update, TheLinesNoEntryIsReadFromAreNumberedFromOne) {
+    const TextEntries entries = read_text_entries(
+        "#4,english,male->before any block\n"      // 1
+        "#File:talk.DLG\n"                         // 2: no index
+        "#4,english,male->in no block\n"           // 3
+        "#File:talk.DLG,0\r\n"                     // 4
+        "// a comment, and a blank line\n\n"        // 5, 6
+        "#4,english,male no arrow\n"               // 7
+        "#4,english,mal->bad gender\n"             // 8
+        "#-4,english,male->negative\n"             // 9
+        "#4,english,male->read\n"                  // 10
+        "#2->SpeakString(\"read\");\n"             // 11
+        "#99999999999,english,male->too large");  // 12
+    EXPECT_EQ(entries.unread_lines, (std::vector<std::size_t>{1, 2, 3, 7, 8, 9, 12}));
+    ASSERT_EQ(entries.blocks.size(), 1u);
+    EXPECT_EQ(entries.blocks[0].fields.size(), 1u);
+    EXPECT_EQ(entries.blocks[0].script_lines.size(), 1u);
+}
+
 // Files of one test, and the update action on them.
 class UpdateFiles : public ::testing::Test {
 protected:

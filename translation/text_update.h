@@ -49,7 +49,8 @@ UpdateCounts merge_update(const TextEntries& old_entries, std::string_view old_n
                           const TextSink& out, Reporter& reporter);
 
 // The same on two whole texts, the sources as source_languages gives them
-// for the new text, the result returned: for tests and fuzzing.
+// for the new text, the result returned, repeats warned of under the name
+// "OLD": for tests and fuzzing.
 std::string merge_update_texts(std::string_view old_text, std::string_view new_text,
                                const std::vector<std::string>& given_sources, UpdateCounts& counts,
                                Reporter& reporter);

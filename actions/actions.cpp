@@ -342,4 +342,86 @@ bool check_text(const std::string& source_path, const std::string& text_path, bo
     return clean;
 }
 
+namespace {
+
+// A whole text read into memory; its entries view it.
+bool read_whole_text(const std::string& path, Bytes& bytes, Reporter& reporter) {
+    InputFile file;
+    if (!file.open(path)) {
+        report_file_problem(reporter, file.problem(), path);
+        return false;
+    }
+    if (!file.read_all(bytes)) {
+        report(reporter, Severity::error, "Error reading file: %s\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::string_view text_of(const Bytes& bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+void report_unread_lines(const TextEntries& entries, const std::string& path, Reporter& reporter) {
+    for (const std::size_t line : entries.unread_lines) {
+        report(reporter, Severity::warning, "Warning: %s line %zu is no entry update can read; it is passed over.\n",
+               path.c_str(), line);
+    }
+}
+
+}  // namespace
+
+bool update_text(const std::string& old_path, const std::string& new_path, const std::string& out_path,
+                 const UpdateOptions& options, Reporter& reporter) {
+    if (!paths_given({{old_path, "Please give the old text file."},
+                      {new_path, "Please give the new text file."},
+                      {out_path, "Please give a text file to write to."}},
+                     reporter)) {
+        return false;
+    }
+    // Both texts are read whole before the output replaces its target, which
+    // may be either of them.
+    return run_action(reporter, "Update complete!", [&](std::string& summary) {
+        Bytes old_bytes;
+        Bytes new_bytes;
+        if (!read_whole_text(old_path, old_bytes, reporter) || !read_whole_text(new_path, new_bytes, reporter)) {
+            return false;
+        }
+        const TextEntries old_entries = read_text_entries(text_of(old_bytes));
+        const TextEntries new_entries = read_text_entries(text_of(new_bytes));
+        if (!options.encoding && old_entries.utf8 != new_entries.utf8) {
+            const std::string& utf8 = old_entries.utf8 ? old_path : new_path;
+            const std::string& raw = old_entries.utf8 ? new_path : old_path;
+            report(reporter, Severity::error,
+                   "Error: %s is in UTF-8 and %s is raw; update needs both in one encoding!\n", utf8.c_str(),
+                   raw.c_str());
+            return false;
+        }
+        for (const auto& [entries, path] : {std::pair{&old_entries, &old_path}, std::pair{&new_entries, &new_path}}) {
+            if (entries->blocks.empty()) {
+                report(reporter, Severity::error,
+                       "Error: %s has no \"#File:\" block; is it a translation text?\n", path->c_str());
+                return false;
+            }
+        }
+        report_unread_lines(old_entries, old_path, reporter);
+        report_unread_lines(new_entries, new_path, reporter);
+        StagedOutput out;
+        if (!out.create(out_path)) {
+            report_file_problem(reporter, out.problem(), out_path);
+            return false;
+        }
+        const UpdateCounts counts =
+            merge_update(old_entries, old_path, text_of(new_bytes), new_entries,
+                         source_languages(new_entries, options.sources),
+                         [&out](std::string_view piece) { out.write(piece); }, reporter);
+        if (!out.commit()) {
+            report(reporter, Severity::error, "Error writing file: %s\n", out_path.c_str());
+            return false;
+        }
+        summary = update_summary(counts);
+        return true;
+    });
+}
+
 }  // namespace modtext

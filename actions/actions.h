@@ -8,6 +8,7 @@
 #include "core/languages.h"
 #include "core/reporter.h"
 #include "translation/po_catalogue.h"
+#include "translation/text_update.h"
 
 namespace modtext {
 
@@ -62,13 +63,20 @@ bool module_stats(const std::string& source_path, const std::string& text_path, 
                   const std::string& source_language, bool json, std::string& out,
                   Reporter& reporter);
 
-// A dry run of the import of the text (with po, a catalogue) into the source module, which writes nothing, and a check of each
-// translation against its source text. The findings, as lines or JSON, go
+// A dry run of the import of the text (with po, a catalogue) into the
+// source module, which writes nothing, and a check of each translation
+// against its source text. The findings, as lines or JSON, go
 // to out; the import's own diagnostics go to the reporter, or with json
 // into out too. True when there is no error or warning (notes allowed).
 bool check_text(const std::string& source_path, const std::string& text_path, bool po,
                 const SelectionState& selection, const TextEncodingOptions& encoding,
                 const PoImportOptions& catalogue, const std::string& source_language, bool json,
                 std::string& out, Reporter& reporter);
+// Writes to out_path the text at new_path, a fresh export, with the filled
+// lines of the text at old_path carried over (see translation/text_update.h);
+// out_path may be either input. Both texts must be in one encoding unless
+// the options force one. The summary tells what was carried.
+bool update_text(const std::string& old_path, const std::string& new_path, const std::string& out_path,
+                 const UpdateOptions& options, Reporter& reporter);
 
 }  // namespace modtext

@@ -62,6 +62,8 @@ constexpr std::string_view usage_text =
     "                [--source LANG] [--format text|po] [--json] SOURCE.mod [TEXT]\n"
     "  modtext check [--from LANGS] [--source LANG] [--encoding E] [--codepage LANG=CP]...\n"
     "                [--format text|po] [--to LANG] [--use-fuzzy] [--json] SOURCE.mod TEXT\n"
+    "  modtext update [--from LANGS] [--source LANG] [--encoding E] [-v|--verbose]\n"
+    "                 OLD.txt NEW.txt OUT.txt\n"
     "  modtext --help | --version\n"
     "\n"
     "export writes every localized string of the --from languages, and every\n"
@@ -95,6 +97,10 @@ constexpr std::string_view usage_text =
     "       against its source text: tokens (<...>) and colour tags missing or\n"
     "       added, line breaks, leading and trailing spaces, and as notes the\n"
     "       translations that repeat their source. Exit 1 on any error or warning\n"
+    "update writes OUT.txt: NEW.txt, a fresh export, with the translations of\n"
+    "       OLD.txt carried onto it by resource, field and source text, and\n"
+    "       comments on what to check; --from (else --source) names the source\n"
+    "       languages, by default NEW.txt's settings line's, else english\n"
     "-v     also print progress, on import every text kept, and every warning\n"
     "       (otherwise at most 20 of a kind, and how many more there were)\n"
     "\n"
@@ -353,6 +359,34 @@ int run_check(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
 }  // namespace
 
+namespace {
+
+int run_update(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Options options;
+    if (const auto ended = take_options(args, false, 3, 3, "update needs OLD.txt, NEW.txt and OUT.txt", options, out, err)) {
+        return *ended;
+    }
+    if (options.to_given || options.format || options.use_fuzzy || options.json ||
+        options.text.code_pages != CodePageChoices{}) {
+        return usage_error(err, "update takes only --from, --source, --encoding and --verbose");
+    }
+    UpdateOptions update;
+    update.encoding = options.text.encoding;
+    if (options.from_given) {
+        if (options.selection.from_mask == 0) return usage_error(err, "update's --from needs a language");
+        for (std::size_t row = 0; row < language_count; ++row) {
+            if (options.selection.from_mask & language_bit(row)) update.sources.emplace_back(LanguageTable[row].key);
+        }
+    } else if (!options.source_language.empty()) {
+        update.sources.push_back(options.source_language);
+    }
+    ConsoleReporter reporter(out, err, options.verbose);
+    const auto& p = options.paths;
+    return update_text(p[0], p[1], p[2], update, reporter) ? 0 : 1;
+}
+
+}  // namespace
+
 int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.empty()) return usage_error(err, "no command given");
     const std::string& command = args[0];
@@ -366,6 +400,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     if (command == "stats") return run_stats(args, out, err);
     if (command == "check") return run_check(args, out, err);
+    if (command == "update") return run_update(args, out, err);
     const bool exporting = command == "export";
     if (!exporting && command != "import") return usage_error(err, "unknown command " + command);
 

@@ -66,6 +66,17 @@ int main(int argc, char** argv) {
         if (!export_blocks(archive, source, utf8_text, selection, reporter, nullptr, &utf8)) return 1;
         put(root / "translation_parser", "export-utf8-" + tag, utf8_text.memory());
         put(root / "import", "export-utf8-" + tag, utf8_text.memory());
+        // An old text with every template line filled, before the
+        // fresh one: the update's input.
+        const std::string fresh(reinterpret_cast<const char*>(text.memory().data()), text.memory().size());
+        std::string filled = fresh;
+        for (std::size_t at = filled.find("male->\n"); at != std::string::npos; at = filled.find("male->\n", at)) {
+            filled.insert(at + 6, "filled");
+            at += 12;
+        }
+        const std::string both = filled + '\0' + fresh;
+        put(root / "update", "export-" + tag,
+            ByteView(reinterpret_cast<const std::uint8_t*>(both.data()), both.size()));
     }
     put(root / "module_export", "empty", build::module_bytes({}));
     return 0;

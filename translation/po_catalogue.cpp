@@ -131,6 +131,20 @@ std::vector<ScriptLiteral> speech_literals(std::string_view line, bool in_commen
     return found;
 }
 
+std::vector<ScriptLiteral> script_literals(std::string_view line) {
+    std::vector<ScriptLiteral> found;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '/' && i + 1 < line.size() && line[i + 1] == '/') break;
+        if (line[i] != '"') continue;
+        std::size_t end = i + 1;
+        while (end < line.size() && line[end] != '"') end += line[end] == '\\' ? std::size_t{2} : std::size_t{1};
+        if (end >= line.size()) break;
+        found.push_back({i + 1, end});
+        i = end;
+    }
+    return found;
+}
+
 std::string unescape_script_literal(std::string_view literal) {
     std::string out;
     out.reserve(literal.size());

@@ -39,6 +39,12 @@ struct ScriptLiteral {
 // its start. A literal that is not closed on its line is none.
 std::vector<ScriptLiteral> speech_literals(std::string_view line, bool in_comment);
 
+// Every string literal of a line, in order, whatever call it is an argument
+// of: each quote opens one, read past backslash escapes, up to its closing
+// quote; a line comment ends the search, and a literal not closed on its
+// line is none.
+std::vector<ScriptLiteral> script_literals(std::string_view line);
+
 // A literal's text with the script escapes \" \\ \n \t undone; any other
 // backslash stays as it is.
 std::string unescape_script_literal(std::string_view literal);

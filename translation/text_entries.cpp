@@ -70,7 +70,10 @@ TextEntries read_text_entries(std::string_view text) {
             const std::size_t dot = line.find('.', 6);
             const std::size_t comma = dot == npos ? npos : line.find(',', dot);
             const auto index = comma == npos ? std::nullopt : number_of(line.substr(comma + 1));
-            if (!index) continue;  // its lines go with no block, as on import
+            if (!index) {  // its lines go with no block, as on import
+                entries.unread_lines.push_back(number);
+                continue;
+            }
             block = &entries.blocks.emplace_back();
             block->line = number;
             block->name = line.substr(6, dot - 6);
@@ -79,10 +82,13 @@ TextEntries read_text_entries(std::string_view text) {
             continue;
         }
         const std::size_t arrow = line.find("->");
-        if (!block || arrow == npos) continue;
         const std::size_t comma = line.find(',');
-        const auto key = number_of(line.substr(1, std::min(comma, arrow) - 1));
-        if (!key) continue;
+        const auto key = !block || arrow == npos ? std::nullopt
+                                                 : number_of(line.substr(1, std::min(comma, arrow) - 1));
+        if (!key) {
+            entries.unread_lines.push_back(number);
+            continue;
+        }
         if (comma == npos || comma > arrow) {
             block->script_lines.push_back({number, line, *key, line.substr(arrow + 2)});
             continue;
@@ -90,10 +96,13 @@ TextEntries read_text_entries(std::string_view text) {
         const std::string_view label = line.substr(1, arrow - 1);
         const std::size_t first = comma - 1;
         const std::size_t second = label.find(',', first + 1);
-        if (second == npos) continue;
-        const TextFieldLine field{number, line, label.substr(first + 1, second - first - 1),
-                                  label.substr(second + 1), line.substr(arrow + 2)};
-        if (field.gender != "male" && field.gender != "female") continue;
+        const std::string_view gender = second == npos ? std::string_view() : label.substr(second + 1);
+        if (gender != "male" && gender != "female") {
+            entries.unread_lines.push_back(number);
+            continue;
+        }
+        const TextFieldLine field{number, line, label.substr(first + 1, second - first - 1), gender,
+                                  line.substr(arrow + 2)};
         if (block->fields.empty() || block->fields.back().key != *key) block->fields.push_back({*key, {}});
         block->fields.back().lines.push_back(field);
     }

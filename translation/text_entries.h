@@ -56,6 +56,10 @@ struct TextEntries {
     // The settings line's languages translated from, in its order.
     std::vector<std::string> settings_from;
     std::vector<TextBlock> blocks;
+    // Lines starting with "#" it could not follow, for a command that tells
+    // of them: a damaged header, and entries that are none or lie outside
+    // any block.
+    std::vector<std::size_t> unread_lines;
 };
 
 // The views point into text, which must outlive the result.

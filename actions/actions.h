@@ -72,6 +72,7 @@ bool check_text(const std::string& source_path, const std::string& text_path, bo
                 const SelectionState& selection, const TextEncodingOptions& encoding,
                 const PoImportOptions& catalogue, const std::string& source_language, bool json,
                 std::string& out, Reporter& reporter);
+
 // Writes to out_path the text at new_path, a fresh export, with the filled
 // lines of the text at old_path carried over (see translation/text_update.h);
 // out_path may be either input. Both texts must be in one encoding unless

@@ -587,6 +587,13 @@ TEST(MainWindow, AnActionsErrorsAndWarningsComeInOneBoxEachBeforeItsCompletion) 
     EXPECT_EQ(seen[1].title, "Info");
     EXPECT_EQ(seen[1].text, "Import complete!");
     EXPECT_EQ(seen[1].icon, "information");
+
+    // The types export does not visit are no warning about the user's
+    // files: the module holds some, and only the completion shows.
+    w.main.text_edit->set_text((dir / "exported.txt").string());
+    seen = press(*w.main.export_button, 1);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, "Export complete!");
 }
 
 TEST(MainWindow, APathLongerThanTheWindowTakesIsRefused) {

@@ -283,3 +283,40 @@ TEST(Cli, StatsCountWhatExportWritesAndHowFarATextHasGot) {
     EXPECT_NE(run({"stats", source}).find("areas          english             1          3           16\n"),
               std::string::npos);
 }
+
+// What stats counts is what export writes: on every generated module, each
+// language's strings are its entry lines, and the scripts' its script lines.
+TEST(Cli, StatsCountTheLinesExportWrites) {
+    const auto dir = modtext::testing::scratch_dir();
+    for (const auto& [seed, edge] : {std::pair<std::uint64_t, bool>{1, false}, {3, false}, {2, true}}) {
+        write_file((dir / "m.mod").string(), synthetic_module(seed, edge));
+        std::ostringstream o, e, stats, e2;
+        const std::string mod = (dir / "m.mod").string(), txt = (dir / "t.txt").string();
+        ASSERT_EQ(run_cli({"export", "--from", "all", "--templates", mod, txt}, o, e), 0) << e.str();
+        ASSERT_EQ(run_cli({"stats", "--json", "--from", "all", "--templates", mod}, stats, e2), 0) << e2.str();
+        std::map<std::string, std::uint64_t> lines;
+        std::istringstream text(read_text(txt));
+        for (std::string line; std::getline(text, line);) {
+            const std::size_t arrow = line.find("->");
+            if (!line.starts_with('#') || line.starts_with("#File:") || arrow == std::string::npos) continue;
+            const std::size_t comma = line.find(',');
+            if (comma == std::string::npos || comma > arrow) {
+                ++lines["scripts"];
+            } else {
+                ++lines[line.substr(comma + 1, line.find(',', comma + 1) - comma - 1)];
+            }
+        }
+        const std::string json = stats.str();
+        const std::string languages = json.substr(0, json.find("\"classes\""));
+        std::size_t counted = 0;
+        for (std::size_t at = languages.find("\"strings\": "); at != std::string::npos;
+             at = languages.find("\"strings\": ", at + 1), ++counted) {
+            const std::size_t key_end = languages.rfind("\": {", at);
+            const std::string key = languages.substr(languages.rfind('"', key_end - 1) + 1,
+                                                     key_end - languages.rfind('"', key_end - 1) - 1);
+            EXPECT_EQ(std::stoull(languages.substr(at + 11)), lines[key]) << seed << ' ' << key;
+        }
+        EXPECT_EQ(counted, lines.size()) << seed << json;
+        EXPECT_GT(lines.size(), 2u) << seed;
+    }
+}

@@ -98,15 +98,12 @@ std::optional<std::uint64_t> source_hash(const TextField& field, const std::vect
 // wrong answer.
 class HashIndex {
 public:
-    explicit HashIndex(std::size_t most) {
-        std::size_t size = 16;
-        while (size < most + most / 2) size *= 2;
-        slots_.resize(size);
-        mask_ = size - 1;
-    }
+    // Room for most indices, taken at the first one added.
+    explicit HashIndex(std::size_t most) : most_(most) {}
 
     template <class Holds>
     std::optional<std::uint32_t> find(std::uint64_t hash, const Holds& holds) const {
+        if (slots_.empty()) return std::nullopt;
         for (std::size_t at = start(hash);; at = (at + 1) & mask_) {
             const Slot& slot = slots_[at];
             if (slot.taken == 0) return std::nullopt;
@@ -117,6 +114,12 @@ public:
     // The index held for what holds recognises, else index, added.
     template <class Holds>
     std::uint32_t emplace(std::uint64_t hash, std::uint32_t index, const Holds& holds) {
+        if (slots_.empty()) {
+            std::size_t size = 16;
+            while (size < most_ + most_ / 2) size *= 2;
+            slots_.resize(size);
+            mask_ = size - 1;
+        }
         for (std::size_t at = start(hash);; at = (at + 1) & mask_) {
             Slot& slot = slots_[at];
             if (slot.taken == 0) {
@@ -136,6 +139,7 @@ private:
     static std::uint32_t tag(std::uint64_t hash) { return static_cast<std::uint32_t>(hash); }
     std::size_t start(std::uint64_t hash) const { return static_cast<std::size_t>(hash >> 32) & mask_; }
 
+    std::size_t most_;
     std::vector<Slot> slots_;
     std::size_t mask_ = 0;
 };
@@ -171,9 +175,9 @@ class OldIndex {
 public:
     OldIndex(const TextEntries& entries, std::string_view name, const std::vector<std::string>& sources,
              Reporter& reporter)
-        : entries_(entries), sources_(sources), by_key_(entries.fields.size()),
-          by_block_source_(entries.fields.size()), by_source_(entries.fields.size()),
-          script_lines_(entries.script_lines.size()), disagreeing_(entries.fields.size()) {
+        : entries_(entries), sources_(sources), first_(entries.blocks.size()), keys_ascending_(entries.blocks.size()),
+          by_key_(entries.fields.size()), by_block_source_(entries.fields.size()), by_source_(entries.fields.size()),
+          script_lines_(entries.script_lines.size()) {
         for (std::uint32_t b = 0; b < entries.blocks.size(); ++b) {
             const TextBlock& block = entries.blocks[b];
             const std::string resource = block.resource();
@@ -182,7 +186,23 @@ public:
                        std::string(name).c_str(), block.line, resource.c_str());
                 continue;
             }
-            for (const TextField& field : block.fields) add_field(b, field, name, reporter);
+            first_[b] = true;
+            // Export writes a block's keys ascending: such a block is
+            // searched in place, and only the others are hashed.
+            const bool ascending = std::adjacent_find(block.fields.begin(), block.fields.end(),
+                                                      [](const TextField& a, const TextField& next) {
+                                                          return a.key >= next.key;
+                                                      }) == block.fields.end();
+            keys_ascending_[b] = ascending;
+            if (!ascending) {
+                for (const TextField& field : block.fields) {
+                    const auto index = static_cast<std::uint32_t>(&field - entries.fields.data());
+                    if (by_key_.emplace(hash_pair(b, static_cast<std::uint64_t>(field.key)), index,
+                                        field_of(b, field.key)) != index) {
+                        report_repeat(reporter, name, field.lines.front().line, block, field.key);
+                    }
+                }
+            }
             for (const TextScriptLine& line : block.script_lines) {
                 const auto index = static_cast<std::uint32_t>(&line - entries.script_lines.data());
                 if (script_lines_.emplace(hash_pair(b, static_cast<std::uint64_t>(line.number)), index,
@@ -210,15 +230,22 @@ public:
     }
 
     std::optional<std::uint32_t> by_key(std::uint32_t b, std::int64_t key) const {
-        return by_key_.find(hash_pair(b, static_cast<std::uint64_t>(key)), field_of(b, key));
+        if (!keys_ascending_[b]) return by_key_.find(hash_pair(b, static_cast<std::uint64_t>(key)), field_of(b, key));
+        const std::span<const TextField> fields = entries_.blocks[b].fields;
+        const auto found = std::partition_point(fields.begin(), fields.end(),
+                                                [key](const TextField& field) { return field.key < key; });
+        if (found == fields.end() || found->key != key) return std::nullopt;
+        return static_cast<std::uint32_t>(&*found - entries_.fields.data());
     }
 
     // The first filled field of a source in block b, then anywhere; the
     // latter only when every filled field of the source agrees.
-    std::optional<std::uint32_t> by_source(std::uint32_t b, const TextField& of_new, std::uint64_t source) const {
+    std::optional<std::uint32_t> by_source(std::uint32_t b, const TextField& of_new, std::uint64_t source) {
+        know_sources();
         return by_block_source_.find(hash_pair(b, source), same_source_in(b, of_new));
     }
-    std::optional<std::uint32_t> by_source(const TextField& of_new, std::uint64_t source) const {
+    std::optional<std::uint32_t> by_source(const TextField& of_new, std::uint64_t source) {
+        know_sources();
         const auto found = by_source_.find(source, same_source_in(std::nullopt, of_new));
         if (!found || disagreeing_[*found]) return std::nullopt;
         return found;
@@ -234,22 +261,28 @@ public:
     }
 
 private:
-    void add_field(std::uint32_t b, const TextField& field, std::string_view name, Reporter& reporter) {
-        const auto index = static_cast<std::uint32_t>(&field - entries_.fields.data());
-        if (by_key_.emplace(hash_pair(b, static_cast<std::uint64_t>(field.key)), index, field_of(b, field.key)) !=
-            index) {
-            report_repeat(reporter, name, field.lines.front().line, entries_.blocks[b], field.key);
-            return;
-        }
-        // A field with nothing to carry, or no source to know it by, is
-        // found only by its key.
+    // Hashed when first asked for: an update that finds every field by its
+    // key needs none of it.
+    void know_sources() {
+        if (sources_known_) return;
+        sources_known_ = true;
+        disagreeing_.resize(entries_.fields.size());
         const auto filled = [this](const TextFieldLine& line) { return is_filled_line(line, sources_); };
-        if (std::none_of(field.lines.begin(), field.lines.end(), filled)) return;
-        const std::optional<std::uint64_t> source = source_hash(field, sources_);
-        if (!source) return;
-        by_block_source_.emplace(hash_pair(b, *source), index, same_source_in(b, field));
-        const std::uint32_t first = by_source_.emplace(*source, index, same_source_in(std::nullopt, field));
-        if (first != index && !same_lines(entries_.fields[first], field, filled)) disagreeing_[first] = true;
+        for (std::uint32_t b = 0; b < entries_.blocks.size(); ++b) {
+            if (!first_[b]) continue;
+            for (const TextField& field : entries_.blocks[b].fields) {
+                const auto index = static_cast<std::uint32_t>(&field - entries_.fields.data());
+                // A repeated key, or a field with nothing to carry or no
+                // source to know it by, is found only by its key.
+                if (!keys_ascending_[b] && by_key(b, field.key) != index) continue;
+                if (std::none_of(field.lines.begin(), field.lines.end(), filled)) continue;
+                const std::optional<std::uint64_t> source = source_hash(field, sources_);
+                if (!source) continue;
+                by_block_source_.emplace(hash_pair(b, *source), index, same_source_in(b, field));
+                const std::uint32_t first = by_source_.emplace(*source, index, same_source_in(std::nullopt, field));
+                if (first != index && !same_lines(entries_.fields[first], field, filled)) disagreeing_[first] = true;
+            }
+        }
     }
 
     static void report_repeat(Reporter& reporter, std::string_view name, std::size_t line, const TextBlock& block,
@@ -261,12 +294,15 @@ private:
     const TextEntries& entries_;
     const std::vector<std::string>& sources_;
     std::unordered_map<std::string, std::uint32_t> blocks_;  // the first of each "NAME.XYZ"
-    HashIndex by_key_;                                        // (block, key): the first field
+    std::vector<bool> first_;                                 // by block: the first of its resource
+    std::vector<bool> keys_ascending_;                        // by block
+    HashIndex by_key_;                                        // (block, key): the first field, of other blocks
     HashIndex by_block_source_;                               // (block, source): the first filled field
     HashIndex by_source_;                                     // source: the first filled field anywhere
     HashIndex script_lines_;                                  // (block, number): the first script line
     // By the first field of a source: another filled field of it has other lines.
     std::vector<bool> disagreeing_;
+    bool sources_known_ = false;
 };
 
 // Whether the merge meets the new text's lines in the text's order, block
@@ -372,7 +408,7 @@ std::string check_comment(const TextBlock& block, std::int64_t key) {
 
 class Merge {
 public:
-    Merge(const OldIndex& old, const std::vector<std::string>& sources, MergeWriter& writer, UpdateCounts& counts)
+    Merge(OldIndex& old, const std::vector<std::string>& sources, MergeWriter& writer, UpdateCounts& counts)
         : old_(old), sources_(sources), writer_(writer), counts_(counts) {}
 
     void block(const TextBlock& block) {
@@ -460,7 +496,7 @@ private:
         }
     }
 
-    const OldIndex& old_;
+    OldIndex& old_;
     const std::vector<std::string>& sources_;
     MergeWriter& writer_;
     UpdateCounts& counts_;
@@ -472,7 +508,7 @@ private:
 UpdateCounts merge_update(const TextEntries& old_entries, std::string_view old_name, std::string_view new_text,
                           const TextEntries& new_entries, const std::vector<std::string>& sources,
                           const TextSink& out, Reporter& reporter) {
-    const OldIndex old(old_entries, old_name, sources, reporter);
+    OldIndex old(old_entries, old_name, sources, reporter);
     MergeWriter writer(new_text, out, merge_meets_in_order(new_entries));
     UpdateCounts counts;
     Merge merge(old, sources, writer, counts);

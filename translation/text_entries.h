@@ -21,6 +21,8 @@ namespace modtext {
 // parts when asked.
 class TextFieldLine {
 public:
+    // The offsets are within whole: of the language, after the key's comma,
+    // and of the text, after "->".
     TextFieldLine(std::size_t number, std::string_view whole, std::size_t language_at, std::size_t text_at)
         : line(static_cast<std::uint32_t>(number)), size_(static_cast<std::uint32_t>(whole.size())),
           start_(whole.data()), language_at_(static_cast<std::uint32_t>(language_at)),
@@ -45,8 +47,8 @@ private:
 
     std::uint32_t size_;
     const char* start_;
-    std::uint32_t language_at_;  // after the key's comma
-    std::uint32_t text_at_;      // after "->"
+    std::uint32_t language_at_;
+    std::uint32_t text_at_;
 };
 
 // The lines of one key that follow each other: a field's entries and

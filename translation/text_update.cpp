@@ -252,7 +252,8 @@ public:
     }
 
     const TextScriptLine* script_line(std::uint32_t b, std::int64_t number) const {
-        const auto found = script_lines_.find(hash_pair(b, static_cast<std::uint64_t>(number)), script_line_of(b, number));
+        const auto found =
+            script_lines_.find(hash_pair(b, static_cast<std::uint64_t>(number)), script_line_of(b, number));
         return found ? &entries_.script_lines[*found] : nullptr;
     }
 

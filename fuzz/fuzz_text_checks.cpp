@@ -34,11 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const TextField& field : block.fields) {
             FUZZ_CHECK(!field.lines.empty());
             for (const TextFieldLine& line : field.lines) {
-                FUZZ_CHECK(line.line > block.line && line.line <= lines && within(line.whole, text));
-                FUZZ_CHECK(within(line.text, line.whole) && line.label().size() + line.text.size() == line.whole.size());
+                FUZZ_CHECK(line.line > block.line && line.line <= lines && within(line.whole(), text));
+                FUZZ_CHECK(within(line.text(), line.whole()) &&
+                           line.label().size() + line.text().size() == line.whole().size());
                 if (is_translation_line(line, sources)) {
                     ++translations;
-                    if (!line.text.empty()) translation_lines.insert(line.line);
+                    if (!line.text().empty()) translation_lines.insert(line.line);
                 }
             }
         }

@@ -3,7 +3,9 @@
 #include "test_support.h"
 #include "translation/text_update.h"
 
+#include <cstring>
 #include <map>
+#include <span>
 #include <sstream>
 
 using namespace modtext;
@@ -130,6 +132,18 @@ std::vector<MergeCase> merge_cases() {
          "\xEF\xBB\xBF//modtext: encoding=utf-8 from=french script=1252\n" +
              gff("talk.DLG,1", "#4,french,male->Caf\xC3\xA9\n#4,english,male->Coffee\n\n"),
          {1, 0, 0, 0}},
+        {"the old block's keys in another order, each found",
+         gff("talk.DLG,0", "#9,english,male->Bye\n#9,french,male->Salut\n\n" + hello_fr),
+         gff("talk.DLG,0", hello_empty + "#9,english,male->Bye\n#9,french,male->\n\n"),
+         gff("talk.DLG,0", hello_fr + "#9,english,male->Bye\n#9,french,male->Salut\n\n"),
+         {2, 0, 0, 0}},
+        {"a script line among the fields: the changes come out of order and are written in order",
+         gff("talk.DLG,0", hello_fr + "#2->SpeakString(\"A\");\n#5,english,male->Bye\n#5,french,male->Salut\n"),
+         gff("talk.DLG,0", hello_empty + "#2->SpeakString(\"B\");\n#5,english,male->Bye\n#5,french,male->\n"),
+         gff("talk.DLG,0", hello_fr +
+                               "//CHECK: carried from talk.DLG #2\n#2->SpeakString(\"A\");\n"
+                               "#5,english,male->Bye\n#5,french,male->Salut\n"),
+         {2, 1, 0, 0}},
         {"given sources win over the settings line",
          "//modtext: encoding=utf-8 from=french\n" + gff("talk.DLG,0", hello_fr),
          "//modtext: encoding=utf-8 from=french\n" + gff("talk.DLG,0", hello_empty),
@@ -200,6 +214,70 @@ TEST(Update, TheLinesNoEntryIsReadFromAreNumberedFromOne) {
     ASSERT_EQ(entries.blocks.size(), 1u);
     EXPECT_EQ(entries.blocks[0].fields.size(), 1u);
     EXPECT_EQ(entries.blocks[0].script_lines.size(), 1u);
+}
+
+TEST(Update, AFieldLineGivesItsPartsAsWritten) {
+    struct Case {
+        const char* line;
+        std::int64_t key;
+        const char* language;
+        const char* gender;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"#4,english,male->Hello", 4, "english", "male", "Hello"},
+        {"#4,french,female->", 4, "french", "female", ""},
+        {"# +12,lang3,female->a->b,c", 12, "lang3", "female", "a->b,c"},
+        {"#7,,male->x\r", 7, "", "male", "x"},
+        {"#8,e,male,->x,female->y", 8, "", "", ""},  // more after the gender: unread
+    };
+    for (const Case& c : cases) {
+        const std::string text = "#File:talk.DLG,0\n" + std::string(c.line) + "\n";
+        const TextEntries entries = read_text_entries(text);
+        ASSERT_EQ(entries.blocks.size(), 1u) << c.line;
+        if (*c.gender == '\0') {
+            EXPECT_TRUE(entries.blocks[0].fields.empty()) << c.line;
+            EXPECT_EQ(entries.unread_lines, std::vector<std::size_t>{2}) << c.line;
+            continue;
+        }
+        ASSERT_EQ(entries.blocks[0].fields.size(), 1u) << c.line;
+        const TextField& field = entries.blocks[0].fields[0];
+        ASSERT_EQ(field.lines.size(), 1u) << c.line;
+        const TextFieldLine& line = field.lines[0];
+        const std::string_view whole = std::string_view(c.line).substr(0, std::strcspn(c.line, "\r"));
+        EXPECT_EQ(field.key, c.key) << c.line;
+        EXPECT_EQ(line.line, 2u) << c.line;
+        EXPECT_EQ(line.whole(), whole) << c.line;
+        EXPECT_EQ(line.language(), c.language) << c.line;
+        EXPECT_EQ(line.gender(), c.gender) << c.line;
+        EXPECT_EQ(line.text(), c.text) << c.line;
+        EXPECT_EQ(line.label(), whole.substr(0, whole.find("->") + 2)) << c.line;
+        EXPECT_EQ(line.body(), whole.substr(whole.find(',') + 1)) << c.line;
+    }
+}
+
+TEST(Update, FieldsAndBlocksViewTheirOwnLines) {
+    const TextEntries entries = read_text_entries(
+        "#File:a.DLG,0\n#4,english,male->A\n#4,french,male->\n#2->x\n#4,french,female->\n#5,english,male->B\n"
+        "#File:b.NSS,1\n#1->y\n#File:c.DLG,2\n#5,english,male->C\n#5,english,male->D\n");
+    const auto numbers = [](std::span<const TextFieldLine> lines) {
+        std::vector<std::size_t> out;
+        for (const TextFieldLine& line : lines) out.push_back(line.line);
+        return out;
+    };
+    ASSERT_EQ(entries.blocks.size(), 3u);
+    const TextBlock& a = entries.blocks[0];
+    ASSERT_EQ(a.fields.size(), 2u);
+    EXPECT_EQ(numbers(a.fields[0].lines), (std::vector<std::size_t>{2, 3, 5}));  // across the script line
+    EXPECT_EQ(numbers(a.fields[1].lines), (std::vector<std::size_t>{6}));
+    ASSERT_EQ(a.script_lines.size(), 1u);
+    EXPECT_EQ(a.script_lines[0].line, 4u);
+    EXPECT_TRUE(entries.blocks[1].fields.empty());
+    ASSERT_EQ(entries.blocks[1].script_lines.size(), 1u);
+    EXPECT_EQ(entries.blocks[1].script_lines[0].text, "y");
+    ASSERT_EQ(entries.blocks[2].fields.size(), 1u);
+    EXPECT_EQ(numbers(entries.blocks[2].fields[0].lines), (std::vector<std::size_t>{10, 11}));
+    EXPECT_TRUE(entries.blocks[2].script_lines.empty());
 }
 
 // Files of one test, and the update action on them.

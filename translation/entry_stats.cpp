@@ -125,8 +125,8 @@ std::map<std::string, Progress> text_progress(std::string_view text, std::string
             for (const TextFieldLine& line : field.lines) {
                 // Texts of no table language are carried, never translated.
                 if (!is_translation_line(line, sources)) continue;
-                Progress& counts = progress[std::string(line.language)];
-                (line.text.empty() ? counts.empty : counts.filled) += 1;
+                Progress& counts = progress[std::string(line.language())];
+                (line.text().empty() ? counts.empty : counts.filled) += 1;
             }
         }
     }

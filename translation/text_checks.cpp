@@ -140,19 +140,19 @@ std::vector<Finding> check_translations(const TextEntries& entries, const std::v
             std::optional<std::string_view> male, female;
             for (const std::string& language : sources) {
                 for (const TextFieldLine& line : field.lines) {
-                    if (line.language != language) continue;
-                    auto& slot = line.gender == "male" ? male : female;
-                    if (!slot) slot = line.text;
+                    if (line.language() != language) continue;
+                    auto& slot = line.gender() == "male" ? male : female;
+                    if (!slot) slot = line.text();
                 }
             }
             for (const TextFieldLine& line : field.lines) {
-                if (line.text.empty() || !is_translation_line(line, sources)) continue;
-                const auto row = language_row_of_key(line.language);
+                if (line.text().empty() || !is_translation_line(line, sources)) continue;
+                const auto row = language_row_of_key(line.language());
                 if (!row || (languages_mask & language_bit(*row)) == 0) continue;
-                const std::optional<std::string_view> source = line.gender == "female" && female ? female : male;
+                const std::optional<std::string_view> source = line.gender() == "female" && female ? female : male;
                 if (!source) continue;
-                Finding where{{}, line.line, block.resource(), field.key, std::string(line.language), {}, {}};
-                Checker(std::move(where), '|', findings).against(*source, line.text);
+                Finding where{{}, line.line, block.resource(), field.key, std::string(line.language()), {}, {}};
+                Checker(std::move(where), '|', findings).against(*source, line.text());
             }
         }
     }

@@ -1,6 +1,7 @@
 #include "translation/text_entries.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "core/languages.h"
 
@@ -48,6 +49,20 @@ void read_settings(std::string_view line, TextEntries& entries) {
     }
 }
 
+// A field line keeps its number and offsets in 32 bits: no text one reads
+// whole goes beyond them.
+bool fits_32_bits(std::size_t value) { return static_cast<std::uint64_t>(value) >> 32 == 0; }
+
+// At most how many lines start with "#": enough room for every field line,
+// so that the fields can view them while they are read.
+std::size_t entry_lines_at_most(std::string_view text) {
+    std::size_t count = text.starts_with('#') ? 1 : 0;
+    for (std::size_t feed = text.find('\n'); feed != npos; feed = text.find('\n', feed + 1)) {
+        if (feed + 1 < text.size() && text[feed + 1] == '#') ++count;
+    }
+    return count;
+}
+
 }  // namespace
 
 TextEntries read_text_entries(std::string_view text) {
@@ -57,7 +72,15 @@ TextEntries read_text_entries(std::string_view text) {
         entries.utf8 = true;
         text.remove_prefix(bom.size());
     }
-    TextBlock* block = nullptr;
+    entries.field_lines.reserve(entry_lines_at_most(text));
+    // Where each block's fields and script lines begin; the views are made
+    // once the arrays stop growing.
+    struct Firsts {
+        std::size_t field = 0;
+        std::size_t script_line = 0;
+    };
+    std::vector<Firsts> firsts;
+    bool in_block = false;
     for (std::size_t number = 1; !text.empty(); ++number) {
         const std::size_t feed = text.find('\n');
         std::string_view line = text.substr(0, feed);
@@ -66,7 +89,7 @@ TextEntries read_text_entries(std::string_view text) {
         if (number == 1 && line.starts_with("//modtext:")) read_settings(line, entries);
         if (!line.starts_with('#')) continue;
         if (line.starts_with("#File:")) {
-            block = nullptr;
+            in_block = false;
             const std::size_t dot = line.find('.', 6);
             const std::size_t comma = dot == npos ? npos : line.find(',', dot);
             const auto index = comma == npos ? std::nullopt : number_of(line.substr(comma + 1));
@@ -74,23 +97,25 @@ TextEntries read_text_entries(std::string_view text) {
                 entries.unread_lines.push_back(number);
                 continue;
             }
-            block = &entries.blocks.emplace_back();
-            block->line = number;
-            block->name = line.substr(6, dot - 6);
-            block->letters = line.substr(dot + 1, comma - dot - 1);
-            block->index = *index;
+            in_block = true;
+            TextBlock& block = entries.blocks.emplace_back();
+            block.line = number;
+            block.name = line.substr(6, dot - 6);
+            block.letters = line.substr(dot + 1, comma - dot - 1);
+            block.index = *index;
+            firsts.push_back({entries.fields.size(), entries.script_lines.size()});
             continue;
         }
         const std::size_t arrow = line.find("->");
         const std::size_t comma = line.find(',');
-        const auto key = !block || arrow == npos ? std::nullopt
-                                                 : number_of(line.substr(1, std::min(comma, arrow) - 1));
-        if (!key) {
+        const auto key = !in_block || arrow == npos ? std::nullopt
+                                                    : number_of(line.substr(1, std::min(comma, arrow) - 1));
+        if (!key || !fits_32_bits(line.size()) || !fits_32_bits(number)) {
             entries.unread_lines.push_back(number);
             continue;
         }
         if (comma == npos || comma > arrow) {
-            block->script_lines.push_back({number, line, *key, line.substr(arrow + 2)});
+            entries.script_lines.push_back({number, line, *key, line.substr(arrow + 2)});
             continue;
         }
         const std::string_view label = line.substr(1, arrow - 1);
@@ -101,10 +126,18 @@ TextEntries read_text_entries(std::string_view text) {
             entries.unread_lines.push_back(number);
             continue;
         }
-        const TextFieldLine field{number, line, label.substr(first + 1, second - first - 1), gender,
-                                  line.substr(arrow + 2)};
-        if (block->fields.empty() || block->fields.back().key != *key) block->fields.push_back({*key, {}});
-        block->fields.back().lines.push_back(field);
+        const TextFieldLine& added = entries.field_lines.emplace_back(number, line, comma + 1, arrow + 2);
+        const bool same_field = entries.fields.size() > firsts.back().field && entries.fields.back().key == *key;
+        if (!same_field) entries.fields.push_back({*key, {&added, 0}});
+        TextField& field = entries.fields.back();
+        field.lines = {field.lines.data(), field.lines.size() + 1};
+    }
+    for (std::size_t b = 0; b < entries.blocks.size(); ++b) {
+        const bool last = b + 1 == entries.blocks.size();
+        const Firsts end = last ? Firsts{entries.fields.size(), entries.script_lines.size()} : firsts[b + 1];
+        entries.blocks[b].fields = std::span(entries.fields).subspan(firsts[b].field, end.field - firsts[b].field);
+        entries.blocks[b].script_lines =
+            std::span(entries.script_lines).subspan(firsts[b].script_line, end.script_line - firsts[b].script_line);
     }
     return entries;
 }
@@ -115,19 +148,9 @@ std::vector<std::string> source_languages(const TextEntries& entries, const std:
     return {"english"};
 }
 
-std::string field_source(const TextField& field, const std::vector<std::string>& sources) {
-    std::string source;
-    for (const TextFieldLine& line : field.lines) {
-        if (std::find(sources.begin(), sources.end(), line.language) == sources.end()) continue;
-        source.append(line.whole.substr(line.whole.find(',') + 1));
-        source += '\n';
-    }
-    return source;
-}
-
 bool is_translation_line(const TextFieldLine& line, const std::vector<std::string>& sources) {
-    return language_row_of_key(line.language) &&
-           std::find(sources.begin(), sources.end(), line.language) == sources.end();
+    return language_row_of_key(line.language()) &&
+           std::find(sources.begin(), sources.end(), line.language()) == sources.end();
 }
 
 }  // namespace modtext

@@ -1,7 +1,11 @@
 #include "translation/text_update.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <unordered_map>
+#include <utility>
 
 #include "translation/po_catalogue.h"
 
@@ -16,7 +20,12 @@ std::string update_summary(const UpdateCounts& counts) {
 namespace {
 
 bool is_source_line(const TextFieldLine& line, const std::vector<std::string>& sources) {
-    return std::find(sources.begin(), sources.end(), line.language) != sources.end();
+    return std::find(sources.begin(), sources.end(), line.language()) != sources.end();
+}
+
+// The lines a filled field carries: translations with a text.
+bool is_filled_line(const TextFieldLine& line, const std::vector<std::string>& sources) {
+    return !line.text().empty() && is_translation_line(line, sources);
 }
 
 // The text an old field gives a new line: its first filled line of the same
@@ -24,79 +33,257 @@ bool is_source_line(const TextFieldLine& line, const std::vector<std::string>& s
 // line.
 std::optional<std::string_view> filled_for(const TextField& old, const TextFieldLine& line) {
     for (const TextFieldLine& candidate : old.lines) {
-        if (candidate.language == line.language && candidate.gender == line.gender && !candidate.text.empty()) {
-            return candidate.text;
+        if (!candidate.text().empty() && candidate.language() == line.language() &&
+            candidate.gender() == line.gender()) {
+            return candidate.text();
         }
     }
     return std::nullopt;
 }
 
-struct OldField {
-    const TextBlock* block = nullptr;
-    const TextField* field = nullptr;
-    std::string source;
-    // Its filled translation lines as "LANGUAGE,GENDER->TEXT\n": two fields
-    // agree when these are equal; empty when it has none to carry.
-    std::string filled;
-};
+// Whether two fields have the same lines of a kind, each "LANGUAGE,GENDER->TEXT"
+// and in the same order: a field's source text, or what it has filled,
+// compared where it lies instead of copied out.
+template <class Kind>
+bool same_lines(const TextField& a, const TextField& b, const Kind& kind) {
+    auto i = a.lines.begin();
+    auto j = b.lines.begin();
+    for (;; ++i, ++j) {
+        while (i != a.lines.end() && !kind(*i)) ++i;
+        while (j != b.lines.end() && !kind(*j)) ++j;
+        if (i == a.lines.end() || j == b.lines.end()) return i == a.lines.end() && j == b.lines.end();
+        if (i->body() != j->body()) return false;
+    }
+}
 
-struct OldBlock {
-    const TextBlock* block = nullptr;
-    std::unordered_map<std::int64_t, std::size_t> by_key;         // the first field of a key
-    std::unordered_map<std::string_view, std::size_t> by_source;  // the first filled field of a source
-    std::unordered_map<std::int64_t, const TextScriptLine*> script_lines;
+constexpr std::uint64_t golden = 0x9E3779B97F4A7C15u;
+
+std::uint64_t mixed(std::uint64_t h) {
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDu;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53u;
+    return h ^ (h >> 33);
+}
+
+std::uint64_t hash_pair(std::uint64_t a, std::uint64_t b) { return mixed(a * golden ^ b); }
+
+// Eight bytes at a time: the sources hashed are most of a text.
+std::uint64_t hash_bytes(std::uint64_t h, std::string_view bytes) {
+    h = (h ^ bytes.size()) * golden;
+    std::size_t at = 0;
+    for (; at + 8 <= bytes.size(); at += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes.data() + at, 8);
+        h = std::rotl((h ^ word) * golden, 29);
+    }
+    std::uint64_t rest = 0;
+    std::memcpy(&rest, bytes.data() + at, bytes.size() - at);
+    return mixed(h ^ rest);
+}
+
+// A field's source text hashed line by line, as same_lines compares it;
+// none when it has no source line.
+std::optional<std::uint64_t> source_hash(const TextField& field, const std::vector<std::string>& sources) {
+    std::optional<std::uint64_t> hash;
+    for (const TextFieldLine& line : field.lines) {
+        if (is_source_line(line, sources)) hash = hash_bytes(hash.value_or(0), line.body());
+    }
+    return hash;
+}
+
+// An open-addressing table from hashes to indices, sized once. It keeps
+// 32 bits of each hash; the caller tells whether an index holds what it
+// looks for, so a hash shared by two things costs a comparison, never a
+// wrong answer.
+class HashIndex {
+public:
+    // Room for most indices, taken at the first one added.
+    explicit HashIndex(std::size_t most) : most_(most) {}
+
+    template <class Holds>
+    std::optional<std::uint32_t> find(std::uint64_t hash, const Holds& holds) const {
+        if (slots_.empty()) return std::nullopt;
+        for (std::size_t at = start(hash);; at = (at + 1) & mask_) {
+            const Slot& slot = slots_[at];
+            if (slot.taken == 0) return std::nullopt;
+            if (slot.tag == tag(hash) && holds(slot.taken - 1)) return slot.taken - 1;
+        }
+    }
+
+    // The index held for what holds recognises, else index, added.
+    template <class Holds>
+    std::uint32_t emplace(std::uint64_t hash, std::uint32_t index, const Holds& holds) {
+        if (slots_.empty()) {
+            std::size_t size = 16;
+            while (size < most_ + most_ / 2) size *= 2;
+            slots_.resize(size);
+            mask_ = size - 1;
+        }
+        for (std::size_t at = start(hash);; at = (at + 1) & mask_) {
+            Slot& slot = slots_[at];
+            if (slot.taken == 0) {
+                slot = {tag(hash), index + 1};
+                return index;
+            }
+            if (slot.tag == tag(hash) && holds(slot.taken - 1)) return slot.taken - 1;
+        }
+    }
+
+private:
+    struct Slot {
+        std::uint32_t tag = 0;
+        std::uint32_t taken = 0;  // the index + 1; 0 when free
+    };
+
+    static std::uint32_t tag(std::uint64_t hash) { return static_cast<std::uint32_t>(hash); }
+    std::size_t start(std::uint64_t hash) const { return static_cast<std::size_t>(hash >> 32) & mask_; }
+
+    std::size_t most_;
+    std::vector<Slot> slots_;
+    std::size_t mask_ = 0;
 };
 
 // The old text looked up by resource, key and source, each once: the merge
-// stays linear however large the texts.
-struct OldIndex {
-    struct Agreement {
-        std::size_t first = 0;
-        bool agree = true;  // every filled field of the source has the same lines
-    };
+// stays linear however large the texts. Fields and script lines are known
+// by their index in the old entries' arrays, blocks by theirs.
+class OldIndex {
+    // What an index must hold to be the one looked for.
+    bool in_block(std::uint32_t b, std::uint32_t field) const {
+        const std::span<const TextField> fields = entries_.blocks[b].fields;
+        return &entries_.fields[field] >= fields.data() && &entries_.fields[field] < fields.data() + fields.size();
+    }
 
+    auto field_of(std::uint32_t b, std::int64_t key) const {
+        return [this, b, key](std::uint32_t index) { return entries_.fields[index].key == key && in_block(b, index); };
+    }
+
+    auto same_source_in(std::optional<std::uint32_t> b, const TextField& field) const {
+        return [this, b, &field](std::uint32_t index) {
+            return (!b || in_block(*b, index)) && same_source(entries_.fields[index], field);
+        };
+    }
+
+    auto script_line_of(std::uint32_t b, std::int64_t number) const {
+        return [this, b, number](std::uint32_t index) {
+            const std::span<const TextScriptLine> lines = entries_.blocks[b].script_lines;
+            const TextScriptLine* line = &entries_.script_lines[index];
+            return line->number == number && line >= lines.data() && line < lines.data() + lines.size();
+        };
+    }
+
+public:
     OldIndex(const TextEntries& entries, std::string_view name, const std::vector<std::string>& sources,
-             Reporter& reporter) {
-        std::size_t count = 0;
-        for (const TextBlock& block : entries.blocks) count += block.fields.size();
-        fields.reserve(count);  // the maps' keys view the sources in place
-        for (const TextBlock& block : entries.blocks) {
+             Reporter& reporter)
+        : entries_(entries), sources_(sources), first_(entries.blocks.size()), keys_ascending_(entries.blocks.size()),
+          by_key_(entries.fields.size()), by_block_source_(entries.fields.size()), by_source_(entries.fields.size()),
+          script_lines_(entries.script_lines.size()) {
+        for (std::uint32_t b = 0; b < entries.blocks.size(); ++b) {
+            const TextBlock& block = entries.blocks[b];
             const std::string resource = block.resource();
-            const auto [place, added] = blocks.try_emplace(resource);
-            if (!added) {
+            if (!blocks_.try_emplace(resource, b).second) {
                 report(reporter, Severity::warning, "Warning: %s line %zu: %s appears again; the first block counts.\n",
                        std::string(name).c_str(), block.line, resource.c_str());
                 continue;
             }
-            OldBlock& indexed = place->second;
-            indexed.block = &block;
-            for (const TextField& field : block.fields) add_field(indexed, field, name, sources, reporter);
+            first_[b] = true;
+            // Export writes a block's keys ascending: such a block is
+            // searched in place, and only the others are hashed.
+            const bool ascending = std::adjacent_find(block.fields.begin(), block.fields.end(),
+                                                      [](const TextField& a, const TextField& next) {
+                                                          return a.key >= next.key;
+                                                      }) == block.fields.end();
+            keys_ascending_[b] = ascending;
+            if (!ascending) {
+                for (const TextField& field : block.fields) {
+                    const auto index = static_cast<std::uint32_t>(&field - entries.fields.data());
+                    if (by_key_.emplace(hash_pair(b, static_cast<std::uint64_t>(field.key)), index,
+                                        field_of(b, field.key)) != index) {
+                        report_repeat(reporter, name, field.lines.front().line, block, field.key);
+                    }
+                }
+            }
             for (const TextScriptLine& line : block.script_lines) {
-                if (!indexed.script_lines.try_emplace(line.number, &line).second) {
+                const auto index = static_cast<std::uint32_t>(&line - entries.script_lines.data());
+                if (script_lines_.emplace(hash_pair(b, static_cast<std::uint64_t>(line.number)), index,
+                                          script_line_of(b, line.number)) != index) {
                     report_repeat(reporter, name, line.line, block, line.number);
                 }
             }
         }
     }
 
-    void add_field(OldBlock& indexed, const TextField& field, std::string_view name,
-                   const std::vector<std::string>& sources, Reporter& reporter) {
-        if (!indexed.by_key.try_emplace(field.key, fields.size()).second) {
-            report_repeat(reporter, name, field.lines.front().line, *indexed.block, field.key);
-            return;
+    std::optional<std::uint32_t> block(const TextBlock& of_new) const {
+        const auto found = blocks_.find(of_new.resource());
+        if (found == blocks_.end()) return std::nullopt;
+        return found->second;
+    }
+
+    const TextBlock& block_at(std::uint32_t b) const { return entries_.blocks[b]; }
+    const TextField& field_at(std::uint32_t index) const { return entries_.fields[index]; }
+
+    // The block a field lies in.
+    const TextBlock& block_of(const TextField& field) const {
+        return *std::partition_point(entries_.blocks.begin(), entries_.blocks.end(), [&field](const TextBlock& block) {
+            return block.fields.data() + block.fields.size() <= &field;
+        });
+    }
+
+    std::optional<std::uint32_t> by_key(std::uint32_t b, std::int64_t key) const {
+        if (!keys_ascending_[b]) return by_key_.find(hash_pair(b, static_cast<std::uint64_t>(key)), field_of(b, key));
+        const std::span<const TextField> fields = entries_.blocks[b].fields;
+        const auto found = std::partition_point(fields.begin(), fields.end(),
+                                                [key](const TextField& field) { return field.key < key; });
+        if (found == fields.end() || found->key != key) return std::nullopt;
+        return static_cast<std::uint32_t>(&*found - entries_.fields.data());
+    }
+
+    // The first filled field of a source in block b, then anywhere; the
+    // latter only when every filled field of the source agrees.
+    std::optional<std::uint32_t> by_source(std::uint32_t b, const TextField& of_new, std::uint64_t source) {
+        know_sources();
+        return by_block_source_.find(hash_pair(b, source), same_source_in(b, of_new));
+    }
+    std::optional<std::uint32_t> by_source(const TextField& of_new, std::uint64_t source) {
+        know_sources();
+        const auto found = by_source_.find(source, same_source_in(std::nullopt, of_new));
+        if (!found || disagreeing_[*found]) return std::nullopt;
+        return found;
+    }
+
+    const TextScriptLine* script_line(std::uint32_t b, std::int64_t number) const {
+        const auto found =
+            script_lines_.find(hash_pair(b, static_cast<std::uint64_t>(number)), script_line_of(b, number));
+        return found ? &entries_.script_lines[*found] : nullptr;
+    }
+
+    bool same_source(const TextField& a, const TextField& b) const {
+        return same_lines(a, b, [this](const TextFieldLine& line) { return is_source_line(line, sources_); });
+    }
+
+private:
+    // Hashed when first asked for: an update that finds every field by its
+    // key needs none of it.
+    void know_sources() {
+        if (sources_known_) return;
+        sources_known_ = true;
+        disagreeing_.resize(entries_.fields.size());
+        const auto filled = [this](const TextFieldLine& line) { return is_filled_line(line, sources_); };
+        for (std::uint32_t b = 0; b < entries_.blocks.size(); ++b) {
+            if (!first_[b]) continue;
+            for (const TextField& field : entries_.blocks[b].fields) {
+                const auto index = static_cast<std::uint32_t>(&field - entries_.fields.data());
+                // A repeated key, or a field with nothing to carry or no
+                // source to know it by, is found only by its key.
+                if (!keys_ascending_[b] && by_key(b, field.key) != index) continue;
+                if (std::none_of(field.lines.begin(), field.lines.end(), filled)) continue;
+                const std::optional<std::uint64_t> source = source_hash(field, sources_);
+                if (!source) continue;
+                by_block_source_.emplace(hash_pair(b, *source), index, same_source_in(b, field));
+                const std::uint32_t first = by_source_.emplace(*source, index, same_source_in(std::nullopt, field));
+                if (first != index && !same_lines(entries_.fields[first], field, filled)) disagreeing_[first] = true;
+            }
         }
-        OldField& old = fields.emplace_back(OldField{indexed.block, &field, field_source(field, sources), {}});
-        for (const TextFieldLine& line : field.lines) {
-            if (line.text.empty() || !is_translation_line(line, sources)) continue;
-            old.filled.append(line.whole.substr(line.whole.find(',') + 1));
-            old.filled += '\n';
-        }
-        // A field with nothing to carry, or no source to know it by, is
-        // found only by its key.
-        if (old.filled.empty() || old.source.empty()) return;
-        indexed.by_source.try_emplace(old.source, fields.size() - 1);
-        const auto [place, added] = by_source.try_emplace(old.source, Agreement{fields.size() - 1, true});
-        if (!added && fields[place->second.first].filled != old.filled) place->second.agree = false;
     }
 
     static void report_repeat(Reporter& reporter, std::string_view name, std::size_t line, const TextBlock& block,
@@ -105,17 +292,47 @@ struct OldIndex {
                std::string(name).c_str(), line, block.resource().c_str(), static_cast<long long>(key));
     }
 
-    std::vector<OldField> fields;
-    std::unordered_map<std::string, OldBlock> blocks;  // by "NAME.XYZ"
-    std::unordered_map<std::string_view, Agreement> by_source;
+    const TextEntries& entries_;
+    const std::vector<std::string>& sources_;
+    std::unordered_map<std::string, std::uint32_t> blocks_;  // the first of each "NAME.XYZ"
+    std::vector<bool> first_;                                 // by block: the first of its resource
+    std::vector<bool> keys_ascending_;                        // by block
+    HashIndex by_key_;                                        // (block, key): the first field, of other blocks
+    HashIndex by_block_source_;                               // (block, source): the first filled field
+    HashIndex by_source_;                                     // source: the first filled field anywhere
+    HashIndex script_lines_;                                  // (block, number): the first script line
+    // By the first field of a source: another filled field of it has other lines.
+    std::vector<bool> disagreeing_;
+    bool sources_known_ = false;
 };
 
+// Whether the merge meets the new text's lines in the text's order, block
+// by block, each's fields and then its script lines. It does unless a
+// damaged text interleaves them.
+bool merge_meets_in_order(const TextEntries& entries) {
+    std::size_t last = 0;
+    const auto next = [&last](std::size_t line) { return std::exchange(last, line) < line; };
+    for (const TextBlock& block : entries.blocks) {
+        for (const TextField& field : block.fields) {
+            for (const TextFieldLine& line : field.lines) {
+                if (!next(line.line)) return false;
+            }
+        }
+        for (const TextScriptLine& line : block.script_lines) {
+            if (!next(line.line)) return false;
+        }
+    }
+    return true;
+}
+
 // The new text's changes: lines inserted before its lines and texts
-// replaced within them, written through in the text's order. Gathered
-// first, as a damaged text may interleave one field's lines with others.
+// replaced within them, written through in the text's order. Changes that
+// come in that order are written as they come; else they are gathered and
+// sorted first.
 class MergeWriter {
 public:
-    explicit MergeWriter(std::string_view text) : text_(text) {
+    MergeWriter(std::string_view text, const TextSink& out, bool in_order)
+        : text_(text), out_(out), in_order_(in_order) {
         const std::size_t feed = text.find('\n');
         if (feed != std::string_view::npos && feed > 0 && text[feed - 1] == '\r') default_end_ = "\r\n";
     }
@@ -123,28 +340,28 @@ public:
     // A comment line before the line whole, ended as that line is.
     void insert_before(std::string_view whole, std::string comment) {
         const std::size_t after = offset(whole.data()) + whole.size();
-        comment += after >= text_.size() ? default_end_ : text_[after] == '\r' ? "\r\n" : "\n";
-        edits_.push_back({offset(whole.data()), 0, std::move(comment), {}});
+        const std::string_view end = after >= text_.size() ? default_end_ : text_[after] == '\r' ? "\r\n" : "\n";
+        if (in_order_) {
+            write(offset(whole.data()), 0, comment, end);
+        } else {
+            edits_.push_back({offset(whole.data()), 0, std::move(comment.append(end)), {}});
+        }
     }
 
     // The text part of a line, replaced; with must outlive the writer.
     void replace(std::string_view part, std::string_view with) {
-        edits_.push_back({offset(part.data()), part.size(), {}, with});
+        if (in_order_) {
+            write(offset(part.data()), part.size(), with);
+        } else {
+            edits_.push_back({offset(part.data()), part.size(), {}, with});
+        }
     }
 
-    void finish(const TextSink& out) {
+    void finish() {
         const auto before = [](const Edit& a, const Edit& b) { return a.at < b.at; };
-        if (!std::is_sorted(edits_.begin(), edits_.end(), before)) {
-            std::stable_sort(edits_.begin(), edits_.end(), before);
-        }
-        std::size_t at = 0;
-        for (const Edit& edit : edits_) {
-            if (edit.at < at) continue;  // each line is replaced once; a guard for the bytes
-            if (edit.at > at) out(text_.substr(at, edit.at - at));
-            out(edit.line.empty() ? edit.with : std::string_view(edit.line));
-            at = edit.at + edit.replaced;
-        }
-        out(text_.substr(at));
+        std::stable_sort(edits_.begin(), edits_.end(), before);
+        for (const Edit& edit : edits_) write(edit.at, edit.replaced, edit.line.empty() ? edit.with : edit.line);
+        out_(text_.substr(written_));
     }
 
 private:
@@ -155,10 +372,21 @@ private:
         std::string_view with;  // a replacing text
     };
 
+    void write(std::size_t at, std::size_t replaced, std::string_view piece, std::string_view end = {}) {
+        if (at < written_) return;  // each line is replaced once; a guard for the bytes
+        if (at > written_) out_(text_.substr(written_, at - written_));
+        out_(piece);
+        if (!end.empty()) out_(end);
+        written_ = at + replaced;
+    }
+
     std::size_t offset(const char* place) const { return static_cast<std::size_t>(place - text_.data()); }
 
     std::string_view text_;
+    const TextSink& out_;
+    const bool in_order_;
     std::string_view default_end_ = "\n";  // for a last line with no end
+    std::size_t written_ = 0;              // the text before it is written
     std::vector<Edit> edits_;
 };
 
@@ -181,12 +409,11 @@ std::string check_comment(const TextBlock& block, std::int64_t key) {
 
 class Merge {
 public:
-    Merge(const OldIndex& old, const std::vector<std::string>& sources, MergeWriter& writer, UpdateCounts& counts)
+    Merge(OldIndex& old, const std::vector<std::string>& sources, MergeWriter& writer, UpdateCounts& counts)
         : old_(old), sources_(sources), writer_(writer), counts_(counts) {}
 
     void block(const TextBlock& block) {
-        const auto found = old_.blocks.find(block.resource());
-        const OldBlock* old = found == old_.blocks.end() ? nullptr : &found->second;
+        const std::optional<std::uint32_t> old = old_.block(block);
         for (const TextField& field : block.fields) this->field(old, field);
         for (const TextScriptLine& line : block.script_lines) script_line(old, line);
     }
@@ -194,48 +421,48 @@ public:
 private:
     enum class Rule { exact, moved, anywhere };
 
-    void field(const OldBlock* old, const TextField& field) {
-        std::vector<const TextFieldLine*> targets;
+    void field(std::optional<std::uint32_t> old, const TextField& field) {
+        targets_.clear();
         for (const TextFieldLine& line : field.lines) {
-            if (is_translation_line(line, sources_)) targets.push_back(&line);
+            if (is_translation_line(line, sources_)) targets_.push_back(&line);
         }
-        if (targets.empty()) return;
-        const std::string source = field_source(field, sources_);
-        const auto carries = [&targets](const OldField& candidate) {
-            return std::any_of(targets.begin(), targets.end(), [&candidate](const TextFieldLine* line) {
-                return filled_for(*candidate.field, *line).has_value();
+        if (targets_.empty()) return;
+        const auto carries = [this](const TextField& candidate) {
+            return std::any_of(targets_.begin(), targets_.end(), [&candidate](const TextFieldLine* line) {
+                return filled_for(candidate, *line).has_value();
             });
         };
-        const OldField* same_key = nullptr;
+        const TextField* same_key = nullptr;
         if (old) {
-            const auto found = old->by_key.find(field.key);
-            if (found != old->by_key.end()) same_key = &old_.fields[found->second];
+            if (const auto found = old_.by_key(*old, field.key)) same_key = &old_.field_at(*found);
         }
-        const OldField* match = nullptr;
+        const bool same_source = same_key && old_.same_source(*same_key, field);
+        const TextField* match = nullptr;
         Rule rule = Rule::exact;
-        if (same_key && same_key->source == source && carries(*same_key)) match = same_key;
-        if (!match && old && !source.empty()) {
-            const auto found = old->by_source.find(source);
-            if (found != old->by_source.end() && carries(old_.fields[found->second])) {
-                match = &old_.fields[found->second];
+        if (same_source && carries(*same_key)) match = same_key;
+        const std::optional<std::uint64_t> source = match ? std::nullopt : source_hash(field, sources_);
+        if (!match && old && source) {
+            const auto found = old_.by_source(*old, field, *source);
+            if (found && carries(old_.field_at(*found))) {
+                match = &old_.field_at(*found);
                 rule = Rule::moved;
             }
         }
-        if (!match && !source.empty()) {
-            const auto found = old_.by_source.find(source);
-            if (found != old_.by_source.end() && found->second.agree && carries(old_.fields[found->second.first])) {
-                match = &old_.fields[found->second.first];
+        if (!match && source) {
+            const auto found = old_.by_source(field, *source);
+            if (found && carries(old_.field_at(*found))) {
+                match = &old_.field_at(*found);
                 rule = Rule::anywhere;
             }
         }
         if (match) {
-            carry(*match, targets, rule == Rule::anywhere);
+            carry(*match, rule == Rule::anywhere);
             ++(rule == Rule::exact ? counts_.exact : counts_.by_text);
-        } else if (same_key && same_key->source != source) {
+        } else if (same_key && !same_source) {
             // The translator sees what the old text said and how it was put.
-            for (const TextFieldLine& line : same_key->field->lines) {
-                if (is_source_line(line, sources_) || (is_translation_line(line, sources_) && !line.text.empty())) {
-                    writer_.insert_before(targets.front()->whole, "//OLD: " + std::string(line.whole));
+            for (const TextFieldLine& line : same_key->lines) {
+                if (is_source_line(line, sources_) || is_filled_line(line, sources_)) {
+                    writer_.insert_before(targets_.front()->whole(), "//OLD: " + std::string(line.whole()));
                 }
             }
             ++counts_.source_changed;
@@ -244,28 +471,24 @@ private:
         }
     }
 
-    void carry(const OldField& match, const std::vector<const TextFieldLine*>& targets, bool check) {
-        for (const TextFieldLine* line : targets) {
-            const std::optional<std::string_view> text = filled_for(*match.field, *line);
+    void carry(const TextField& match, bool check) {
+        for (const TextFieldLine* line : targets_) {
+            const std::optional<std::string_view> text = filled_for(match, *line);
             if (!text) continue;
-            if (check) writer_.insert_before(line->whole, check_comment(*match.block, match.field->key));
+            if (check) writer_.insert_before(line->whole(), check_comment(old_.block_of(match), match.key));
             check = false;
-            writer_.replace(line->text, *text);
+            writer_.replace(line->text(), *text);
         }
     }
 
-    void script_line(const OldBlock* old, const TextScriptLine& line) {
-        const TextScriptLine* before = nullptr;
-        if (old) {
-            const auto found = old->script_lines.find(line.number);
-            if (found != old->script_lines.end()) before = found->second;
-        }
+    void script_line(std::optional<std::uint32_t> old, const TextScriptLine& line) {
+        const TextScriptLine* before = old ? old_.script_line(*old, line.number) : nullptr;
         if (!before) {
             ++counts_.fresh;
         } else if (before->text == line.text) {
             ++counts_.exact;  // nothing to carry, nothing to check
         } else if (masked_code(before->text) == masked_code(line.text)) {
-            writer_.insert_before(line.whole, check_comment(*old->block, before->number));
+            writer_.insert_before(line.whole, check_comment(old_.block_at(*old), before->number));
             writer_.replace(line.text, before->text);
             ++counts_.by_text;
         } else {
@@ -274,10 +497,11 @@ private:
         }
     }
 
-    const OldIndex& old_;
+    OldIndex& old_;
     const std::vector<std::string>& sources_;
     MergeWriter& writer_;
     UpdateCounts& counts_;
+    std::vector<const TextFieldLine*> targets_;  // the field's translation lines
 };
 
 }  // namespace
@@ -285,12 +509,12 @@ private:
 UpdateCounts merge_update(const TextEntries& old_entries, std::string_view old_name, std::string_view new_text,
                           const TextEntries& new_entries, const std::vector<std::string>& sources,
                           const TextSink& out, Reporter& reporter) {
-    const OldIndex old(old_entries, old_name, sources, reporter);
-    MergeWriter writer(new_text);
+    OldIndex old(old_entries, old_name, sources, reporter);
+    MergeWriter writer(new_text, out, merge_meets_in_order(new_entries));
     UpdateCounts counts;
     Merge merge(old, sources, writer, counts);
     for (const TextBlock& block : new_entries.blocks) merge.block(block);
-    writer.finish(out);
+    writer.finish();
     return counts;
 }
 

@@ -850,13 +850,29 @@ bool wait_until(F found) {
 
 }  // namespace
 
+// The program under test never outlives its test, whatever fails: left
+// running, it would hold the suite's output open and the run would hang.
+struct ChildProcess {
+    PROCESS_INFORMATION info{};
+    ChildProcess() = default;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ~ChildProcess() {
+        if (!info.hProcess) return;
+        if (WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(info.hProcess, 1);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
+};
+
 TEST(Program, ShowsItsWindowTellsOfAMissingModuleAndEndsWithZeroWhenClosed) {
     const auto dir = modtext::testing::scratch_dir();
     const std::string missing = (dir / "missing.mod").make_preferred().string();
     std::string command = std::string("\"") + MODTEXT_GUI_PATH + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
+    ChildProcess child;
+    PROCESS_INFORMATION& process = child.info;
     ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &startup, &process));
     {
@@ -911,8 +927,6 @@ TEST(Program, ShowsItsWindowTellsOfAMissingModuleAndEndsWithZeroWhenClosed) {
         std::lock_guard<std::mutex> lock(g_watch.mutex);
         g_watch.other_process = 0;
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
 }
 
 int main(int argc, char** argv) {

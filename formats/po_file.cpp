@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <limits>
 
 #include "formats/byte_reader.h"
@@ -123,12 +124,21 @@ std::optional<std::string_view> PoCatalogue::header_field(std::string_view key) 
     return entry ? po_header_field(entry->msgstr, key) : std::nullopt;
 }
 
-char* PoCatalogue::reserve(std::size_t size) {
+std::optional<std::string_view> PoTranslations::header_field(std::string_view key) const {
+    if (entries.empty() || !entries.front().is_header()) return std::nullopt;
+    return po_header_field(entries.front().msgstr, key);
+}
+
+char* PoStorage::hold(BulkBuffer bytes) {
+    return blocks_.emplace_back(std::move(bytes)).data();
+}
+
+char* PoStorage::reserve(std::size_t size) {
     return blocks_.emplace_back(std::max<std::size_t>(size, 1)).data();
 }
 
 // Texts are kept in blocks of 64 KB, or one of their own when larger.
-std::string_view PoCatalogue::keep(std::string_view text) {
+std::string_view PoStorage::keep(std::string_view text) {
     constexpr std::size_t block = std::size_t{64} << 10;
     if (text.size() > left_) {
         if (text.size() >= block / 4) {
@@ -169,17 +179,57 @@ std::string describe(Word word, long index, Marks marks) {
     return text;
 }
 
-// Parses the lines of a catalogue one by one, unescaping its strings into
-// storage as large as the catalogue: every text there is no longer than the
-// bytes it came from, quotes, markers and escapes dropped.
+// Where the parser puts each entry it ends.
+class EntrySink {
+public:
+    virtual void add(const PoEntry& entry) = 0;
+
+protected:
+    ~EntrySink() = default;
+};
+
+template <class Entry>
+Entry kept_of(const PoEntry& entry);
+template <>
+PoEntry kept_of(const PoEntry& entry) {
+    return entry;
+}
+template <>
+PoTranslationEntry kept_of(const PoEntry& entry) {
+    return {entry.msgctxt.value_or(std::string_view{}),
+            entry.msgid,
+            entry.msgstr,
+            entry.line,
+            entry.msgctxt.has_value(),
+            entry.msgid_plural.has_value(),
+            entry.obsolete,
+            entry.fuzzy()};
+}
+
+template <class Entry>
+class EntryList final : public EntrySink {
+public:
+    explicit EntryList(std::vector<Entry>& list) : list_(list) {}
+    void add(const PoEntry& entry) override { list_.push_back(kept_of<Entry>(entry)); }
+
+private:
+    std::vector<Entry>& list_;
+};
+
+// Parses the lines of a catalogue one by one, unescaping its strings over
+// the catalogue's own bytes: every text is no longer than the bytes it came
+// from, quotes, markers and escapes dropped, so what is written never passes
+// what is still to be read.
 class Parser {
 public:
-    Parser(std::vector<PoEntry>& entries, char* storage, std::size_t size)
-        : entries_(entries), at_(storage), end_(storage + size) {}
+    Parser(EntrySink& entries, char* storage) : entries_(entries), at_(storage) {}
 
     bool line(std::string_view text, std::size_t number);
+    // A comment line follows: what it would find wrong, without its text.
+    bool before_comment(std::size_t line);
     bool finish(std::size_t last_line);
-    PoError take_error() { return std::move(error_); }
+    // The error, its lines counted after `lines_before` others.
+    PoError take_error(std::size_t lines_before = 0);
 
 private:
     bool fail(std::size_t line, std::string message) {
@@ -192,6 +242,7 @@ private:
     bool string(std::string_view text, std::size_t& i, Marks marks, std::size_t line);
     bool unescape(std::string_view text, std::size_t& i, std::size_t line);
     bool same_marks(Marks marks, std::size_t line);
+    std::string marks_message(std::size_t entry_line) const;
 
     // What the state wants next, for errors.
     std::string expected() const;
@@ -200,20 +251,21 @@ private:
     void open(Field field, std::size_t line);
     void close_field();
     void end_entry();
-    std::string_view put_lines(const std::vector<std::string_view>& lines);
-    std::string_view put_joined(const std::vector<std::string_view>& words, char separator);
+    std::size_t put_lines(const std::vector<std::string_view>& lines);
+    std::size_t put_joined(const std::vector<std::string_view>& words, char separator);
     void put(std::string_view text) {
-        std::memcpy(at_, text.data(), text.size());
+        std::memmove(at_, text.data(), text.size());
         at_ += text.size();
     }
 
-    std::vector<PoEntry>& entries_;
+    EntrySink& entries_;
     char* at_;
-    char* end_;
     PoError error_;
+    bool marks_error_ = false;  // the error names entry_line_
 
     // The comments before the next entry, as views of the catalogue's bytes.
     std::vector<std::string_view> translator_, extracted_, references_, flags_;
+    std::string comments_;  // theirs, gathered before they are written over
     PoEntry entry_;
     bool in_entry_ = false;
     std::size_t entry_line_ = 0;  // its first keyword's line, for the "#~" check
@@ -222,6 +274,13 @@ private:
     bool has_string_ = false;
     long forms_ = 0;
 };
+
+PoError Parser::take_error(std::size_t lines_before) {
+    PoError error = std::move(error_);
+    error.line += lines_before;
+    if (marks_error_) error.message = marks_message(entry_line_ + lines_before);
+    return error;
+}
 
 bool Parser::line(std::string_view text, std::size_t number) {
     // Every carriage return before the line end, so that no comment ends in one.
@@ -237,9 +296,14 @@ bool Parser::line(std::string_view text, std::size_t number) {
     return comment(text.substr(1), number);
 }
 
-bool Parser::comment(std::string_view text, std::size_t line) {
+bool Parser::before_comment(std::size_t line) {
     if (complete()) end_entry();
     if (in_entry_) return fail(line, "expected " + expected() + ", found a comment");
+    return true;
+}
+
+bool Parser::comment(std::string_view text, std::size_t line) {
+    if (!before_comment(line)) return false;
     const char kind = text.empty() ? ' ' : text[0];
     if (kind == ':') {
         std::string_view rest = text.substr(1);
@@ -322,9 +386,13 @@ bool Parser::tokens(std::string_view text, Marks marks, std::size_t line) {
 
 bool Parser::same_marks(Marks marks, std::size_t line) {
     if (marks.obsolete == entry_.obsolete) return true;
-    return fail(line, std::string(entry_.obsolete ? "expected \"#~\"" : "expected no \"#~\"") +
-                          " at the start of this line, as on line " + std::to_string(entry_line_) +
-                          " of the same entry");
+    marks_error_ = true;
+    return fail(line, marks_message(entry_line_));
+}
+
+std::string Parser::marks_message(std::size_t entry_line) const {
+    return std::string(entry_.obsolete ? "expected \"#~\"" : "expected no \"#~\"") +
+           " at the start of this line, as on line " + std::to_string(entry_line) + " of the same entry";
 }
 
 bool Parser::keyword(Word word, long index, Marks marks, std::size_t line) {
@@ -403,11 +471,6 @@ bool Parser::string(std::string_view text, std::size_t& i, Marks marks, std::siz
         return fail(line, "expected " + expected() + ", found a string" + (marks.previous ? " after \"#|\"" : ""));
     }
     if (!same_marks(marks, line)) return false;
-    // The texts never outgrow the storage (see Parser); were they to, the
-    // read would stop here rather than write past it.
-    if (static_cast<std::size_t>(end_ - at_) < text.size() - i) {
-        return fail(line, "expected a catalogue whose texts fit its own size");
-    }
     has_string_ = true;
     return unescape(text, i, line);
 }
@@ -477,10 +540,17 @@ void Parser::start_entry(Marks marks, std::size_t line) {
     entry_.obsolete = marks.obsolete;
     entry_line_ = line;
     in_entry_ = true;
-    entry_.translator_comments = put_lines(translator_);
-    entry_.extracted_comments = put_lines(extracted_);
-    entry_.references = put_joined(references_, ' ');
-    entry_.flags = put_joined(flags_, ',');
+    // The comments' lines may stand in any order of kinds: each is copied
+    // aside before any is written over.
+    comments_.clear();
+    const std::size_t ends[] = {put_lines(translator_), put_lines(extracted_), put_joined(references_, ' '),
+                                put_joined(flags_, ',')};
+    const char* start = at_;
+    put(comments_);
+    entry_.translator_comments = {start, ends[0]};
+    entry_.extracted_comments = {start + ends[0], ends[1] - ends[0]};
+    entry_.references = {start + ends[1], ends[2] - ends[1]};
+    entry_.flags = {start + ends[2], ends[3] - ends[2]};
     translator_.clear();
     extracted_.clear();
     references_.clear();
@@ -488,23 +558,20 @@ void Parser::start_entry(Marks marks, std::size_t line) {
 }
 
 // Each line with its line feed: never longer than the line with its marker.
-std::string_view Parser::put_lines(const std::vector<std::string_view>& lines) {
-    const char* start = at_;
-    for (const std::string_view line : lines) {
-        put(line);
-        *at_++ = '\n';
-    }
-    return {start, static_cast<std::size_t>(at_ - start)};
+// Where its text ends among the comments.
+std::size_t Parser::put_lines(const std::vector<std::string_view>& lines) {
+    for (const std::string_view line : lines) comments_.append(line).push_back('\n');
+    return comments_.size();
 }
 
 // Never longer than the words with the markers and blanks between them.
-std::string_view Parser::put_joined(const std::vector<std::string_view>& words, char separator) {
-    const char* start = at_;
+std::size_t Parser::put_joined(const std::vector<std::string_view>& words, char separator) {
+    const std::size_t start = comments_.size();
     for (const std::string_view word : words) {
-        if (at_ != start) *at_++ = separator;
-        put(word);
+        if (comments_.size() != start) comments_.push_back(separator);
+        comments_.append(word);
     }
-    return {start, static_cast<std::size_t>(at_ - start)};
+    return comments_.size();
 }
 
 void Parser::open(Field field, std::size_t line) {
@@ -536,7 +603,7 @@ void Parser::end_entry() {
         *at_++ = '\0';
     }
     close_field();
-    entries_.push_back(entry_);
+    entries_.add(entry_);
     field_ = Field::none;
     field_start_ = nullptr;
     in_entry_ = false;
@@ -554,13 +621,20 @@ bool Parser::finish(std::size_t last_line) {
 // The hashes are taken first, so that each slot can be fetched ahead of
 // its use: the table is larger than the caches. (An ordinal takes 32 bits:
 // a catalogue of more entries would be over 60 GB.)
-std::optional<PoError> find_duplicate(const std::vector<PoEntry>& entries) {
+std::optional<std::string_view> context_of(const PoEntry& entry) { return entry.msgctxt; }
+std::optional<std::string_view> context_of(const PoTranslationEntry& entry) {
+    return entry.has_msgctxt ? std::optional<std::string_view>(entry.msgctxt) : std::nullopt;
+}
+
+template <class Entry>
+std::optional<PoError> find_duplicate(const std::vector<Entry>& entries) {
     const std::size_t slots = std::bit_ceil(std::max<std::size_t>(entries.size() * 2, 2));
     const std::hash<std::string_view> hash;
     std::vector<std::uint64_t> hashes(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const PoEntry& entry = entries[i];
-        const std::uint64_t context = entry.msgctxt ? hash(*entry.msgctxt) * 31 + 1 : 0;
+        const Entry& entry = entries[i];
+        const std::optional<std::string_view> msgctxt = context_of(entry);
+        const std::uint64_t context = msgctxt ? hash(*msgctxt) * 31 + 1 : 0;
         hashes[i] = (hash(entry.msgid) ^ context) * 0x9E3779B97F4A7C15ull;
     }
     const auto slot_of = [&](std::uint64_t mixed) { return static_cast<std::size_t>(mixed >> 32) & (slots - 1); };
@@ -569,12 +643,12 @@ std::optional<PoError> find_duplicate(const std::vector<PoEntry>& entries) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (i + ahead < entries.size()) __builtin_prefetch(&table[slot_of(hashes[i + ahead])], 1);
         const std::uint64_t tag = hashes[i] & 0xFFFFFFFF00000000ull;
-        const PoEntry& entry = entries[i];
+        const Entry& entry = entries[i];
         std::size_t slot = slot_of(hashes[i]);
         for (; table[slot] != 0; slot = (slot + 1) & (slots - 1)) {
             if ((table[slot] & 0xFFFFFFFF00000000ull) != tag) continue;
-            const PoEntry& other = entries[static_cast<std::size_t>(table[slot] & 0xFFFFFFFFu) - 1];
-            if (other.msgid == entry.msgid && other.msgctxt == entry.msgctxt) {
+            const Entry& other = entries[static_cast<std::size_t>(table[slot] & 0xFFFFFFFFu) - 1];
+            if (other.msgid == entry.msgid && context_of(other) == context_of(entry)) {
                 return PoError{entry.line, "expected an entry of its own, found the msgctxt and msgid of line " +
                                                std::to_string(other.line) + " again"};
             }
@@ -586,31 +660,115 @@ std::optional<PoError> find_duplicate(const std::vector<PoEntry>& entries) {
 
 }  // namespace
 
-std::optional<PoError> read_po(std::string_view bytes, PoCatalogue& out) {
-    out = PoCatalogue{};
+namespace {
+
+struct PartRead {
+    bool ok = true;
+    std::size_t lines = 0;
+};
+
+// Reads the lines of part of the bytes; the texts are written over them.
+PartRead read_lines(Parser& parser, const char* begin, std::size_t size) {
+    ByteReader reader({reinterpret_cast<const std::uint8_t*>(begin), size});
+    PartRead read;
+    while (read.ok && !reader.at_end()) {
+        const ByteView line = reader.read_line();
+        read.ok = parser.line({reinterpret_cast<const char*>(line.data()), line.size()}, ++read.lines);
+    }
+    return read;
+}
+
+bool comment_line(std::string_view line) {
+    line = trim_blanks(line);
+    return !line.empty() && line[0] == '#' && !(line.size() > 1 && (line[1] == '~' || line[1] == '|'));
+}
+
+// Where a second half may start, at or after `from`: a comment line after a
+// blank line, which follows a line of keywords or strings. The reader meets
+// it between two entries, with no comment waiting for the next: it may
+// start there afresh. The size when there is none.
+std::size_t second_half(std::string_view text, std::size_t from) {
+    for (std::size_t at = text.find("\n#", from); at != npos; at = text.find("\n#", at + 1)) {
+        const std::size_t start = at + 1;
+        if (at == 0 || !comment_line(text.substr(start, text.find('\n', start) - start))) continue;
+        // The blank line before it, and the line before that.
+        const std::size_t blank = text.rfind('\n', at - 1);
+        if (blank == npos || !trim_blanks(text.substr(blank + 1, at - blank - 1)).empty()) continue;
+        if (blank == 0) continue;
+        const std::size_t before = text.rfind('\n', blank - 1);
+        const std::size_t first = before == npos ? 0 : before + 1;
+        const std::string_view previous = trim_blanks(text.substr(first, blank - first));
+        if (previous.empty() || comment_line(previous)) continue;
+        return start;
+    }
+    return text.size();
+}
+
+template <class Catalogue>
+std::optional<PoError> read_catalogue(BulkBuffer bytes, Catalogue& out, std::size_t halves_from) {
+    using Entry = typename decltype(out.entries)::value_type;
+    out = Catalogue{};
+    const std::size_t size = bytes.size();
+    char* const data = out.hold(std::move(bytes));
+    const std::string_view text(data, size);
     constexpr std::string_view bom = "\xEF\xBB\xBF";
-    if (bytes.substr(0, bom.size()) == bom) bytes.remove_prefix(bom.size());
+    const std::size_t skip = text.substr(0, bom.size()) == bom ? bom.size() : 0;
     // Room for twice as many entries as exported texts make of the bytes
     // (some 250 bytes an entry), so that the list seldom grows while it is
     // read: growing it would copy it all. Room left unused is never touched.
-    out.entries.reserve(bytes.size() / 128);
-    Parser parser(out.entries, out.reserve(bytes.size()), bytes.size());
-    ByteReader reader({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
-    std::size_t number = 0;
-    bool ok = true;
-    while (ok && !reader.at_end()) {
-        const ByteView line = reader.read_line();
-        ok = parser.line({reinterpret_cast<const char*>(line.data()), line.size()}, ++number);
-    }
-    const std::size_t last_line = std::max<std::size_t>(number, 1);
+    out.entries.reserve(size / 128);
+    const std::size_t split = size >= halves_from ? second_half(text, std::max(skip, size / 2)) : size;
+    EntryList<Entry> first_list(out.entries);
+    Parser first(first_list, data);
     std::optional<PoError> error;
-    if (!ok || !parser.finish(last_line)) {
-        error = parser.take_error();
+    if (split == size) {
+        const PartRead read = read_lines(first, data + skip, size - skip);
+        if (!read.ok || !first.finish(std::max<std::size_t>(read.lines, 1))) error = first.take_error();
     } else {
-        error = find_duplicate(out.entries);
+        // The second half on another thread, its texts written over its own
+        // bytes. Its lines are counted from its start until the first half's
+        // are known.
+        std::vector<Entry> later;
+        later.reserve((size - split) / 128);
+        EntryList<Entry> second_list(later);
+        Parser second(second_list, data + split);
+        std::future<PartRead> second_read = std::async(std::launch::async, [&] {
+            PartRead read = read_lines(second, data + split, size - split);
+            read.ok = read.ok && second.finish(std::max<std::size_t>(read.lines, 1));
+            return read;
+        });
+        PartRead read = read_lines(first, data + skip, split - skip);
+        // The first half ends where the second's first comment is met.
+        read.ok = read.ok && first.before_comment(read.lines + 1);
+        const PartRead next = second_read.get();
+        if (!read.ok) {
+            error = first.take_error();
+        } else if (!next.ok) {
+            error = second.take_error(read.lines);
+        } else {
+            for (Entry& entry : later) entry.line += read.lines;
+            out.entries.insert(out.entries.end(), later.begin(), later.end());
+        }
     }
-    if (error) out = PoCatalogue{};
+    if (!error) error = find_duplicate(out.entries);
+    if (error) out = Catalogue{};
     return error;
+}
+
+}  // namespace
+
+std::optional<PoError> read_po(BulkBuffer bytes, PoCatalogue& out, std::size_t halves_from) {
+    return read_catalogue(std::move(bytes), out, halves_from);
+}
+
+std::optional<PoError> read_po(BulkBuffer bytes, PoTranslations& out, std::size_t halves_from) {
+    return read_catalogue(std::move(bytes), out, halves_from);
+}
+
+std::optional<PoError> read_po(std::string_view bytes, PoCatalogue& out, std::size_t halves_from) {
+    BulkBuffer copy(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), copy.data());
+    return read_po(std::move(copy), out, halves_from);
 }
 
 // ---------------------------------------------------------------------------

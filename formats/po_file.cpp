@@ -31,16 +31,28 @@ std::string_view trim_blanks(std::string_view text) {
 }
 
 // The first double quote, backslash or NUL byte at or after i, or the end:
-// eight bytes at a time while none of them is one.
+// eight bytes at a time while none of them is one. Of the flags a word
+// raises, the lowest is never a false one.
 std::size_t string_stop(std::string_view text, std::size_t i) {
     constexpr std::uint64_t ones = 0x0101010101010101ull;
     constexpr std::uint64_t highs = 0x8080808080808080ull;
-    const auto any_zero = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
-    while (i + 8 <= text.size()) {
-        std::uint64_t v;
-        std::memcpy(&v, text.data() + i, 8);
-        if (any_zero(v) | any_zero(v ^ (ones * '"')) | any_zero(v ^ (ones * '\\'))) break;
-        i += 8;
+    const auto zeros = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + 8 <= text.size(); i += 8) {
+            std::uint64_t v;
+            std::memcpy(&v, text.data() + i, 8);
+            const std::uint64_t found = zeros(v) | zeros(v ^ (ones * '"')) | zeros(v ^ (ones * '\\'));
+            if (found != 0) return i + static_cast<std::size_t>(std::countr_zero(found)) / 8;
+        }
+        // The last eight bytes, those before i left out.
+        if (i < text.size() && text.size() >= 8) {
+            const std::size_t last = text.size() - 8;
+            std::uint64_t v;
+            std::memcpy(&v, text.data() + last, 8);
+            const std::uint64_t found =
+                (zeros(v) | zeros(v ^ (ones * '"')) | zeros(v ^ (ones * '\\'))) & (~std::uint64_t{0} << (8 * (i - last)));
+            return found != 0 ? last + static_cast<std::size_t>(std::countr_zero(found)) / 8 : text.size();
+        }
     }
     while (i < text.size() && text[i] != '"' && text[i] != '\\' && text[i] != '\0') ++i;
     return i;
@@ -634,8 +646,9 @@ std::optional<PoError> find_duplicate(const std::vector<Entry>& entries) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const Entry& entry = entries[i];
         const std::optional<std::string_view> msgctxt = context_of(entry);
-        const std::uint64_t context = msgctxt ? hash(*msgctxt) * 31 + 1 : 0;
-        hashes[i] = (hash(entry.msgid) ^ context) * 0x9E3779B97F4A7C15ull;
+        // Contexts seldom repeat: an entry with one is hashed by it and its
+        // msgid's length, sparing the longer msgid.
+        hashes[i] = (msgctxt ? hash(*msgctxt) * 31 + 1 + entry.msgid.size() : hash(entry.msgid)) * 0x9E3779B97F4A7C15ull;
     }
     const auto slot_of = [&](std::uint64_t mixed) { return static_cast<std::size_t>(mixed >> 32) & (slots - 1); };
     std::vector<std::uint64_t> table(slots, 0);  // the high half of a hash, and an ordinal + 1

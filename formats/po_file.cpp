@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "formats/byte_reader.h"
+#include "formats/files.h"
 
 namespace modtext {
 
@@ -696,6 +697,10 @@ bool comment_line(std::string_view line) {
     return !line.empty() && line[0] == '#' && !(line.size() > 1 && (line[1] == '~' || line[1] == '|'));
 }
 
+// The bytes around the middle of a file in which its split is looked for.
+constexpr std::size_t window_before = std::size_t{64} << 10;
+constexpr std::size_t window_after = std::size_t{1} << 20;
+
 // Where a second half may start, at or after `from`: a comment line after a
 // blank line, which follows a line of keywords or strings. The reader meets
 // it between two entries, with no comment waiting for the next: it may
@@ -708,8 +713,10 @@ std::size_t second_half(std::string_view text, std::size_t from) {
         const std::size_t blank = text.rfind('\n', at - 1);
         if (blank == npos || !trim_blanks(text.substr(blank + 1, at - blank - 1)).empty()) continue;
         if (blank == 0) continue;
+        // The line before must be whole: it starts after a line feed.
         const std::size_t before = text.rfind('\n', blank - 1);
-        const std::size_t first = before == npos ? 0 : before + 1;
+        if (before == npos) continue;
+        const std::size_t first = before + 1;
         const std::string_view previous = trim_blanks(text.substr(first, blank - first));
         if (previous.empty() || comment_line(previous)) continue;
         return start;
@@ -717,24 +724,27 @@ std::size_t second_half(std::string_view text, std::size_t from) {
     return text.size();
 }
 
-template <class Catalogue>
-std::optional<PoError> read_catalogue(BulkBuffer bytes, Catalogue& out, std::size_t halves_from) {
+// Reads a catalogue whose bytes `fill` puts into `bytes`, a part at a time:
+// the part before split and the part after it, each on its own thread when
+// split is not the end. False when a part could not be filled.
+template <class Catalogue, class Fill>
+bool read_parts(BulkBuffer bytes, std::size_t split, Catalogue& out, std::optional<PoError>& error, Fill fill) {
     using Entry = typename decltype(out.entries)::value_type;
     out = Catalogue{};
+    error.reset();
     const std::size_t size = bytes.size();
     char* const data = out.hold(std::move(bytes));
-    const std::string_view text(data, size);
-    constexpr std::string_view bom = "\xEF\xBB\xBF";
-    const std::size_t skip = text.substr(0, bom.size()) == bom ? bom.size() : 0;
     // Room for twice as many entries as exported texts make of the bytes
     // (some 250 bytes an entry), so that the list seldom grows while it is
     // read: growing it would copy it all. Room left unused is never touched.
     out.entries.reserve(size / 128);
-    const std::size_t split = size >= halves_from ? second_half(text, std::max(skip, size / 2)) : size;
+    constexpr std::string_view bom = "\xEF\xBB\xBF";
+    const auto skip_of = [&] { return std::string_view(data, split).substr(0, bom.size()) == bom ? bom.size() : 0; };
     EntryList<Entry> first_list(out.entries);
     Parser first(first_list, data);
-    std::optional<PoError> error;
     if (split == size) {
+        if (!fill(0, size)) return false;
+        const std::size_t skip = skip_of();
         const PartRead read = read_lines(first, data + skip, size - skip);
         if (!read.ok || !first.finish(std::max<std::size_t>(read.lines, 1))) error = first.take_error();
     } else {
@@ -745,18 +755,28 @@ std::optional<PoError> read_catalogue(BulkBuffer bytes, Catalogue& out, std::siz
         later.reserve((size - split) / 128);
         EntryList<Entry> second_list(later);
         Parser second(second_list, data + split);
-        std::future<PartRead> second_read = std::async(std::launch::async, [&] {
+        std::future<std::optional<PartRead>> second_read = std::async(std::launch::async, [&]() -> std::optional<PartRead> {
+            if (!fill(split, size)) return std::nullopt;
             PartRead read = read_lines(second, data + split, size - split);
             read.ok = read.ok && second.finish(std::max<std::size_t>(read.lines, 1));
             return read;
         });
-        PartRead read = read_lines(first, data + skip, split - skip);
-        // The first half ends where the second's first comment is met.
-        read.ok = read.ok && first.before_comment(read.lines + 1);
-        const PartRead next = second_read.get();
+        const bool filled = fill(0, split);
+        PartRead read;
+        if (filled) {
+            const std::size_t skip = skip_of();
+            read = read_lines(first, data + skip, split - skip);
+            // The first half ends where the second's first comment is met.
+            read.ok = read.ok && first.before_comment(read.lines + 1);
+        }
+        const std::optional<PartRead> next = second_read.get();
+        if (!filled || !next) {
+            out = Catalogue{};
+            return false;
+        }
         if (!read.ok) {
             error = first.take_error();
-        } else if (!next.ok) {
+        } else if (!next->ok) {
             error = second.take_error(read.lines);
         } else {
             for (Entry& entry : later) entry.line += read.lines;
@@ -765,10 +785,42 @@ std::optional<PoError> read_catalogue(BulkBuffer bytes, Catalogue& out, std::siz
     }
     if (!error) error = find_duplicate(out.entries);
     if (error) out = Catalogue{};
+    return true;
+}
+
+template <class Catalogue>
+std::optional<PoError> read_catalogue(BulkBuffer bytes, Catalogue& out, std::size_t halves_from) {
+    const std::size_t size = bytes.size();
+    const std::size_t split = size >= halves_from ? second_half({bytes.data(), size}, size / 2) : size;
+    std::optional<PoError> error;
+    (void)read_parts(std::move(bytes), split, out, error, [](std::size_t, std::size_t) { return true; });
     return error;
 }
 
 }  // namespace
+
+bool read_po_file(InputFile& file, PoTranslations& out, std::optional<PoError>& error, std::size_t halves_from) {
+    if (file.size() > std::numeric_limits<std::size_t>::max()) return false;
+    const auto size = static_cast<std::size_t>(file.size());
+    BulkBuffer bytes(size);
+    char* const data = bytes.data();
+    const auto fill = [&](std::size_t begin, std::size_t end) {
+        return file.read_into(begin, end - begin, reinterpret_cast<std::uint8_t*>(data + begin));
+    };
+    // The split is looked for in the middle's bytes, read first, so that
+    // each thread then reads its own half.
+    std::size_t split = size;
+    if (size >= halves_from) {
+        const std::size_t from = size / 2;
+        const std::size_t window_start = from - std::min<std::size_t>(from, window_before);
+        const std::size_t window_end = std::min(size, from + window_after);
+        if (!fill(window_start, window_end)) return false;
+        const std::string_view window(data + window_start, window_end - window_start);
+        const std::size_t found = second_half(window, from - window_start);
+        if (found < window.size()) split = window_start + found;
+    }
+    return read_parts(std::move(bytes), split, out, error, fill);
+}
 
 std::optional<PoError> read_po(BulkBuffer bytes, PoCatalogue& out, std::size_t halves_from) {
     return read_catalogue(std::move(bytes), out, halves_from);
@@ -930,39 +982,51 @@ Unit unit_at(std::string_view text, std::size_t i) {
     return {traits, traits, width, static_cast<std::uint8_t>(length)};
 }
 
-// Whether any of eight bytes is a control byte, a quote or a backslash:
-// what may need an escape.
-bool may_escape(std::uint64_t word) {
+// The first byte at or after i that may need an escape: a control byte, a
+// quote or a backslash; or the end. Eight bytes at a time: of the flags a
+// word raises, the lowest is never a false one.
+std::size_t escape_stop(std::string_view text, std::size_t i) {
     constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
-    const auto zero_in = [](std::uint64_t v) { return ((v - ones) & ~v & highs) != 0; };
-    return ((word - ones * 0x20) & ~word & highs) != 0 || zero_in(word ^ (ones * '"')) ||
-           zero_in(word ^ (ones * '\\'));
-}
-
-// Appends text with gettext's escapes.
-void append_escaped(std::string& out, std::string_view text) {
-    std::size_t run = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        // Most text needs no escape: eight bytes at a time pass.
-        if (i + 8 <= text.size()) {
+    const auto zeros = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + 8 <= text.size(); i += 8) {
             std::uint64_t word;
             std::memcpy(&word, text.data() + i, sizeof word);
-            if (!may_escape(word)) {
-                i += 7;
-                continue;
-            }
+            const std::uint64_t found =
+                ((word - ones * 0x20) & ~word & highs) | zeros(word ^ (ones * '"')) | zeros(word ^ (ones * '\\'));
+            if (found != 0) return i + static_cast<std::size_t>(std::countr_zero(found)) / 8;
         }
+        // The last eight bytes, those before i left out.
+        if (i < text.size() && text.size() >= 8) {
+            const std::size_t last = text.size() - 8;
+            std::uint64_t word;
+            std::memcpy(&word, text.data() + last, sizeof word);
+            const std::uint64_t found =
+                (((word - ones * 0x20) & ~word & highs) | zeros(word ^ (ones * '"')) | zeros(word ^ (ones * '\\'))) &
+                (~std::uint64_t{0} << (8 * (i - last)));
+            return found != 0 ? last + static_cast<std::size_t>(std::countr_zero(found)) / 8 : text.size();
+        }
+    }
+    while (i < text.size() && static_cast<unsigned char>(text[i]) >= 0x20 && text[i] != '"' && text[i] != '\\') ++i;
+    return i;
+}
+
+// Appends text with gettext's escapes, a span at a time between them.
+void append_escaped(std::string& out, std::string_view text) {
+    std::size_t run = 0;
+    for (std::size_t i = escape_stop(text, 0); i < text.size(); i = escape_stop(text, i + 1)) {
         const char letter = escape_letter(text[i]);
         if (!letter && text[i] != '\0') continue;
-        out.append(text, run, i - run).append(1, '\\');
+        out.append(text.data() + run, i - run);
         if (letter) {
-            out += letter;
+            const char escape[2] = {'\\', letter};
+            out.append(escape, 2);
         } else {
-            out += "000";
+            out.append("\\000", 4);
         }
         run = i + 1;
     }
-    out.append(text, run);
+    out.append(text.data() + run, text.size() - run);
 }
 
 class Writer {
@@ -1013,7 +1077,7 @@ void Writer::comment_lines(std::string& out, std::string_view marker, std::strin
         const std::size_t end = lines.find('\n');
         const std::string_view line = lines.substr(0, end);
         out += marker;
-        if (!line.empty()) out.append(" ").append(line);
+        if (!line.empty()) out.append(1, ' ').append(line);
         out += '\n';
         if (end == npos) break;
         lines.remove_prefix(end + 1);
@@ -1021,7 +1085,7 @@ void Writer::comment_lines(std::string& out, std::string_view marker, std::strin
 }
 
 void Writer::references(std::string& out, std::string_view words) {
-    out += "#:";
+    out.append("#:", 2);
     std::size_t column = 2;
     while (!words.empty()) {
         const std::size_t end = words.find(' ');
@@ -1029,10 +1093,10 @@ void Writer::references(std::string& out, std::string_view words) {
         words = end == npos ? std::string_view{} : words.substr(end + 1);
         if (word.empty()) continue;
         if (column > 2 && column + word.size() + 1 > reference_width_) {
-            out += "\n#:";
+            out.append("\n#:", 3);
             column = 2;
         }
-        out.append(" ").append(word);
+        out.append(1, ' ').append(word);
         column += word.size() + 1;
     }
     out += '\n';
@@ -1117,9 +1181,9 @@ void Writer::string(std::string& out, std::string_view prefix, std::string_view 
         }
     }
     if (!feed && (unlimited || columns <= width)) {
-        out.append(prefix).append(name).append(" \"");
+        out.append(prefix).append(name).append(" \"", 2);
         append_escaped(out, value);
-        out += "\"\n";
+        out.append("\"\n", 2);
         return;
     }
     bool first_line = true;

@@ -15,6 +15,8 @@
 
 namespace modtext {
 
+class InputFile;
+
 // One entry. Its texts are views: into the catalogue's storage for a
 // catalogue that was read, and into whatever its builder keeps alive
 // (PoCatalogue::keep) for one built in memory. No text holds a NUL byte.
@@ -140,6 +142,10 @@ inline constexpr std::size_t po_halves_from = std::size_t{1} << 20;
 // The same, keeping of each entry what an import takes.
 [[nodiscard]] std::optional<PoError> read_po(BulkBuffer bytes, PoTranslations& out,
                                              std::size_t halves_from = po_halves_from);
+// The same over a whole file, each half read by the thread that parses it.
+// False when the file could not be read; error is then none.
+[[nodiscard]] bool read_po_file(InputFile& file, PoTranslations& out, std::optional<PoError>& error,
+                                std::size_t halves_from = po_halves_from);
 
 // The width msgcat wraps at.
 inline constexpr int po_default_width = 79;

@@ -1,3 +1,4 @@
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <unordered_map>
@@ -87,6 +88,12 @@ std::vector<bool> shared_headers(const ModuleArchive& archive, InputFile& source
     return shared;
 }
 
+void append_number(std::string& out, std::uint64_t value) {
+    char digits[20];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, static_cast<std::size_t>(end - digits));
+}
+
 class CatalogueWriter {
 public:
     CatalogueWriter(const PoExportOptions& options, CodecSet& codecs, StagedOutput& out)
@@ -110,7 +117,7 @@ public:
     std::size_t resources = 0;
 
 private:
-    void entry(const std::string& context, std::string_view msgid, std::string_view msgstr, const std::string& comments,
+    void entry(std::string_view context, std::string_view msgid, std::string_view msgstr, std::string_view comments,
                bool fuzzy) {
         PoEntry po;
         po.msgctxt = context;
@@ -145,10 +152,15 @@ private:
             target_male_.clear();
             target_female_.clear();
         }
-        comments_ = std::string(field.label) + '\n';
-        if (field.direction == SpeechDirection::npc_to_player) comments_ += "NPC->PLAYER\n";
-        if (field.direction == SpeechDirection::player_to_npc) comments_ += "PLAYER->NPC\n";
-        const std::string context = base_ + ':' + std::to_string(field.field);
+        comments_.assign(field.label).push_back('\n');
+        if (field.direction == SpeechDirection::npc_to_player) comments_.append("NPC->PLAYER\n");
+        if (field.direction == SpeechDirection::player_to_npc) comments_.append("PLAYER->NPC\n");
+        // The context, and after it the feminine one's suffix.
+        context_.assign(base_).push_back(':');
+        append_number(context_, field.field);
+        const std::size_t plain = context_.size();
+        context_.append(":female");
+        const std::string_view context(context_.data(), plain);
         if (has_male) {
             entry(context, source_male_, target_male_, comments_, breaks_differ(source_male_, target_male_));
         }
@@ -160,7 +172,7 @@ private:
         const bool asked = options_.female && options_.to_row && *options_.to_row != 0;
         if (source_differs || target_differs || asked) {
             const std::string& msgid = has_female ? source_female_ : source_male_;
-            entry(context + ":female", msgid, target_female_, comments_, breaks_differ(msgid, target_female_));
+            entry(context_, msgid, target_female_, comments_, breaks_differ(msgid, target_female_));
         }
     }
 
@@ -168,19 +180,23 @@ private:
         decoded_.clear();
         codecs_.of(std::nullopt).decode(line.text, false, decoded_);
         const std::vector<ScriptLiteral> literals = speech_literals(decoded_, line.in_comment);
-        comments_ = decoded_ + '\n';
+        comments_.assign(decoded_).push_back('\n');
         for (std::size_t k = 0; k < literals.size(); ++k) {
             const std::string msgid =
                 unescape_script_literal(std::string_view(decoded_).substr(literals[k].begin, literals[k].end - literals[k].begin));
             if (msgid.empty()) continue;
-            entry(base_ + ':' + std::to_string(line.line) + ':' + std::to_string(k), msgid, {}, comments_, false);
+            context_.assign(base_).push_back(':');
+            append_number(context_, line.line);
+            context_.push_back(':');
+            append_number(context_, k);
+            entry(context_, msgid, {}, comments_, false);
         }
     }
 
     const PoExportOptions& options_;
     CodecSet& codecs_;
     StagedOutput& out_;
-    std::string base_, reference_, text_, comments_, decoded_;
+    std::string base_, reference_, text_, comments_, decoded_, context_;
     std::string source_male_, source_female_, target_male_, target_female_;
 };
 

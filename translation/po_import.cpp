@@ -448,22 +448,16 @@ bool import_po(ModuleArchive& archive, const std::string& po_path, const std::st
     }
     PoTranslations catalogue;
     {
-        // Taken in large pages where the system gives them, and not zeroed:
-        // the read fills it.
-        if (file.size() > std::numeric_limits<std::size_t>::max()) {
-            report(reporter, Severity::error, "Error reading file: %s\n", po_path.c_str());
-            return false;
-        }
-        BulkBuffer bytes(static_cast<std::size_t>(file.size()));
-        if (!file.read_into(0, file.size(), reinterpret_cast<std::uint8_t*>(bytes.data()))) {
+        // One core gains nothing from halves.
+        const std::size_t halves_from =
+            std::thread::hardware_concurrency() == 1 ? std::numeric_limits<std::size_t>::max() : po_halves_from;
+        std::optional<PoError> error;
+        if (!read_po_file(file, catalogue, error, halves_from)) {
             report(reporter, Severity::error, "Error reading file: %s\n", po_path.c_str());
             return false;
         }
         file.close();
-        // One core gains nothing from halves.
-        const std::size_t halves_from =
-            std::thread::hardware_concurrency() == 1 ? std::numeric_limits<std::size_t>::max() : po_halves_from;
-        if (const std::optional<PoError> error = read_po(std::move(bytes), catalogue, halves_from)) {
+        if (error) {
             report(reporter, Severity::error, "Error: %s is not a PO catalogue: line %zu: %s; nothing was written!\n",
                    po_path.c_str(), error->line, error->message.c_str());
             return false;

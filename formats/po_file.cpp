@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <future>
 #include <limits>
+#include <memory>
 
 #include "formats/byte_reader.h"
 #include "formats/files.h"
@@ -1029,6 +1031,169 @@ void append_escaped(std::string& out, std::string_view text) {
     out.append(text.data() + run, text.size() - run);
 }
 
+// Writes entries without a width, as Writer would, each into room of its
+// own and appended at once: most catalogues a program writes are written
+// so, entry by entry, and their small pieces cost more than their bytes.
+class PlainWriter {
+public:
+    void entry(const PoEntry& entry, std::string& out);
+
+private:
+    void put(std::string_view text) {
+        std::memcpy(at_, text.data(), text.size());
+        at_ += text.size();
+    }
+    void put(char c) { *at_++ = c; }
+    void put_escaped(std::string_view text);
+    void comment_lines(std::string_view marker, std::string_view lines);
+    void references(std::string_view words);
+    void flags(const PoEntry& entry);
+    void string(std::string_view prefix, std::string_view name, std::string_view value);
+
+    std::unique_ptr<char[]> room_;
+    std::size_t room_size_ = 0;
+    char* at_ = nullptr;
+};
+
+void PlainWriter::entry(const PoEntry& entry, std::string& out) {
+    // The most an entry takes: a text's byte at most four ("\000"), or a
+    // line feed's two and the next line's quotes and prefix; a comment's
+    // byte, a line of its own with its marker; and each string's name,
+    // prefix and quotes.
+    const auto size = [](const std::optional<std::string_view>& text) { return text ? text->size() : 0; };
+    const std::size_t texts = entry.translator_comments.size() + entry.extracted_comments.size() +
+                              entry.references.size() + entry.flags.size() + size(entry.msgctxt) + entry.msgid.size() +
+                              size(entry.msgid_plural) + entry.msgstr.size() + size(entry.previous_msgctxt) +
+                              size(entry.previous_msgid) + size(entry.previous_msgid_plural);
+    const std::size_t most = 10 * texts + 64 * (entry.msgstr.size() + 16);
+    if (room_size_ < most) {
+        room_size_ = std::max(most, 2 * room_size_);
+        room_ = std::make_unique_for_overwrite<char[]>(room_size_);
+    }
+    at_ = room_.get();
+    comment_lines("#", entry.translator_comments);
+    comment_lines("#.", entry.extracted_comments);
+    if (!entry.references.empty()) references(entry.references);
+    if (!entry.flags.empty()) flags(entry);
+    const std::string_view previous = entry.obsolete ? "#~| " : "#| ";
+    if (entry.previous_msgctxt) string(previous, "msgctxt", *entry.previous_msgctxt);
+    if (entry.previous_msgid) string(previous, "msgid", *entry.previous_msgid);
+    if (entry.previous_msgid_plural) string(previous, "msgid_plural", *entry.previous_msgid_plural);
+    const std::string_view prefix = entry.obsolete ? "#~ " : "";
+    if (entry.msgctxt) string(prefix, "msgctxt", *entry.msgctxt);
+    string(prefix, "msgid", entry.msgid);
+    if (!entry.msgid_plural) {
+        string(prefix, "msgstr", entry.msgstr);
+    } else {
+        string(prefix, "msgid_plural", *entry.msgid_plural);
+        const std::size_t forms = entry.msgstr_count();
+        char name[32] = "msgstr[";
+        for (std::size_t k = 0; k < forms; ++k) {
+            char* end = std::to_chars(name + 7, name + sizeof name - 1, k).ptr;
+            *end++ = ']';
+            string(prefix, {name, static_cast<std::size_t>(end - name)}, entry.msgstr_form(k));
+        }
+    }
+    out.append(room_.get(), static_cast<std::size_t>(at_ - room_.get()));
+}
+
+void PlainWriter::put_escaped(std::string_view text) {
+    std::size_t run = 0;
+    for (std::size_t i = escape_stop(text, 0); i < text.size(); i = escape_stop(text, i + 1)) {
+        const char letter = escape_letter(text[i]);
+        if (!letter && text[i] != '\0') continue;
+        put(text.substr(run, i - run));
+        put('\\');
+        if (letter) {
+            put(letter);
+        } else {
+            put("000");
+        }
+        run = i + 1;
+    }
+    put(text.substr(run));
+}
+
+void PlainWriter::comment_lines(std::string_view marker, std::string_view lines) {
+    while (!lines.empty()) {
+        const std::size_t end = lines.find('\n');
+        const std::string_view line = lines.substr(0, end);
+        put(marker);
+        if (!line.empty()) {
+            put(' ');
+            put(line);
+        }
+        put('\n');
+        if (end == npos) break;
+        lines.remove_prefix(end + 1);
+    }
+}
+
+// Split at the width msgcat gives references without one.
+void PlainWriter::references(std::string_view words) {
+    put("#:");
+    std::size_t column = 2;
+    while (!words.empty()) {
+        const std::size_t end = words.find(' ');
+        const std::string_view word = words.substr(0, end);
+        words = end == npos ? std::string_view{} : words.substr(end + 1);
+        if (word.empty()) continue;
+        if (column > 2 && column + word.size() + 1 > static_cast<std::size_t>(po_default_width)) {
+            put("\n#:");
+            column = 2;
+        }
+        put(' ');
+        put(word);
+        column += word.size() + 1;
+    }
+    put('\n');
+}
+
+void PlainWriter::flags(const PoEntry& entry) {
+    put("#,");
+    std::string_view separator = " ";
+    if (entry.fuzzy()) {
+        put(" fuzzy");
+        separator = ", ";
+    }
+    std::string_view rest = entry.flags;
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        const std::string_view flag = rest.substr(0, comma);
+        rest = comma == npos ? std::string_view{} : rest.substr(comma + 1);
+        if (flag.empty() || flag == "fuzzy") continue;
+        put(separator);
+        put(flag);
+        separator = ", ";
+    }
+    put('\n');
+}
+
+// Split only after each line feed; a string of more than one line starts on
+// the next.
+void PlainWriter::string(std::string_view prefix, std::string_view name, std::string_view value) {
+    std::size_t feed = value.find('\n');
+    put(prefix);
+    put(name);
+    if (feed == npos || feed + 1 == value.size()) {
+        put(" \"");
+        put_escaped(value);
+        put("\"\n");
+        return;
+    }
+    put(" \"\"\n");
+    std::size_t start = 0;
+    while (start < value.size()) {
+        const std::size_t end = feed == npos ? value.size() : feed + 1;
+        put(prefix);
+        put('"');
+        put_escaped(value.substr(start, end - start));
+        put("\"\n");
+        start = end;
+        feed = value.find('\n', start);
+    }
+}
+
 class Writer {
 public:
     explicit Writer(int width)
@@ -1220,20 +1385,38 @@ void Writer::string(std::string& out, std::string_view prefix, std::string_view 
 }  // namespace
 
 void write_po_entry(const PoEntry& entry, std::string& out, int width) {
-    Writer(width).entry(entry, out);
+    if (width <= 0) PlainWriter().entry(entry, out);
+    else Writer(width).entry(entry, out);
 }
 
 void write_po(std::span<const PoEntry> entries, std::string& out, int width) {
     Writer writer(width);
+    PlainWriter plain;
     bool first = true;
     for (const bool obsolete : {false, true}) {
         for (const PoEntry& entry : entries) {
             if (entry.obsolete != obsolete) continue;
             if (!first) out += '\n';
             first = false;
-            writer.entry(entry, out);
+            if (width <= 0) plain.entry(entry, out);
+            else writer.entry(entry, out);
         }
     }
+}
+
+struct PoEntryWriter::Room {
+    PlainWriter plain;
+};
+
+PoEntryWriter::PoEntryWriter(int width) : width_(width) {
+    if (width <= 0) room_ = std::make_unique<Room>();
+}
+
+PoEntryWriter::~PoEntryWriter() = default;
+
+void PoEntryWriter::write(const PoEntry& entry, std::string& out) {
+    if (room_) room_->plain.entry(entry, out);
+    else write_po_entry(entry, out, width_);
 }
 
 }  // namespace modtext

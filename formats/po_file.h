@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -158,5 +159,22 @@ inline constexpr int po_default_width = 79;
 void write_po(std::span<const PoEntry> entries, std::string& out, int width = po_default_width);
 // One entry, without the blank line before it.
 void write_po_entry(const PoEntry& entry, std::string& out, int width = po_default_width);
+
+// Writes entries one at a time as write_po_entry, keeping the room it
+// writes them in from one to the next.
+class PoEntryWriter {
+public:
+    explicit PoEntryWriter(int width = po_default_width);
+    ~PoEntryWriter();
+    PoEntryWriter(const PoEntryWriter&) = delete;
+    PoEntryWriter& operator=(const PoEntryWriter&) = delete;
+
+    void write(const PoEntry& entry, std::string& out);
+
+private:
+    struct Room;
+    int width_;
+    std::unique_ptr<Room> room_;
+};
 
 }  // namespace modtext

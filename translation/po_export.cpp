@@ -127,7 +127,7 @@ private:
         po.references = reference_;
         if (fuzzy && !options_.template_only && !msgstr.empty()) po.flags = "fuzzy";
         text_ += '\n';
-        write_po_entry(po, text_, 0);
+        writer_.write(po, text_);
         ++entries;
     }
 
@@ -196,6 +196,7 @@ private:
     const PoExportOptions& options_;
     CodecSet& codecs_;
     StagedOutput& out_;
+    PoEntryWriter writer_{0};
     std::string base_, reference_, text_, comments_, decoded_, context_;
     std::string source_male_, source_female_, target_male_, target_female_;
 };

@@ -237,7 +237,10 @@ private:
 // what is still to be read.
 class Parser {
 public:
-    Parser(EntrySink& entries, char* storage) : entries_(entries), at_(storage) {}
+    // Without keep_comments, an entry's comments are not kept but for its
+    // "fuzzy" flag, and no line need stay in memory once it is read.
+    Parser(EntrySink& entries, char* storage, bool keep_comments)
+        : entries_(entries), at_(storage), keep_comments_(keep_comments) {}
 
     bool line(std::string_view text, std::size_t number);
     // A comment line follows: what it would find wrong, without its text.
@@ -275,6 +278,8 @@ private:
 
     EntrySink& entries_;
     char* at_;
+    bool keep_comments_;
+    bool fuzzy_ = false;  // without keep_comments: a "fuzzy" flag before the next entry
     PoError error_;
     bool marks_error_ = false;  // the error names entry_line_
 
@@ -320,6 +325,7 @@ bool Parser::before_comment(std::size_t line) {
 bool Parser::comment(std::string_view text, std::size_t line) {
     if (!before_comment(line)) return false;
     const char kind = text.empty() ? ' ' : text[0];
+    if (!keep_comments_ && kind != ',' && kind != '!') return true;
     if (kind == ':') {
         std::string_view rest = text.substr(1);
         for (;;) {
@@ -335,7 +341,8 @@ bool Parser::comment(std::string_view text, std::size_t line) {
         while (!rest.empty()) {
             const std::size_t comma = rest.find(',');
             const std::string_view flag = trim_blanks(rest.substr(0, comma));
-            if (!flag.empty()) flags_.push_back(flag);
+            if (!keep_comments_) fuzzy_ = fuzzy_ || flag == "fuzzy";
+            else if (!flag.empty()) flags_.push_back(flag);
             rest = comma == npos ? std::string_view{} : rest.substr(comma + 1);
         }
     } else {
@@ -555,6 +562,11 @@ void Parser::start_entry(Marks marks, std::size_t line) {
     entry_.obsolete = marks.obsolete;
     entry_line_ = line;
     in_entry_ = true;
+    if (!keep_comments_) {
+        entry_.flags = fuzzy_ ? "fuzzy" : "";
+        fuzzy_ = false;
+        return;
+    }
     // The comments' lines may stand in any order of kinds: each is copied
     // aside before any is written over.
     comments_.clear();
@@ -683,10 +695,9 @@ struct PartRead {
     std::size_t lines = 0;
 };
 
-// Reads the lines of part of the bytes; the texts are written over them.
-PartRead read_lines(Parser& parser, const char* begin, std::size_t size) {
+// Reads lines from bytes, counting on from `read`.
+PartRead read_lines(Parser& parser, const char* begin, std::size_t size, PartRead read) {
     ByteReader reader({reinterpret_cast<const std::uint8_t*>(begin), size});
-    PartRead read;
     while (read.ok && !reader.at_end()) {
         const ByteView line = reader.read_line();
         read.ok = parser.line({reinterpret_cast<const char*>(line.data()), line.size()}, ++read.lines);
@@ -726,62 +737,86 @@ std::size_t second_half(std::string_view text, std::size_t from) {
     return text.size();
 }
 
-// Reads a catalogue whose bytes `fill` puts into `bytes`, a part at a time:
-// the part before split and the part after it, each on its own thread when
-// split is not the end. False when a part could not be filled.
-template <class Catalogue, class Fill>
-bool read_parts(BulkBuffer bytes, std::size_t split, Catalogue& out, std::optional<PoError>& error, Fill fill) {
+// Reads the lines of part of a file, [begin, end), a piece at a time into
+// room of its own: only the texts the parser keeps take memory as large as
+// the file. Nothing when the file could not be read.
+std::optional<PartRead> read_file_lines(Parser& parser, InputFile& file, std::uint64_t begin, std::uint64_t end) {
+    std::vector<char> piece(static_cast<std::size_t>(read_piece_size));
+    std::size_t held = 0;  // the start of a line the piece before ended in
+    PartRead read;
+    for (std::uint64_t offset = begin; offset < end;) {
+        if (held == piece.size()) piece.resize(2 * piece.size());
+        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size() - held, end - offset));
+        if (!file.read_into(offset, count, reinterpret_cast<std::uint8_t*>(piece.data() + held))) return std::nullopt;
+        offset += count;
+        const std::size_t filled = held + count;
+        std::size_t start = 0;
+        constexpr std::string_view bom = "\xEF\xBB\xBF";
+        if (offset - filled == 0 && std::string_view(piece.data(), filled).substr(0, bom.size()) == bom) start = bom.size();
+        // Whole lines only, but at the part's end.
+        std::size_t stop = filled;
+        if (offset < end) {
+            const std::size_t feed = std::string_view(piece.data(), filled).rfind('\n');
+            stop = feed == npos || feed < start ? start : feed + 1;
+        }
+        if (stop > start) {
+            read = read_lines(parser, piece.data() + start, stop - start, read);
+            if (!read.ok) return read;
+        }
+        held = filled - stop;
+        std::memmove(piece.data(), piece.data() + stop, held);
+    }
+    return read;
+}
+
+// Reads a catalogue in two parts, split at `split`, each on its own thread
+// when split is not the end: `part(parser, begin, end)` reads the lines of
+// one, nothing when it could not. The parsers write their texts from
+// `storage` and `storage + split` on. False when a part could not be read.
+template <class Catalogue, class Part>
+bool read_parts(Catalogue& out, char* storage, std::size_t size, std::size_t split, std::optional<PoError>& error,
+                bool keep_comments, Part part) {
     using Entry = typename decltype(out.entries)::value_type;
-    out = Catalogue{};
     error.reset();
-    const std::size_t size = bytes.size();
-    char* const data = out.hold(std::move(bytes));
     // Room for twice as many entries as exported texts make of the bytes
     // (some 250 bytes an entry), so that the list seldom grows while it is
     // read: growing it would copy it all. Room left unused is never touched.
     out.entries.reserve(size / 128);
-    constexpr std::string_view bom = "\xEF\xBB\xBF";
-    const auto skip_of = [&] { return std::string_view(data, split).substr(0, bom.size()) == bom ? bom.size() : 0; };
     EntryList<Entry> first_list(out.entries);
-    Parser first(first_list, data);
+    Parser first(first_list, storage, keep_comments);
     if (split == size) {
-        if (!fill(0, size)) return false;
-        const std::size_t skip = skip_of();
-        const PartRead read = read_lines(first, data + skip, size - skip);
-        if (!read.ok || !first.finish(std::max<std::size_t>(read.lines, 1))) error = first.take_error();
-    } else {
-        // The second half on another thread, its texts written over its own
-        // bytes. Its lines are counted from its start until the first half's
-        // are known.
-        std::vector<Entry> later;
-        later.reserve((size - split) / 128);
-        EntryList<Entry> second_list(later);
-        Parser second(second_list, data + split);
-        std::future<std::optional<PartRead>> second_read = std::async(std::launch::async, [&]() -> std::optional<PartRead> {
-            if (!fill(split, size)) return std::nullopt;
-            PartRead read = read_lines(second, data + split, size - split);
-            read.ok = read.ok && second.finish(std::max<std::size_t>(read.lines, 1));
-            return read;
-        });
-        const bool filled = fill(0, split);
-        PartRead read;
-        if (filled) {
-            const std::size_t skip = skip_of();
-            read = read_lines(first, data + skip, split - skip);
-            // The first half ends where the second's first comment is met.
-            read.ok = read.ok && first.before_comment(read.lines + 1);
-        }
-        const std::optional<PartRead> next = second_read.get();
-        if (!filled || !next) {
+        const std::optional<PartRead> read = part(first, 0, size);
+        if (!read) {
             out = Catalogue{};
             return false;
         }
-        if (!read.ok) {
+        if (!read->ok || !first.finish(std::max<std::size_t>(read->lines, 1))) error = first.take_error();
+    } else {
+        // The second half on another thread. Its lines are counted from its
+        // start until the first half's are known.
+        std::vector<Entry> later;
+        later.reserve((size - split) / 128);
+        EntryList<Entry> second_list(later);
+        Parser second(second_list, storage + split, keep_comments);
+        std::future<std::optional<PartRead>> second_read = std::async(std::launch::async, [&] {
+            std::optional<PartRead> read = part(second, split, size);
+            if (read) read->ok = read->ok && second.finish(std::max<std::size_t>(read->lines, 1));
+            return read;
+        });
+        std::optional<PartRead> read = part(first, 0, split);
+        // The first half ends where the second's first comment is met.
+        if (read) read->ok = read->ok && first.before_comment(read->lines + 1);
+        const std::optional<PartRead> next = second_read.get();
+        if (!read || !next) {
+            out = Catalogue{};
+            return false;
+        }
+        if (!read->ok) {
             error = first.take_error();
         } else if (!next->ok) {
-            error = second.take_error(read.lines);
+            error = second.take_error(read->lines);
         } else {
-            for (Entry& entry : later) entry.line += read.lines;
+            for (Entry& entry : later) entry.line += read->lines;
             out.entries.insert(out.entries.end(), later.begin(), later.end());
         }
     }
@@ -790,38 +825,47 @@ bool read_parts(BulkBuffer bytes, std::size_t split, Catalogue& out, std::option
     return true;
 }
 
+// The texts unescaped over the catalogue's own bytes.
 template <class Catalogue>
 std::optional<PoError> read_catalogue(BulkBuffer bytes, Catalogue& out, std::size_t halves_from) {
+    out = Catalogue{};
     const std::size_t size = bytes.size();
-    const std::size_t split = size >= halves_from ? second_half({bytes.data(), size}, size / 2) : size;
+    char* const data = out.hold(std::move(bytes));
+    const std::string_view text(data, size);
+    const std::size_t split = size >= halves_from ? second_half(text, size / 2) : size;
+    constexpr std::string_view bom = "\xEF\xBB\xBF";
     std::optional<PoError> error;
-    (void)read_parts(std::move(bytes), split, out, error, [](std::size_t, std::size_t) { return true; });
+    (void)read_parts(out, data, size, split, error, true, [&](Parser& parser, std::size_t begin, std::size_t end) {
+        const std::size_t skip = begin == 0 && text.substr(0, bom.size()) == bom ? bom.size() : 0;
+        return std::optional<PartRead>(read_lines(parser, data + begin + skip, end - begin - skip, PartRead{}));
+    });
     return error;
 }
 
 }  // namespace
 
 bool read_po_file(InputFile& file, PoTranslations& out, std::optional<PoError>& error, std::size_t halves_from) {
+    out = PoTranslations{};
     if (file.size() > std::numeric_limits<std::size_t>::max()) return false;
     const auto size = static_cast<std::size_t>(file.size());
-    BulkBuffer bytes(size);
-    char* const data = bytes.data();
-    const auto fill = [&](std::size_t begin, std::size_t end) {
-        return file.read_into(begin, end - begin, reinterpret_cast<std::uint8_t*>(data + begin));
-    };
-    // The split is looked for in the middle's bytes, read first, so that
-    // each thread then reads its own half.
+    // The split is looked for in the middle's bytes, read first.
     std::size_t split = size;
     if (size >= halves_from) {
         const std::size_t from = size / 2;
         const std::size_t window_start = from - std::min<std::size_t>(from, window_before);
         const std::size_t window_end = std::min(size, from + window_after);
-        if (!fill(window_start, window_end)) return false;
-        const std::string_view window(data + window_start, window_end - window_start);
-        const std::size_t found = second_half(window, from - window_start);
+        std::vector<char> window(window_end - window_start);
+        if (!file.read_into(window_start, window.size(), reinterpret_cast<std::uint8_t*>(window.data()))) return false;
+        const std::size_t found = second_half({window.data(), window.size()}, from - window_start);
         if (found < window.size()) split = window_start + found;
     }
-    return read_parts(std::move(bytes), split, out, error, fill);
+    // Room for the texts, as large as the file; the parts of it the texts
+    // do not reach are never touched.
+    char* const storage = out.hold(BulkBuffer(size));
+    return read_parts(out, storage, size, split, error, false,
+                      [&](Parser& parser, std::size_t begin, std::size_t end) {
+                          return read_file_lines(parser, file, begin, end);
+                      });
 }
 
 std::optional<PoError> read_po(BulkBuffer bytes, PoCatalogue& out, std::size_t halves_from) {

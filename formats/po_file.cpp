@@ -47,14 +47,16 @@ std::size_t string_stop(std::string_view text, std::size_t i) {
             const std::uint64_t found = zeros(v) | zeros(v ^ (ones * '"')) | zeros(v ^ (ones * '\\'));
             if (found != 0) return i + static_cast<std::size_t>(std::countr_zero(found)) / 8;
         }
-        // The last eight bytes, those before i left out.
+        // The last eight bytes, shifted down to start at i: a flag below i
+        // could raise false ones above it. The NUL bytes shifted in past
+        // the end always raise one.
         if (i < text.size() && text.size() >= 8) {
             const std::size_t last = text.size() - 8;
             std::uint64_t v;
             std::memcpy(&v, text.data() + last, 8);
-            const std::uint64_t found =
-                (zeros(v) | zeros(v ^ (ones * '"')) | zeros(v ^ (ones * '\\'))) & (~std::uint64_t{0} << (8 * (i - last)));
-            return found != 0 ? last + static_cast<std::size_t>(std::countr_zero(found)) / 8 : text.size();
+            v >>= 8 * (i - last);
+            const std::uint64_t found = zeros(v) | zeros(v ^ (ones * '"')) | zeros(v ^ (ones * '\\'));
+            return std::min(text.size(), i + static_cast<std::size_t>(std::countr_zero(found)) / 8);
         }
     }
     while (i < text.size() && text[i] != '"' && text[i] != '\\' && text[i] != '\0') ++i;
@@ -1042,15 +1044,16 @@ std::size_t escape_stop(std::string_view text, std::size_t i) {
                 ((word - ones * 0x20) & ~word & highs) | zeros(word ^ (ones * '"')) | zeros(word ^ (ones * '\\'));
             if (found != 0) return i + static_cast<std::size_t>(std::countr_zero(found)) / 8;
         }
-        // The last eight bytes, those before i left out.
+        // The last eight bytes, shifted down to start at i, as string_stop
+        // takes them.
         if (i < text.size() && text.size() >= 8) {
             const std::size_t last = text.size() - 8;
             std::uint64_t word;
             std::memcpy(&word, text.data() + last, sizeof word);
+            word >>= 8 * (i - last);
             const std::uint64_t found =
-                (((word - ones * 0x20) & ~word & highs) | zeros(word ^ (ones * '"')) | zeros(word ^ (ones * '\\'))) &
-                (~std::uint64_t{0} << (8 * (i - last)));
-            return found != 0 ? last + static_cast<std::size_t>(std::countr_zero(found)) / 8 : text.size();
+                ((word - ones * 0x20) & ~word & highs) | zeros(word ^ (ones * '"')) | zeros(word ^ (ones * '\\'));
+            return std::min(text.size(), i + static_cast<std::size_t>(std::countr_zero(found)) / 8);
         }
     }
     while (i < text.size() && static_cast<unsigned char>(text[i]) >= 0x20 && text[i] != '"' && text[i] != '\\') ++i;

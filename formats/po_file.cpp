@@ -150,6 +150,21 @@ char* PoStorage::hold(BulkBuffer bytes) {
     return blocks_.emplace_back(std::move(bytes)).data();
 }
 
+std::string_view PoStorage::replace(std::string_view kept, std::string_view text) {
+    if (text.size() > kept.size()) return keep(text);
+    for (BulkBuffer& block : blocks_) {
+        // Compared as addresses: kept may lie in any block, or in none.
+        const auto begin = reinterpret_cast<std::uintptr_t>(block.data());
+        const auto at = reinterpret_cast<std::uintptr_t>(kept.data());
+        if (at >= begin && at - begin <= block.size() && block.size() - (at - begin) >= kept.size()) {
+            char* const place = block.data() + (at - begin);
+            std::memmove(place, text.data(), text.size());
+            return {place, text.size()};
+        }
+    }
+    return keep(text);
+}
+
 char* PoStorage::reserve(std::size_t size) {
     return blocks_.emplace_back(std::max<std::size_t>(size, 1)).data();
 }

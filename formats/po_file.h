@@ -76,6 +76,9 @@ public:
     char* reserve(std::size_t size);
     // Bytes it keeps, where they stay, as keep.
     char* hold(BulkBuffer bytes);
+    // Text in place of `kept`, a text it keeps that no other view shares:
+    // written over it where it fits, or else kept as keep does.
+    std::string_view replace(std::string_view kept, std::string_view text);
 
 private:
     std::vector<BulkBuffer> blocks_;

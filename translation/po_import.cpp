@@ -190,9 +190,10 @@ public:
                 refused.push_back({entry.line, script ? std::string("script") : std::string(to_.key), why});
                 continue;
             case TextEncoder::Result::written:
-                // A field's text as the module stores it, kept as long as
-                // the catalogue.
-                if (!script) entry.msgstr = catalogue.keep(encoded_);
+                // A field's text as the module stores it, over the
+                // catalogue's own where it fits (it mostly does: a code page
+                // takes no more bytes a character than UTF-8).
+                if (!script) entry.msgstr = catalogue.replace(entry.msgstr, encoded_);
                 break;
             case TextEncoder::Result::as_is:
                 break;

@@ -703,10 +703,6 @@ std::optional<PoError> find_duplicate(const std::vector<Entry>& entries) {
     return std::nullopt;
 }
 
-}  // namespace
-
-namespace {
-
 struct PartRead {
     bool ok = true;
     std::size_t lines = 0;
@@ -886,10 +882,6 @@ bool read_po_file(InputFile& file, PoTranslations& out, std::optional<PoError>& 
 }
 
 std::optional<PoError> read_po(BulkBuffer bytes, PoCatalogue& out, std::size_t halves_from) {
-    return read_catalogue(std::move(bytes), out, halves_from);
-}
-
-std::optional<PoError> read_po(BulkBuffer bytes, PoTranslations& out, std::size_t halves_from) {
     return read_catalogue(std::move(bytes), out, halves_from);
 }
 

@@ -96,7 +96,7 @@ public:
     std::optional<std::string_view> header_field(std::string_view key) const;
 };
 
-// What an import takes of an entry: a quarter of a PoEntry's size, for
+// What an import takes of an entry: 64 bytes to a PoEntry's 232, for
 // catalogues of a million entries.
 struct PoTranslationEntry {
     std::string_view msgctxt{};  // with has_msgctxt
@@ -143,11 +143,11 @@ inline constexpr std::size_t po_halves_from = std::size_t{1} << 20;
 // over them, and no other room is taken for them.
 [[nodiscard]] std::optional<PoError> read_po(BulkBuffer bytes, PoCatalogue& out,
                                              std::size_t halves_from = po_halves_from);
-// The same, keeping of each entry what an import takes.
-[[nodiscard]] std::optional<PoError> read_po(BulkBuffer bytes, PoTranslations& out,
-                                             std::size_t halves_from = po_halves_from);
-// The same over a whole file, each half read by the thread that parses it.
-// False when the file could not be read; error is then none.
+// The same over a whole file, keeping of each entry what an import takes:
+// no comment but its "fuzzy" flag. Each half is read a megabyte at a time
+// by the thread that parses it, and only the texts kept take memory as
+// large as the file. False when the file could not be read; error is then
+// none.
 [[nodiscard]] bool read_po_file(InputFile& file, PoTranslations& out, std::optional<PoError>& error,
                                 std::size_t halves_from = po_halves_from);
 

@@ -1,5 +1,9 @@
 #include <charconv>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <unordered_map>
 
@@ -94,10 +98,77 @@ void append_number(std::string& out, std::uint64_t value) {
     out.append(digits, static_cast<std::size_t>(end - digits));
 }
 
+// Writes the catalogue's text on a thread of its own, a block at a time, in
+// the order it is handed over: the file's writing takes as long as a good
+// part of making its text, and runs meanwhile.
+class BlockWriter {
+public:
+    explicit BlockWriter(StagedOutput& out) : out_(out), thread_([this] { run(); }) {}
+    ~BlockWriter() { finish(); }
+    BlockWriter(const BlockWriter&) = delete;
+    BlockWriter& operator=(const BlockWriter&) = delete;
+
+    // Takes the text, leaving in its place an empty one with room, once
+    // fewer than two blocks wait.
+    void write(std::string& text) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return waiting_.size() < 2; });
+        waiting_.push_back(std::move(text));
+        text.clear();
+        if (!spare_.empty()) {
+            text = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        lock.unlock();
+        changed_.notify_all();
+    }
+
+    // Waits until every block is written.
+    void finish() {
+        if (!thread_.joinable()) return;
+        {
+            const std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return !waiting_.empty() || done_; });
+            if (waiting_.empty()) return;
+            std::string text = std::move(waiting_.front());
+            lock.unlock();
+            out_.write(text);
+            text.clear();
+            lock.lock();
+            waiting_.pop_front();
+            spare_.push_back(std::move(text));
+            changed_.notify_all();
+        }
+    }
+
+    StagedOutput& out_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::string> waiting_;  // the first is being written
+    std::vector<std::string> spare_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
 class CatalogueWriter {
 public:
-    CatalogueWriter(const PoExportOptions& options, CodecSet& codecs, StagedOutput& out)
+    CatalogueWriter(const PoExportOptions& options, CodecSet& codecs, BlockWriter& out)
         : options_(options), codecs_(codecs), out_(out) {}
+
+    // Hands over what is left.
+    void flush() {
+        if (!text_.empty()) out_.write(text_);
+    }
 
     void resource(const ResourceEntries& found, bool shared) {
         base_ = header_part(found.name, TextEncoding::utf8) + '.' + header_part(found.letters, TextEncoding::utf8);
@@ -106,11 +177,12 @@ public:
             if (c == ' ' || c == '\t') c = '_';
         }
         if (shared) base_ += '#' + std::to_string(found.index);
-        text_.clear();
+        const std::size_t before = text_.size();
         for (const StringFieldEntry& field : found.strings) string_field(field);
         for (const ScriptLineEntry& line : found.lines) script_line(line);
-        out_.write(text_);
-        if (!text_.empty()) ++resources;
+        if (text_.size() != before) ++resources;
+        // Blocks of a megabyte or so.
+        if (text_.size() >= block_size) out_.write(text_);
     }
 
     std::size_t entries = 0;
@@ -193,9 +265,11 @@ private:
         }
     }
 
+    static constexpr std::size_t block_size = std::size_t{1} << 20;
+
     const PoExportOptions& options_;
     CodecSet& codecs_;
-    StagedOutput& out_;
+    BlockWriter& out_;
     PoEntryWriter writer_{0};
     std::string base_, reference_, text_, comments_, decoded_, context_;
     std::string source_male_, source_female_, target_male_, target_female_;
@@ -227,13 +301,15 @@ bool export_po(const ModuleArchive& archive, const std::string& po_path, const P
     write_po_entry(header, head);
     out.write(head);
     const std::vector<bool> shared = shared_headers(archive, source, options);
-    CatalogueWriter writer(options, codecs, out);
+    BlockWriter blocks(out);
+    CatalogueWriter writer(options, codecs, blocks);
     const SelectionState selection{from_mask, 0, options.filter, options.templates};
-    if (!walk_module_entries(archive, source, selection, reporter,
-                             [&](const ResourceEntries& entries) { writer.resource(entries, shared[entries.index]); }) ||
-        !finish_target(source, out, reporter)) {
-        return false;
-    }
+    const bool walked = walk_module_entries(archive, source, selection, reporter, [&](const ResourceEntries& entries) {
+        writer.resource(entries, shared[entries.index]);
+    });
+    writer.flush();
+    blocks.finish();
+    if (!walked || !finish_target(source, out, reporter)) return false;
     summary = "Exported " + std::to_string(writer.entries) + " entries of " + std::to_string(writer.resources) +
               " resources.";
     return true;

@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <limits>
+#include <memory>
 
 #include "formats/byte_reader.h"
+#include "formats/files.h"
 
 namespace modtext {
 
@@ -30,16 +34,30 @@ std::string_view trim_blanks(std::string_view text) {
 }
 
 // The first double quote, backslash or NUL byte at or after i, or the end:
-// eight bytes at a time while none of them is one.
+// eight bytes at a time while none of them is one. Of the flags a word
+// raises, the lowest is never a false one.
 std::size_t string_stop(std::string_view text, std::size_t i) {
     constexpr std::uint64_t ones = 0x0101010101010101ull;
     constexpr std::uint64_t highs = 0x8080808080808080ull;
-    const auto any_zero = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
-    while (i + 8 <= text.size()) {
-        std::uint64_t v;
-        std::memcpy(&v, text.data() + i, 8);
-        if (any_zero(v) | any_zero(v ^ (ones * '"')) | any_zero(v ^ (ones * '\\'))) break;
-        i += 8;
+    const auto zeros = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + 8 <= text.size(); i += 8) {
+            std::uint64_t v;
+            std::memcpy(&v, text.data() + i, 8);
+            const std::uint64_t found = zeros(v) | zeros(v ^ (ones * '"')) | zeros(v ^ (ones * '\\'));
+            if (found != 0) return i + static_cast<std::size_t>(std::countr_zero(found)) / 8;
+        }
+        // The last eight bytes, shifted down to start at i: a flag below i
+        // could raise false ones above it. The NUL bytes shifted in past
+        // the end always raise one.
+        if (i < text.size() && text.size() >= 8) {
+            const std::size_t last = text.size() - 8;
+            std::uint64_t v;
+            std::memcpy(&v, text.data() + last, 8);
+            v >>= 8 * (i - last);
+            const std::uint64_t found = zeros(v) | zeros(v ^ (ones * '"')) | zeros(v ^ (ones * '\\'));
+            return std::min(text.size(), i + static_cast<std::size_t>(std::countr_zero(found)) / 8);
+        }
     }
     while (i < text.size() && text[i] != '"' && text[i] != '\\' && text[i] != '\0') ++i;
     return i;
@@ -123,12 +141,36 @@ std::optional<std::string_view> PoCatalogue::header_field(std::string_view key) 
     return entry ? po_header_field(entry->msgstr, key) : std::nullopt;
 }
 
-char* PoCatalogue::reserve(std::size_t size) {
+std::optional<std::string_view> PoTranslations::header_field(std::string_view key) const {
+    if (entries.empty() || !entries.front().is_header()) return std::nullopt;
+    return po_header_field(entries.front().msgstr, key);
+}
+
+char* PoStorage::hold(BulkBuffer bytes) {
+    return blocks_.emplace_back(std::move(bytes)).data();
+}
+
+std::string_view PoStorage::replace(std::string_view kept, std::string_view text) {
+    if (text.size() > kept.size()) return keep(text);
+    for (BulkBuffer& block : blocks_) {
+        // Compared as addresses: kept may lie in any block, or in none.
+        const auto begin = reinterpret_cast<std::uintptr_t>(block.data());
+        const auto at = reinterpret_cast<std::uintptr_t>(kept.data());
+        if (at >= begin && at - begin <= block.size() && block.size() - (at - begin) >= kept.size()) {
+            char* const place = block.data() + (at - begin);
+            std::memmove(place, text.data(), text.size());
+            return {place, text.size()};
+        }
+    }
+    return keep(text);
+}
+
+char* PoStorage::reserve(std::size_t size) {
     return blocks_.emplace_back(std::max<std::size_t>(size, 1)).data();
 }
 
 // Texts are kept in blocks of 64 KB, or one of their own when larger.
-std::string_view PoCatalogue::keep(std::string_view text) {
+std::string_view PoStorage::keep(std::string_view text) {
     constexpr std::size_t block = std::size_t{64} << 10;
     if (text.size() > left_) {
         if (text.size() >= block / 4) {
@@ -169,17 +211,60 @@ std::string describe(Word word, long index, Marks marks) {
     return text;
 }
 
-// Parses the lines of a catalogue one by one, unescaping its strings into
-// storage as large as the catalogue: every text there is no longer than the
-// bytes it came from, quotes, markers and escapes dropped.
+// Where the parser puts each entry it ends.
+class EntrySink {
+public:
+    virtual void add(const PoEntry& entry) = 0;
+
+protected:
+    ~EntrySink() = default;
+};
+
+template <class Entry>
+Entry kept_of(const PoEntry& entry);
+template <>
+PoEntry kept_of(const PoEntry& entry) {
+    return entry;
+}
+template <>
+PoTranslationEntry kept_of(const PoEntry& entry) {
+    return {entry.msgctxt.value_or(std::string_view{}),
+            entry.msgid,
+            entry.msgstr,
+            entry.line,
+            entry.msgctxt.has_value(),
+            entry.msgid_plural.has_value(),
+            entry.obsolete,
+            entry.fuzzy()};
+}
+
+template <class Entry>
+class EntryList final : public EntrySink {
+public:
+    explicit EntryList(std::vector<Entry>& list) : list_(list) {}
+    void add(const PoEntry& entry) override { list_.push_back(kept_of<Entry>(entry)); }
+
+private:
+    std::vector<Entry>& list_;
+};
+
+// Parses the lines of a catalogue one by one, unescaping its strings over
+// the catalogue's own bytes: every text is no longer than the bytes it came
+// from, quotes, markers and escapes dropped, so what is written never passes
+// what is still to be read.
 class Parser {
 public:
-    Parser(std::vector<PoEntry>& entries, char* storage, std::size_t size)
-        : entries_(entries), at_(storage), end_(storage + size) {}
+    // Without keep_comments, an entry's comments are not kept but for its
+    // "fuzzy" flag, and no line need stay in memory once it is read.
+    Parser(EntrySink& entries, char* storage, bool keep_comments)
+        : entries_(entries), at_(storage), keep_comments_(keep_comments) {}
 
     bool line(std::string_view text, std::size_t number);
+    // A comment line follows: what it would find wrong, without its text.
+    bool before_comment(std::size_t line);
     bool finish(std::size_t last_line);
-    PoError take_error() { return std::move(error_); }
+    // The error, its lines counted after `lines_before` others.
+    PoError take_error(std::size_t lines_before = 0);
 
 private:
     bool fail(std::size_t line, std::string message) {
@@ -192,6 +277,7 @@ private:
     bool string(std::string_view text, std::size_t& i, Marks marks, std::size_t line);
     bool unescape(std::string_view text, std::size_t& i, std::size_t line);
     bool same_marks(Marks marks, std::size_t line);
+    std::string marks_message(std::size_t entry_line) const;
 
     // What the state wants next, for errors.
     std::string expected() const;
@@ -200,20 +286,23 @@ private:
     void open(Field field, std::size_t line);
     void close_field();
     void end_entry();
-    std::string_view put_lines(const std::vector<std::string_view>& lines);
-    std::string_view put_joined(const std::vector<std::string_view>& words, char separator);
+    std::size_t put_lines(const std::vector<std::string_view>& lines);
+    std::size_t put_joined(const std::vector<std::string_view>& words, char separator);
     void put(std::string_view text) {
-        std::memcpy(at_, text.data(), text.size());
+        std::memmove(at_, text.data(), text.size());
         at_ += text.size();
     }
 
-    std::vector<PoEntry>& entries_;
+    EntrySink& entries_;
     char* at_;
-    char* end_;
+    bool keep_comments_;
+    bool fuzzy_ = false;  // without keep_comments: a "fuzzy" flag before the next entry
     PoError error_;
+    bool marks_error_ = false;  // the error names entry_line_
 
     // The comments before the next entry, as views of the catalogue's bytes.
     std::vector<std::string_view> translator_, extracted_, references_, flags_;
+    std::string comments_;  // theirs, gathered before they are written over
     PoEntry entry_;
     bool in_entry_ = false;
     std::size_t entry_line_ = 0;  // its first keyword's line, for the "#~" check
@@ -222,6 +311,13 @@ private:
     bool has_string_ = false;
     long forms_ = 0;
 };
+
+PoError Parser::take_error(std::size_t lines_before) {
+    PoError error = std::move(error_);
+    error.line += lines_before;
+    if (marks_error_) error.message = marks_message(entry_line_ + lines_before);
+    return error;
+}
 
 bool Parser::line(std::string_view text, std::size_t number) {
     // Every carriage return before the line end, so that no comment ends in one.
@@ -237,10 +333,16 @@ bool Parser::line(std::string_view text, std::size_t number) {
     return comment(text.substr(1), number);
 }
 
-bool Parser::comment(std::string_view text, std::size_t line) {
+bool Parser::before_comment(std::size_t line) {
     if (complete()) end_entry();
     if (in_entry_) return fail(line, "expected " + expected() + ", found a comment");
+    return true;
+}
+
+bool Parser::comment(std::string_view text, std::size_t line) {
+    if (!before_comment(line)) return false;
     const char kind = text.empty() ? ' ' : text[0];
+    if (!keep_comments_ && kind != ',' && kind != '!') return true;
     if (kind == ':') {
         std::string_view rest = text.substr(1);
         for (;;) {
@@ -256,7 +358,8 @@ bool Parser::comment(std::string_view text, std::size_t line) {
         while (!rest.empty()) {
             const std::size_t comma = rest.find(',');
             const std::string_view flag = trim_blanks(rest.substr(0, comma));
-            if (!flag.empty()) flags_.push_back(flag);
+            if (!keep_comments_) fuzzy_ = fuzzy_ || flag == "fuzzy";
+            else if (!flag.empty()) flags_.push_back(flag);
             rest = comma == npos ? std::string_view{} : rest.substr(comma + 1);
         }
     } else {
@@ -322,9 +425,13 @@ bool Parser::tokens(std::string_view text, Marks marks, std::size_t line) {
 
 bool Parser::same_marks(Marks marks, std::size_t line) {
     if (marks.obsolete == entry_.obsolete) return true;
-    return fail(line, std::string(entry_.obsolete ? "expected \"#~\"" : "expected no \"#~\"") +
-                          " at the start of this line, as on line " + std::to_string(entry_line_) +
-                          " of the same entry");
+    marks_error_ = true;
+    return fail(line, marks_message(entry_line_));
+}
+
+std::string Parser::marks_message(std::size_t entry_line) const {
+    return std::string(entry_.obsolete ? "expected \"#~\"" : "expected no \"#~\"") +
+           " at the start of this line, as on line " + std::to_string(entry_line) + " of the same entry";
 }
 
 bool Parser::keyword(Word word, long index, Marks marks, std::size_t line) {
@@ -403,11 +510,6 @@ bool Parser::string(std::string_view text, std::size_t& i, Marks marks, std::siz
         return fail(line, "expected " + expected() + ", found a string" + (marks.previous ? " after \"#|\"" : ""));
     }
     if (!same_marks(marks, line)) return false;
-    // The texts never outgrow the storage (see Parser); were they to, the
-    // read would stop here rather than write past it.
-    if (static_cast<std::size_t>(end_ - at_) < text.size() - i) {
-        return fail(line, "expected a catalogue whose texts fit its own size");
-    }
     has_string_ = true;
     return unescape(text, i, line);
 }
@@ -477,10 +579,22 @@ void Parser::start_entry(Marks marks, std::size_t line) {
     entry_.obsolete = marks.obsolete;
     entry_line_ = line;
     in_entry_ = true;
-    entry_.translator_comments = put_lines(translator_);
-    entry_.extracted_comments = put_lines(extracted_);
-    entry_.references = put_joined(references_, ' ');
-    entry_.flags = put_joined(flags_, ',');
+    if (!keep_comments_) {
+        entry_.flags = fuzzy_ ? "fuzzy" : "";
+        fuzzy_ = false;
+        return;
+    }
+    // The comments' lines may stand in any order of kinds: each is copied
+    // aside before any is written over.
+    comments_.clear();
+    const std::size_t ends[] = {put_lines(translator_), put_lines(extracted_), put_joined(references_, ' '),
+                                put_joined(flags_, ',')};
+    const char* start = at_;
+    put(comments_);
+    entry_.translator_comments = {start, ends[0]};
+    entry_.extracted_comments = {start + ends[0], ends[1] - ends[0]};
+    entry_.references = {start + ends[1], ends[2] - ends[1]};
+    entry_.flags = {start + ends[2], ends[3] - ends[2]};
     translator_.clear();
     extracted_.clear();
     references_.clear();
@@ -488,23 +602,20 @@ void Parser::start_entry(Marks marks, std::size_t line) {
 }
 
 // Each line with its line feed: never longer than the line with its marker.
-std::string_view Parser::put_lines(const std::vector<std::string_view>& lines) {
-    const char* start = at_;
-    for (const std::string_view line : lines) {
-        put(line);
-        *at_++ = '\n';
-    }
-    return {start, static_cast<std::size_t>(at_ - start)};
+// Where its text ends among the comments.
+std::size_t Parser::put_lines(const std::vector<std::string_view>& lines) {
+    for (const std::string_view line : lines) comments_.append(line).push_back('\n');
+    return comments_.size();
 }
 
 // Never longer than the words with the markers and blanks between them.
-std::string_view Parser::put_joined(const std::vector<std::string_view>& words, char separator) {
-    const char* start = at_;
+std::size_t Parser::put_joined(const std::vector<std::string_view>& words, char separator) {
+    const std::size_t start = comments_.size();
     for (const std::string_view word : words) {
-        if (at_ != start) *at_++ = separator;
-        put(word);
+        if (comments_.size() != start) comments_.push_back(separator);
+        comments_.append(word);
     }
-    return {start, static_cast<std::size_t>(at_ - start)};
+    return comments_.size();
 }
 
 void Parser::open(Field field, std::size_t line) {
@@ -536,7 +647,7 @@ void Parser::end_entry() {
         *at_++ = '\0';
     }
     close_field();
-    entries_.push_back(entry_);
+    entries_.add(entry_);
     field_ = Field::none;
     field_start_ = nullptr;
     in_entry_ = false;
@@ -554,14 +665,22 @@ bool Parser::finish(std::size_t last_line) {
 // The hashes are taken first, so that each slot can be fetched ahead of
 // its use: the table is larger than the caches. (An ordinal takes 32 bits:
 // a catalogue of more entries would be over 60 GB.)
-std::optional<PoError> find_duplicate(const std::vector<PoEntry>& entries) {
+std::optional<std::string_view> context_of(const PoEntry& entry) { return entry.msgctxt; }
+std::optional<std::string_view> context_of(const PoTranslationEntry& entry) {
+    return entry.has_msgctxt ? std::optional<std::string_view>(entry.msgctxt) : std::nullopt;
+}
+
+template <class Entry>
+std::optional<PoError> find_duplicate(const std::vector<Entry>& entries) {
     const std::size_t slots = std::bit_ceil(std::max<std::size_t>(entries.size() * 2, 2));
     const std::hash<std::string_view> hash;
     std::vector<std::uint64_t> hashes(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const PoEntry& entry = entries[i];
-        const std::uint64_t context = entry.msgctxt ? hash(*entry.msgctxt) * 31 + 1 : 0;
-        hashes[i] = (hash(entry.msgid) ^ context) * 0x9E3779B97F4A7C15ull;
+        const Entry& entry = entries[i];
+        const std::optional<std::string_view> msgctxt = context_of(entry);
+        // Contexts seldom repeat: an entry with one is hashed by it and its
+        // msgid's length, sparing the longer msgid.
+        hashes[i] = (msgctxt ? hash(*msgctxt) * 31 + 1 + entry.msgid.size() : hash(entry.msgid)) * 0x9E3779B97F4A7C15ull;
     }
     const auto slot_of = [&](std::uint64_t mixed) { return static_cast<std::size_t>(mixed >> 32) & (slots - 1); };
     std::vector<std::uint64_t> table(slots, 0);  // the high half of a hash, and an ordinal + 1
@@ -569,12 +688,12 @@ std::optional<PoError> find_duplicate(const std::vector<PoEntry>& entries) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (i + ahead < entries.size()) __builtin_prefetch(&table[slot_of(hashes[i + ahead])], 1);
         const std::uint64_t tag = hashes[i] & 0xFFFFFFFF00000000ull;
-        const PoEntry& entry = entries[i];
+        const Entry& entry = entries[i];
         std::size_t slot = slot_of(hashes[i]);
         for (; table[slot] != 0; slot = (slot + 1) & (slots - 1)) {
             if ((table[slot] & 0xFFFFFFFF00000000ull) != tag) continue;
-            const PoEntry& other = entries[static_cast<std::size_t>(table[slot] & 0xFFFFFFFFu) - 1];
-            if (other.msgid == entry.msgid && other.msgctxt == entry.msgctxt) {
+            const Entry& other = entries[static_cast<std::size_t>(table[slot] & 0xFFFFFFFFu) - 1];
+            if (other.msgid == entry.msgid && context_of(other) == context_of(entry)) {
                 return PoError{entry.line, "expected an entry of its own, found the msgctxt and msgid of line " +
                                                std::to_string(other.line) + " again"};
             }
@@ -584,33 +703,192 @@ std::optional<PoError> find_duplicate(const std::vector<PoEntry>& entries) {
     return std::nullopt;
 }
 
-}  // namespace
+struct PartRead {
+    bool ok = true;
+    std::size_t lines = 0;
+};
 
-std::optional<PoError> read_po(std::string_view bytes, PoCatalogue& out) {
-    out = PoCatalogue{};
-    constexpr std::string_view bom = "\xEF\xBB\xBF";
-    if (bytes.substr(0, bom.size()) == bom) bytes.remove_prefix(bom.size());
+// Reads lines from bytes, counting on from `read`.
+PartRead read_lines(Parser& parser, const char* begin, std::size_t size, PartRead read) {
+    ByteReader reader({reinterpret_cast<const std::uint8_t*>(begin), size});
+    while (read.ok && !reader.at_end()) {
+        const ByteView line = reader.read_line();
+        read.ok = parser.line({reinterpret_cast<const char*>(line.data()), line.size()}, ++read.lines);
+    }
+    return read;
+}
+
+bool comment_line(std::string_view line) {
+    line = trim_blanks(line);
+    return !line.empty() && line[0] == '#' && !(line.size() > 1 && (line[1] == '~' || line[1] == '|'));
+}
+
+// The bytes around the middle of a file in which its split is looked for.
+constexpr std::size_t window_before = std::size_t{64} << 10;
+constexpr std::size_t window_after = std::size_t{1} << 20;
+
+// Where a second half may start, at or after `from`: a comment line after a
+// blank line, which follows a line of keywords or strings. The reader meets
+// it between two entries, with no comment waiting for the next: it may
+// start there afresh. The size when there is none.
+std::size_t second_half(std::string_view text, std::size_t from) {
+    for (std::size_t at = text.find("\n#", from); at != npos; at = text.find("\n#", at + 1)) {
+        const std::size_t start = at + 1;
+        if (at == 0 || !comment_line(text.substr(start, text.find('\n', start) - start))) continue;
+        // The blank line before it, and the line before that.
+        const std::size_t blank = text.rfind('\n', at - 1);
+        if (blank == npos || !trim_blanks(text.substr(blank + 1, at - blank - 1)).empty()) continue;
+        if (blank == 0) continue;
+        // The line before must be whole: it starts after a line feed.
+        const std::size_t before = text.rfind('\n', blank - 1);
+        if (before == npos) continue;
+        const std::size_t first = before + 1;
+        const std::string_view previous = trim_blanks(text.substr(first, blank - first));
+        if (previous.empty() || comment_line(previous)) continue;
+        return start;
+    }
+    return text.size();
+}
+
+// Reads the lines of part of a file, [begin, end), a piece at a time into
+// room of its own: only the texts the parser keeps take memory as large as
+// the file. Nothing when the file could not be read.
+std::optional<PartRead> read_file_lines(Parser& parser, InputFile& file, std::uint64_t begin, std::uint64_t end) {
+    std::vector<char> piece(static_cast<std::size_t>(read_piece_size));
+    std::size_t held = 0;  // the start of a line the piece before ended in
+    PartRead read;
+    for (std::uint64_t offset = begin; offset < end;) {
+        if (held == piece.size()) piece.resize(2 * piece.size());
+        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size() - held, end - offset));
+        if (!file.read_into(offset, count, reinterpret_cast<std::uint8_t*>(piece.data() + held))) return std::nullopt;
+        offset += count;
+        const std::size_t filled = held + count;
+        std::size_t start = 0;
+        constexpr std::string_view bom = "\xEF\xBB\xBF";
+        if (offset - filled == 0 && std::string_view(piece.data(), filled).substr(0, bom.size()) == bom) start = bom.size();
+        // Whole lines only, but at the part's end.
+        std::size_t stop = filled;
+        if (offset < end) {
+            const std::size_t feed = std::string_view(piece.data(), filled).rfind('\n');
+            stop = feed == npos || feed < start ? start : feed + 1;
+        }
+        if (stop > start) {
+            read = read_lines(parser, piece.data() + start, stop - start, read);
+            if (!read.ok) return read;
+        }
+        held = filled - stop;
+        std::memmove(piece.data(), piece.data() + stop, held);
+    }
+    return read;
+}
+
+// Reads a catalogue in two parts, split at `split`, each on its own thread
+// when split is not the end: `part(parser, begin, end)` reads the lines of
+// one, nothing when it could not. The parsers write their texts from
+// `storage` and `storage + split` on. False when a part could not be read.
+template <class Catalogue, class Part>
+bool read_parts(Catalogue& out, char* storage, std::size_t size, std::size_t split, std::optional<PoError>& error,
+                bool keep_comments, Part part) {
+    using Entry = typename decltype(out.entries)::value_type;
+    error.reset();
     // Room for twice as many entries as exported texts make of the bytes
     // (some 250 bytes an entry), so that the list seldom grows while it is
     // read: growing it would copy it all. Room left unused is never touched.
-    out.entries.reserve(bytes.size() / 128);
-    Parser parser(out.entries, out.reserve(bytes.size()), bytes.size());
-    ByteReader reader({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
-    std::size_t number = 0;
-    bool ok = true;
-    while (ok && !reader.at_end()) {
-        const ByteView line = reader.read_line();
-        ok = parser.line({reinterpret_cast<const char*>(line.data()), line.size()}, ++number);
-    }
-    const std::size_t last_line = std::max<std::size_t>(number, 1);
-    std::optional<PoError> error;
-    if (!ok || !parser.finish(last_line)) {
-        error = parser.take_error();
+    out.entries.reserve(size / 128);
+    EntryList<Entry> first_list(out.entries);
+    Parser first(first_list, storage, keep_comments);
+    if (split == size) {
+        const std::optional<PartRead> read = part(first, 0, size);
+        if (!read) {
+            out = Catalogue{};
+            return false;
+        }
+        if (!read->ok || !first.finish(std::max<std::size_t>(read->lines, 1))) error = first.take_error();
     } else {
-        error = find_duplicate(out.entries);
+        // The second half on another thread. Its lines are counted from its
+        // start until the first half's are known.
+        std::vector<Entry> later;
+        later.reserve((size - split) / 128);
+        EntryList<Entry> second_list(later);
+        Parser second(second_list, storage + split, keep_comments);
+        std::future<std::optional<PartRead>> second_read = std::async(std::launch::async, [&] {
+            std::optional<PartRead> read = part(second, split, size);
+            if (read) read->ok = read->ok && second.finish(std::max<std::size_t>(read->lines, 1));
+            return read;
+        });
+        std::optional<PartRead> read = part(first, 0, split);
+        // The first half ends where the second's first comment is met.
+        if (read) read->ok = read->ok && first.before_comment(read->lines + 1);
+        const std::optional<PartRead> next = second_read.get();
+        if (!read || !next) {
+            out = Catalogue{};
+            return false;
+        }
+        if (!read->ok) {
+            error = first.take_error();
+        } else if (!next->ok) {
+            error = second.take_error(read->lines);
+        } else {
+            for (Entry& entry : later) entry.line += read->lines;
+            out.entries.insert(out.entries.end(), later.begin(), later.end());
+        }
     }
-    if (error) out = PoCatalogue{};
+    if (!error) error = find_duplicate(out.entries);
+    if (error) out = Catalogue{};
+    return true;
+}
+
+// The texts unescaped over the catalogue's own bytes.
+template <class Catalogue>
+std::optional<PoError> read_catalogue(BulkBuffer bytes, Catalogue& out, std::size_t halves_from) {
+    out = Catalogue{};
+    const std::size_t size = bytes.size();
+    char* const data = out.hold(std::move(bytes));
+    const std::string_view text(data, size);
+    const std::size_t split = size >= halves_from ? second_half(text, size / 2) : size;
+    constexpr std::string_view bom = "\xEF\xBB\xBF";
+    std::optional<PoError> error;
+    (void)read_parts(out, data, size, split, error, true, [&](Parser& parser, std::size_t begin, std::size_t end) {
+        const std::size_t skip = begin == 0 && text.substr(0, bom.size()) == bom ? bom.size() : 0;
+        return std::optional<PartRead>(read_lines(parser, data + begin + skip, end - begin - skip, PartRead{}));
+    });
     return error;
+}
+
+}  // namespace
+
+bool read_po_file(InputFile& file, PoTranslations& out, std::optional<PoError>& error, std::size_t halves_from) {
+    out = PoTranslations{};
+    if (file.size() > std::numeric_limits<std::size_t>::max()) return false;
+    const auto size = static_cast<std::size_t>(file.size());
+    // The split is looked for in the middle's bytes, read first.
+    std::size_t split = size;
+    if (size >= halves_from) {
+        const std::size_t from = size / 2;
+        const std::size_t window_start = from - std::min<std::size_t>(from, window_before);
+        const std::size_t window_end = std::min(size, from + window_after);
+        std::vector<char> window(window_end - window_start);
+        if (!file.read_into(window_start, window.size(), reinterpret_cast<std::uint8_t*>(window.data()))) return false;
+        const std::size_t found = second_half({window.data(), window.size()}, from - window_start);
+        if (found < window.size()) split = window_start + found;
+    }
+    // Room for the texts, as large as the file; the parts of it the texts
+    // do not reach are never touched.
+    char* const storage = out.hold(BulkBuffer(size));
+    return read_parts(out, storage, size, split, error, false,
+                      [&](Parser& parser, std::size_t begin, std::size_t end) {
+                          return read_file_lines(parser, file, begin, end);
+                      });
+}
+
+std::optional<PoError> read_po(BulkBuffer bytes, PoCatalogue& out, std::size_t halves_from) {
+    return read_catalogue(std::move(bytes), out, halves_from);
+}
+
+std::optional<PoError> read_po(std::string_view bytes, PoCatalogue& out, std::size_t halves_from) {
+    BulkBuffer copy(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), copy.data());
+    return read_po(std::move(copy), out, halves_from);
 }
 
 // ---------------------------------------------------------------------------
@@ -759,39 +1037,215 @@ Unit unit_at(std::string_view text, std::size_t i) {
     return {traits, traits, width, static_cast<std::uint8_t>(length)};
 }
 
-// Whether any of eight bytes is a control byte, a quote or a backslash:
-// what may need an escape.
-bool may_escape(std::uint64_t word) {
+// The first byte at or after i that may need an escape: a control byte, a
+// quote or a backslash; or the end. Eight bytes at a time: of the flags a
+// word raises, the lowest is never a false one.
+std::size_t escape_stop(std::string_view text, std::size_t i) {
     constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
-    const auto zero_in = [](std::uint64_t v) { return ((v - ones) & ~v & highs) != 0; };
-    return ((word - ones * 0x20) & ~word & highs) != 0 || zero_in(word ^ (ones * '"')) ||
-           zero_in(word ^ (ones * '\\'));
-}
-
-// Appends text with gettext's escapes.
-void append_escaped(std::string& out, std::string_view text) {
-    std::size_t run = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        // Most text needs no escape: eight bytes at a time pass.
-        if (i + 8 <= text.size()) {
+    const auto zeros = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + 8 <= text.size(); i += 8) {
             std::uint64_t word;
             std::memcpy(&word, text.data() + i, sizeof word);
-            if (!may_escape(word)) {
-                i += 7;
-                continue;
-            }
+            const std::uint64_t found =
+                ((word - ones * 0x20) & ~word & highs) | zeros(word ^ (ones * '"')) | zeros(word ^ (ones * '\\'));
+            if (found != 0) return i + static_cast<std::size_t>(std::countr_zero(found)) / 8;
         }
+        // The last eight bytes, shifted down to start at i, as string_stop
+        // takes them.
+        if (i < text.size() && text.size() >= 8) {
+            const std::size_t last = text.size() - 8;
+            std::uint64_t word;
+            std::memcpy(&word, text.data() + last, sizeof word);
+            word >>= 8 * (i - last);
+            const std::uint64_t found =
+                ((word - ones * 0x20) & ~word & highs) | zeros(word ^ (ones * '"')) | zeros(word ^ (ones * '\\'));
+            return std::min(text.size(), i + static_cast<std::size_t>(std::countr_zero(found)) / 8);
+        }
+    }
+    while (i < text.size() && static_cast<unsigned char>(text[i]) >= 0x20 && text[i] != '"' && text[i] != '\\') ++i;
+    return i;
+}
+
+// Appends text with gettext's escapes, a span at a time between them.
+void append_escaped(std::string& out, std::string_view text) {
+    std::size_t run = 0;
+    for (std::size_t i = escape_stop(text, 0); i < text.size(); i = escape_stop(text, i + 1)) {
         const char letter = escape_letter(text[i]);
         if (!letter && text[i] != '\0') continue;
-        out.append(text, run, i - run).append(1, '\\');
+        out.append(text.data() + run, i - run);
         if (letter) {
-            out += letter;
+            const char escape[2] = {'\\', letter};
+            out.append(escape, 2);
         } else {
-            out += "000";
+            out.append("\\000", 4);
         }
         run = i + 1;
     }
-    out.append(text, run);
+    out.append(text.data() + run, text.size() - run);
+}
+
+// Writes entries without a width, as Writer would, each into room of its
+// own and appended at once: most catalogues a program writes are written
+// so, entry by entry, and their small pieces cost more than their bytes.
+class PlainWriter {
+public:
+    void entry(const PoEntry& entry, std::string& out);
+
+private:
+    void put(std::string_view text) {
+        std::memcpy(at_, text.data(), text.size());
+        at_ += text.size();
+    }
+    void put(char c) { *at_++ = c; }
+    void put_escaped(std::string_view text);
+    void comment_lines(std::string_view marker, std::string_view lines);
+    void references(std::string_view words);
+    void flags(const PoEntry& entry);
+    void string(std::string_view prefix, std::string_view name, std::string_view value);
+
+    std::unique_ptr<char[]> room_;
+    std::size_t room_size_ = 0;
+    char* at_ = nullptr;
+};
+
+void PlainWriter::entry(const PoEntry& entry, std::string& out) {
+    // The most an entry takes: a text's byte at most four ("\000"), or a
+    // line feed's two and the next line's quotes and prefix; a comment's
+    // byte, a line of its own with its marker; and each string's name,
+    // prefix and quotes.
+    const auto size = [](const std::optional<std::string_view>& text) { return text ? text->size() : 0; };
+    const std::size_t texts = entry.translator_comments.size() + entry.extracted_comments.size() +
+                              entry.references.size() + entry.flags.size() + size(entry.msgctxt) + entry.msgid.size() +
+                              size(entry.msgid_plural) + entry.msgstr.size() + size(entry.previous_msgctxt) +
+                              size(entry.previous_msgid) + size(entry.previous_msgid_plural);
+    const std::size_t most = 10 * texts + 64 * (entry.msgstr.size() + 16);
+    if (room_size_ < most) {
+        room_size_ = std::max(most, 2 * room_size_);
+        room_ = std::make_unique_for_overwrite<char[]>(room_size_);
+    }
+    at_ = room_.get();
+    comment_lines("#", entry.translator_comments);
+    comment_lines("#.", entry.extracted_comments);
+    if (!entry.references.empty()) references(entry.references);
+    if (!entry.flags.empty()) flags(entry);
+    const std::string_view previous = entry.obsolete ? "#~| " : "#| ";
+    if (entry.previous_msgctxt) string(previous, "msgctxt", *entry.previous_msgctxt);
+    if (entry.previous_msgid) string(previous, "msgid", *entry.previous_msgid);
+    if (entry.previous_msgid_plural) string(previous, "msgid_plural", *entry.previous_msgid_plural);
+    const std::string_view prefix = entry.obsolete ? "#~ " : "";
+    if (entry.msgctxt) string(prefix, "msgctxt", *entry.msgctxt);
+    string(prefix, "msgid", entry.msgid);
+    if (!entry.msgid_plural) {
+        string(prefix, "msgstr", entry.msgstr);
+    } else {
+        string(prefix, "msgid_plural", *entry.msgid_plural);
+        const std::size_t forms = entry.msgstr_count();
+        char name[32] = "msgstr[";
+        for (std::size_t k = 0; k < forms; ++k) {
+            char* end = std::to_chars(name + 7, name + sizeof name - 1, k).ptr;
+            *end++ = ']';
+            string(prefix, {name, static_cast<std::size_t>(end - name)}, entry.msgstr_form(k));
+        }
+    }
+    out.append(room_.get(), static_cast<std::size_t>(at_ - room_.get()));
+}
+
+void PlainWriter::put_escaped(std::string_view text) {
+    std::size_t run = 0;
+    for (std::size_t i = escape_stop(text, 0); i < text.size(); i = escape_stop(text, i + 1)) {
+        const char letter = escape_letter(text[i]);
+        if (!letter && text[i] != '\0') continue;
+        put(text.substr(run, i - run));
+        put('\\');
+        if (letter) {
+            put(letter);
+        } else {
+            put("000");
+        }
+        run = i + 1;
+    }
+    put(text.substr(run));
+}
+
+void PlainWriter::comment_lines(std::string_view marker, std::string_view lines) {
+    while (!lines.empty()) {
+        const std::size_t end = lines.find('\n');
+        const std::string_view line = lines.substr(0, end);
+        put(marker);
+        if (!line.empty()) {
+            put(' ');
+            put(line);
+        }
+        put('\n');
+        if (end == npos) break;
+        lines.remove_prefix(end + 1);
+    }
+}
+
+// Split at the width msgcat gives references without one.
+void PlainWriter::references(std::string_view words) {
+    put("#:");
+    std::size_t column = 2;
+    while (!words.empty()) {
+        const std::size_t end = words.find(' ');
+        const std::string_view word = words.substr(0, end);
+        words = end == npos ? std::string_view{} : words.substr(end + 1);
+        if (word.empty()) continue;
+        if (column > 2 && column + word.size() + 1 > static_cast<std::size_t>(po_default_width)) {
+            put("\n#:");
+            column = 2;
+        }
+        put(' ');
+        put(word);
+        column += word.size() + 1;
+    }
+    put('\n');
+}
+
+void PlainWriter::flags(const PoEntry& entry) {
+    put("#,");
+    std::string_view separator = " ";
+    if (entry.fuzzy()) {
+        put(" fuzzy");
+        separator = ", ";
+    }
+    std::string_view rest = entry.flags;
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        const std::string_view flag = rest.substr(0, comma);
+        rest = comma == npos ? std::string_view{} : rest.substr(comma + 1);
+        if (flag.empty() || flag == "fuzzy") continue;
+        put(separator);
+        put(flag);
+        separator = ", ";
+    }
+    put('\n');
+}
+
+// Split only after each line feed; a string of more than one line starts on
+// the next.
+void PlainWriter::string(std::string_view prefix, std::string_view name, std::string_view value) {
+    std::size_t feed = value.find('\n');
+    put(prefix);
+    put(name);
+    if (feed == npos || feed + 1 == value.size()) {
+        put(" \"");
+        put_escaped(value);
+        put("\"\n");
+        return;
+    }
+    put(" \"\"\n");
+    std::size_t start = 0;
+    while (start < value.size()) {
+        const std::size_t end = feed == npos ? value.size() : feed + 1;
+        put(prefix);
+        put('"');
+        put_escaped(value.substr(start, end - start));
+        put("\"\n");
+        start = end;
+        feed = value.find('\n', start);
+    }
 }
 
 class Writer {
@@ -842,7 +1296,7 @@ void Writer::comment_lines(std::string& out, std::string_view marker, std::strin
         const std::size_t end = lines.find('\n');
         const std::string_view line = lines.substr(0, end);
         out += marker;
-        if (!line.empty()) out.append(" ").append(line);
+        if (!line.empty()) out.append(1, ' ').append(line);
         out += '\n';
         if (end == npos) break;
         lines.remove_prefix(end + 1);
@@ -850,7 +1304,7 @@ void Writer::comment_lines(std::string& out, std::string_view marker, std::strin
 }
 
 void Writer::references(std::string& out, std::string_view words) {
-    out += "#:";
+    out.append("#:", 2);
     std::size_t column = 2;
     while (!words.empty()) {
         const std::size_t end = words.find(' ');
@@ -858,10 +1312,10 @@ void Writer::references(std::string& out, std::string_view words) {
         words = end == npos ? std::string_view{} : words.substr(end + 1);
         if (word.empty()) continue;
         if (column > 2 && column + word.size() + 1 > reference_width_) {
-            out += "\n#:";
+            out.append("\n#:", 3);
             column = 2;
         }
-        out.append(" ").append(word);
+        out.append(1, ' ').append(word);
         column += word.size() + 1;
     }
     out += '\n';
@@ -946,9 +1400,9 @@ void Writer::string(std::string& out, std::string_view prefix, std::string_view 
         }
     }
     if (!feed && (unlimited || columns <= width)) {
-        out.append(prefix).append(name).append(" \"");
+        out.append(prefix).append(name).append(" \"", 2);
         append_escaped(out, value);
-        out += "\"\n";
+        out.append("\"\n", 2);
         return;
     }
     bool first_line = true;
@@ -985,20 +1439,38 @@ void Writer::string(std::string& out, std::string_view prefix, std::string_view 
 }  // namespace
 
 void write_po_entry(const PoEntry& entry, std::string& out, int width) {
-    Writer(width).entry(entry, out);
+    if (width <= 0) PlainWriter().entry(entry, out);
+    else Writer(width).entry(entry, out);
 }
 
 void write_po(std::span<const PoEntry> entries, std::string& out, int width) {
     Writer writer(width);
+    PlainWriter plain;
     bool first = true;
     for (const bool obsolete : {false, true}) {
         for (const PoEntry& entry : entries) {
             if (entry.obsolete != obsolete) continue;
             if (!first) out += '\n';
             first = false;
-            writer.entry(entry, out);
+            if (width <= 0) plain.entry(entry, out);
+            else writer.entry(entry, out);
         }
     }
+}
+
+struct PoEntryWriter::Room {
+    PlainWriter plain;
+};
+
+PoEntryWriter::PoEntryWriter(int width) : width_(width) {
+    if (width <= 0) room_ = std::make_unique<Room>();
+}
+
+PoEntryWriter::~PoEntryWriter() = default;
+
+void PoEntryWriter::write(const PoEntry& entry, std::string& out) {
+    if (room_) room_->plain.entry(entry, out);
+    else write_po_entry(entry, out, width_);
 }
 
 }  // namespace modtext

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,6 +15,8 @@
 #include "formats/bulk_buffer.h"
 
 namespace modtext {
+
+class InputFile;
 
 // One entry. Its texts are views: into the catalogue's storage for a
 // catalogue that was read, and into whatever its builder keeps alive
@@ -64,7 +67,26 @@ std::optional<std::string_view> po_header_field(std::string_view header_msgstr, 
 // A header msgstr: "Key: value\n" for each field.
 std::string po_header_text(std::span<const PoHeaderField> fields);
 
-class PoCatalogue {
+// Room for a catalogue's texts, that lives as long as it, moves included.
+class PoStorage {
+public:
+    // A copy of text.
+    std::string_view keep(std::string_view text);
+    // Room for size bytes of its own that never moves, as keep.
+    char* reserve(std::size_t size);
+    // Bytes it keeps, where they stay, as keep.
+    char* hold(BulkBuffer bytes);
+    // Text in place of `kept`, a text it keeps that no other view shares:
+    // written over it where it fits, or else kept as keep does.
+    std::string_view replace(std::string_view kept, std::string_view text);
+
+private:
+    std::vector<BulkBuffer> blocks_;
+    char* free_ = nullptr;  // what keep has left of its last block
+    std::size_t left_ = 0;
+};
+
+class PoCatalogue : public PoStorage {
 public:
     // In the order of the file: the header entry, where there is one, first.
     std::vector<PoEntry> entries;
@@ -72,16 +94,28 @@ public:
     // The first entry, when it is the header.
     const PoEntry* header() const;
     std::optional<std::string_view> header_field(std::string_view key) const;
+};
 
-    // A copy of text that lives as long as the catalogue, moves included.
-    std::string_view keep(std::string_view text);
-    // Room for size bytes of its own that never moves, as keep.
-    char* reserve(std::size_t size);
+// What an import takes of an entry: 64 bytes to a PoEntry's 232, for
+// catalogues of a million entries.
+struct PoTranslationEntry {
+    std::string_view msgctxt{};  // with has_msgctxt
+    std::string_view msgid{};
+    std::string_view msgstr{};  // plural forms as in PoEntry
+    std::size_t line = 0;
+    bool has_msgctxt = false;
+    bool plural = false;  // it has a msgid_plural
+    bool obsolete = false;
+    bool fuzzy = false;
 
-private:
-    std::vector<BulkBuffer> blocks_;
-    char* free_ = nullptr;  // what keep has left of its last block
-    std::size_t left_ = 0;
+    bool is_header() const { return !has_msgctxt && msgid.empty() && !obsolete; }
+};
+
+class PoTranslations : public PoStorage {
+public:
+    std::vector<PoTranslationEntry> entries;
+
+    std::optional<std::string_view> header_field(std::string_view key) const;
 };
 
 // Why a catalogue could not be read: the line, counted from 1, and what was
@@ -99,7 +133,23 @@ struct PoError {
 // catalogue that does not parse (a NUL byte in a string, escaped or not,
 // included), or that holds two entries of one context and msgid, gives an
 // error and leaves `out` with no entries.
-[[nodiscard]] std::optional<PoError> read_po(std::string_view bytes, PoCatalogue& out);
+//
+// A catalogue of halves_from bytes or more is read in two halves at once,
+// split between two entries.
+inline constexpr std::size_t po_halves_from = std::size_t{1} << 20;
+[[nodiscard]] std::optional<PoError> read_po(std::string_view bytes, PoCatalogue& out,
+                                             std::size_t halves_from = po_halves_from);
+// The same, over bytes the catalogue then keeps: its texts are unescaped
+// over them, and no other room is taken for them.
+[[nodiscard]] std::optional<PoError> read_po(BulkBuffer bytes, PoCatalogue& out,
+                                             std::size_t halves_from = po_halves_from);
+// The same over a whole file, keeping of each entry what an import takes:
+// no comment but its "fuzzy" flag. Each half is read a megabyte at a time
+// by the thread that parses it, and only the texts kept take memory as
+// large as the file. False when the file could not be read; error is then
+// none.
+[[nodiscard]] bool read_po_file(InputFile& file, PoTranslations& out, std::optional<PoError>& error,
+                                std::size_t halves_from = po_halves_from);
 
 // The width msgcat wraps at.
 inline constexpr int po_default_width = 79;
@@ -112,5 +162,22 @@ inline constexpr int po_default_width = 79;
 void write_po(std::span<const PoEntry> entries, std::string& out, int width = po_default_width);
 // One entry, without the blank line before it.
 void write_po_entry(const PoEntry& entry, std::string& out, int width = po_default_width);
+
+// Writes entries one at a time as write_po_entry, keeping the room it
+// writes them in from one to the next.
+class PoEntryWriter {
+public:
+    explicit PoEntryWriter(int width = po_default_width);
+    ~PoEntryWriter();
+    PoEntryWriter(const PoEntryWriter&) = delete;
+    PoEntryWriter& operator=(const PoEntryWriter&) = delete;
+
+    void write(const PoEntry& entry, std::string& out);
+
+private:
+    struct Room;
+    int width_;
+    std::unique_ptr<Room> room_;
+};
 
 }  // namespace modtext

@@ -1,4 +1,9 @@
+#include <charconv>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <unordered_map>
 
@@ -87,10 +92,83 @@ std::vector<bool> shared_headers(const ModuleArchive& archive, InputFile& source
     return shared;
 }
 
+void append_number(std::string& out, std::uint64_t value) {
+    char digits[20];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, static_cast<std::size_t>(end - digits));
+}
+
+// Writes the catalogue's text on a thread of its own, a block at a time, in
+// the order it is handed over: the file's writing takes as long as a good
+// part of making its text, and runs meanwhile.
+class BlockWriter {
+public:
+    explicit BlockWriter(StagedOutput& out) : out_(out), thread_([this] { run(); }) {}
+    ~BlockWriter() { finish(); }
+    BlockWriter(const BlockWriter&) = delete;
+    BlockWriter& operator=(const BlockWriter&) = delete;
+
+    // Takes the text, leaving in its place an empty one with room, once
+    // fewer than two blocks wait.
+    void write(std::string& text) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return waiting_.size() < 2; });
+        waiting_.push_back(std::move(text));
+        text.clear();
+        if (!spare_.empty()) {
+            text = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        lock.unlock();
+        changed_.notify_all();
+    }
+
+    // Waits until every block is written.
+    void finish() {
+        if (!thread_.joinable()) return;
+        {
+            const std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return !waiting_.empty() || done_; });
+            if (waiting_.empty()) return;
+            std::string text = std::move(waiting_.front());
+            lock.unlock();
+            out_.write(text);
+            text.clear();
+            lock.lock();
+            waiting_.pop_front();
+            spare_.push_back(std::move(text));
+            changed_.notify_all();
+        }
+    }
+
+    StagedOutput& out_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::string> waiting_;  // the first is being written
+    std::vector<std::string> spare_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
 class CatalogueWriter {
 public:
-    CatalogueWriter(const PoExportOptions& options, CodecSet& codecs, StagedOutput& out)
+    CatalogueWriter(const PoExportOptions& options, CodecSet& codecs, BlockWriter& out)
         : options_(options), codecs_(codecs), out_(out) {}
+
+    // Hands over what is left.
+    void flush() {
+        if (!text_.empty()) out_.write(text_);
+    }
 
     void resource(const ResourceEntries& found, bool shared) {
         base_ = header_part(found.name, TextEncoding::utf8) + '.' + header_part(found.letters, TextEncoding::utf8);
@@ -99,18 +177,19 @@ public:
             if (c == ' ' || c == '\t') c = '_';
         }
         if (shared) base_ += '#' + std::to_string(found.index);
-        text_.clear();
+        const std::size_t before = text_.size();
         for (const StringFieldEntry& field : found.strings) string_field(field);
         for (const ScriptLineEntry& line : found.lines) script_line(line);
-        out_.write(text_);
-        if (!text_.empty()) ++resources;
+        if (text_.size() != before) ++resources;
+        // Blocks of a megabyte or so.
+        if (text_.size() >= block_size) out_.write(text_);
     }
 
     std::size_t entries = 0;
     std::size_t resources = 0;
 
 private:
-    void entry(const std::string& context, std::string_view msgid, std::string_view msgstr, const std::string& comments,
+    void entry(std::string_view context, std::string_view msgid, std::string_view msgstr, std::string_view comments,
                bool fuzzy) {
         PoEntry po;
         po.msgctxt = context;
@@ -120,7 +199,7 @@ private:
         po.references = reference_;
         if (fuzzy && !options_.template_only && !msgstr.empty()) po.flags = "fuzzy";
         text_ += '\n';
-        write_po_entry(po, text_, 0);
+        writer_.write(po, text_);
         ++entries;
     }
 
@@ -145,10 +224,15 @@ private:
             target_male_.clear();
             target_female_.clear();
         }
-        comments_ = std::string(field.label) + '\n';
-        if (field.direction == SpeechDirection::npc_to_player) comments_ += "NPC->PLAYER\n";
-        if (field.direction == SpeechDirection::player_to_npc) comments_ += "PLAYER->NPC\n";
-        const std::string context = base_ + ':' + std::to_string(field.field);
+        comments_.assign(field.label).push_back('\n');
+        if (field.direction == SpeechDirection::npc_to_player) comments_.append("NPC->PLAYER\n");
+        if (field.direction == SpeechDirection::player_to_npc) comments_.append("PLAYER->NPC\n");
+        // The context, and after it the feminine one's suffix.
+        context_.assign(base_).push_back(':');
+        append_number(context_, field.field);
+        const std::size_t plain = context_.size();
+        context_.append(":female");
+        const std::string_view context(context_.data(), plain);
         if (has_male) {
             entry(context, source_male_, target_male_, comments_, breaks_differ(source_male_, target_male_));
         }
@@ -160,7 +244,7 @@ private:
         const bool asked = options_.female && options_.to_row && *options_.to_row != 0;
         if (source_differs || target_differs || asked) {
             const std::string& msgid = has_female ? source_female_ : source_male_;
-            entry(context + ":female", msgid, target_female_, comments_, breaks_differ(msgid, target_female_));
+            entry(context_, msgid, target_female_, comments_, breaks_differ(msgid, target_female_));
         }
     }
 
@@ -168,19 +252,26 @@ private:
         decoded_.clear();
         codecs_.of(std::nullopt).decode(line.text, false, decoded_);
         const std::vector<ScriptLiteral> literals = speech_literals(decoded_, line.in_comment);
-        comments_ = decoded_ + '\n';
+        comments_.assign(decoded_).push_back('\n');
         for (std::size_t k = 0; k < literals.size(); ++k) {
             const std::string msgid =
                 unescape_script_literal(std::string_view(decoded_).substr(literals[k].begin, literals[k].end - literals[k].begin));
             if (msgid.empty()) continue;
-            entry(base_ + ':' + std::to_string(line.line) + ':' + std::to_string(k), msgid, {}, comments_, false);
+            context_.assign(base_).push_back(':');
+            append_number(context_, line.line);
+            context_.push_back(':');
+            append_number(context_, k);
+            entry(context_, msgid, {}, comments_, false);
         }
     }
 
+    static constexpr std::size_t block_size = std::size_t{1} << 20;
+
     const PoExportOptions& options_;
     CodecSet& codecs_;
-    StagedOutput& out_;
-    std::string base_, reference_, text_, comments_, decoded_;
+    BlockWriter& out_;
+    PoEntryWriter writer_{0};
+    std::string base_, reference_, text_, comments_, decoded_, context_;
     std::string source_male_, source_female_, target_male_, target_female_;
 };
 
@@ -210,13 +301,15 @@ bool export_po(const ModuleArchive& archive, const std::string& po_path, const P
     write_po_entry(header, head);
     out.write(head);
     const std::vector<bool> shared = shared_headers(archive, source, options);
-    CatalogueWriter writer(options, codecs, out);
+    BlockWriter blocks(out);
+    CatalogueWriter writer(options, codecs, blocks);
     const SelectionState selection{from_mask, 0, options.filter, options.templates};
-    if (!walk_module_entries(archive, source, selection, reporter,
-                             [&](const ResourceEntries& entries) { writer.resource(entries, shared[entries.index]); }) ||
-        !finish_target(source, out, reporter)) {
-        return false;
-    }
+    const bool walked = walk_module_entries(archive, source, selection, reporter, [&](const ResourceEntries& entries) {
+        writer.resource(entries, shared[entries.index]);
+    });
+    writer.flush();
+    blocks.finish();
+    if (!walked || !finish_target(source, out, reporter)) return false;
     summary = "Exported " + std::to_string(writer.entries) + " entries of " + std::to_string(writer.resources) +
               " resources.";
     return true;

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <thread>
 #include <unordered_map>
 
 #include "formats/po_file.h"
@@ -17,30 +18,38 @@ namespace modtext {
 
 namespace {
 
-// A translation of the catalogue, encoded for the module.
-struct Translation {
-    std::string_view context;
-    std::string_view msgid;
-    std::string_view bytes;  // in the target code page, kept by the catalogue; a script literal's escaped
-    std::string_view text;  // as the catalogue has it
-    bool set = false;
-};
+// An entry of the catalogue, by its place in the catalogue's list: its
+// msgstr is the text to store, in the target code page for a field, and
+// as the catalogue has it for a script literal.
+using EntryIndex = std::uint32_t;
+constexpr EntryIndex no_entry = std::numeric_limits<EntryIndex>::max();
 
 struct FieldEdit {
     std::uint64_t field = 0;
-    Translation male, female;
+    EntryIndex male = no_entry, female = no_entry;
     bool female_entry = false;  // the catalogue has one, translated or not
 };
 
 struct LiteralEdit {
     std::uint64_t line = 0;
     std::uint64_t literal = 0;
-    Translation translation;
+    EntryIndex entry = no_entry;
 };
 
 struct ResourceEdits {
-    std::map<std::uint64_t, FieldEdit> fields;
+    std::vector<FieldEdit> fields;  // by field, ascending
     std::vector<LiteralEdit> literals;
+
+    // The field's edit: a catalogue holds a resource's fields one after
+    // another, in order, so the last is looked at first.
+    FieldEdit& field(std::uint64_t key) {
+        if (fields.empty() || fields.back().field < key) return fields.emplace_back(FieldEdit{key});
+        if (fields.back().field == key) return fields.back();
+        const auto at = std::lower_bound(fields.begin(), fields.end(), key,
+                                         [](const FieldEdit& edit, std::uint64_t k) { return edit.field < k; });
+        if (at != fields.end() && at->field == key) return *at;
+        return *fields.insert(at, FieldEdit{key});
+    }
 };
 
 struct RefusedEntry {
@@ -126,19 +135,24 @@ public:
 
     // Takes the catalogue's entries; false, told, when a translation cannot
     // be stored in its code page.
-    bool take(PoCatalogue& catalogue, InputFile& source, bool use_fuzzy, const std::string& name) {
+    bool take(PoTranslations& catalogue, InputFile& source, bool use_fuzzy, const std::string& name) {
+        catalogue_ = &catalogue;
         ContextBinding binding(archive_, source);
         std::vector<RefusedEntry> refused;
         std::optional<PoContext> last;
         std::optional<std::size_t> last_resource;
-        for (const PoEntry& entry : catalogue.entries) {
+        ResourceEdits* last_edits = nullptr;
+        // An entry's index takes 32 bits, as in the reader's search for
+        // duplicates: a catalogue of more entries would be over 60 GB.
+        for (std::size_t index = 0; index < catalogue.entries.size(); ++index) {
+            PoTranslationEntry& entry = catalogue.entries[index];
             if (entry.obsolete || entry.is_header()) continue;
-            const std::string_view shown = entry.msgctxt.value_or(entry.msgid);
-            if (entry.msgid_plural) {
+            const std::string_view shown = entry.has_msgctxt ? entry.msgctxt : entry.msgid;
+            if (entry.plural) {
                 warn_skipped(reporter_, shown, "a plural entry; a module has no plural forms");
                 continue;
             }
-            const std::optional<PoContext> context = entry.msgctxt ? parse_po_context(*entry.msgctxt) : std::nullopt;
+            const std::optional<PoContext> context = entry.has_msgctxt ? parse_po_context(entry.msgctxt) : std::nullopt;
             if (!context) {
                 warn_skipped(reporter_, shown, "its context names no field or script line");
                 continue;
@@ -148,6 +162,7 @@ public:
             if (!last || last->header != context->header || last->index != context->index) {
                 last = *context;
                 last_resource = binding.bind(*context, reporter_);
+                last_edits = nullptr;
             }
             const std::optional<std::size_t> resource = last_resource;
             if (!resource) continue;
@@ -156,43 +171,44 @@ public:
                 warn_skipped(reporter_, shown, script ? "its resource is a script" : "its resource is no script");
                 continue;
             }
-            ResourceEdits& edits = by_resource_[*resource];
+            if (!last_edits) last_edits = &by_resource_[*resource];
+            ResourceEdits& edits = *last_edits;
             FieldEdit* field = nullptr;
             if (!script) {
-                field = &edits.fields[context->key];
-                field->field = context->key;
+                field = &edits.field(context->key);
                 if (context->female) field->female_entry = true;
             }
-            if (entry.msgstr.empty() || (entry.fuzzy() && !use_fuzzy)) continue;
-            Translation translation{*entry.msgctxt, entry.msgid, {}, entry.msgstr, true};
+            if (entry.msgstr.empty() || (entry.fuzzy && !use_fuzzy)) continue;
             Refusal why;
             const std::optional<std::int32_t> id =
                 script ? std::nullopt : std::optional<std::int32_t>(context->female ? to_.female_id : to_.male_id);
-            // The translation as the module stores it, where that is
-            // another text: kept as long as the catalogue.
-            const std::string script_text = script ? escape_script_literal(entry.msgstr) : std::string();
-            const std::string_view text = script ? std::string_view(script_text) : std::string_view(entry.msgstr);
-            switch (encoder_.encode(text, id, encoded_, why)) {
+            // A script literal is checked as the module would store it, and
+            // escaped again when its line is rebuilt.
+            if (script) escaped_ = escape_script_literal(entry.msgstr);
+            switch (encoder_.encode(script ? std::string_view(escaped_) : entry.msgstr, id, encoded_, why)) {
             case TextEncoder::Result::refused:
                 refused.push_back({entry.line, script ? std::string("script") : std::string(to_.key), why});
                 continue;
             case TextEncoder::Result::written:
-                translation.bytes = catalogue.keep(encoded_);
+                // A field's text as the module stores it, over the
+                // catalogue's own where it fits (it mostly does: a code page
+                // takes no more bytes a character than UTF-8).
+                if (!script) entry.msgstr = catalogue.replace(entry.msgstr, encoded_);
                 break;
             case TextEncoder::Result::as_is:
-                // A script literal was escaped into a new string; a field's
-                // text is the catalogue's own and lives as long as it.
-                translation.bytes = script ? catalogue.keep(script_text) : std::string_view(entry.msgstr);
                 break;
             }
-            Translation& slot = script ? edits.literals.emplace_back(LiteralEdit{context->key, context->literal, {}}).translation
-                                : context->female ? field->female
-                                                  : field->male;
-            if (slot.set) {
+            const auto at = static_cast<EntryIndex>(index);
+            if (script) {
+                edits.literals.push_back(LiteralEdit{context->key, context->literal, at});
+                continue;
+            }
+            EntryIndex& slot = context->female ? field->female : field->male;
+            if (slot != no_entry) {
                 warn_skipped(reporter_, shown, "a second entry of its context; the first counts");
                 continue;
             }
-            slot = std::move(translation);
+            slot = at;
         }
         if (refused.empty()) return true;
         for (const RefusedEntry& r : refused) {
@@ -220,9 +236,11 @@ public:
     std::size_t resources = 0, strings = 0, literals = 0;
 
 private:
-    bool msgid_matches(const Translation& t) {
+    const PoTranslationEntry& entry(EntryIndex index) const { return catalogue_->entries[index]; }
+
+    bool msgid_matches(const PoTranslationEntry& t) {
         if (t.msgid == decoded_) return true;
-        warn_skipped(reporter_, t.context, "its msgid is not the module's text: it was made for another version");
+        warn_skipped(reporter_, t.msgctxt, "its msgid is not the module's text: it was made for another version");
         return false;
     }
 
@@ -242,10 +260,11 @@ private:
         records.clear();
         splices.clear();
         starts.clear();
-        for (auto& [key, edit] : edits.fields) {
+        for (const FieldEdit& edit : edits.fields) {
+            const std::uint64_t key = edit.field;
             if (key >= image.fields.size() || image.fields[static_cast<std::size_t>(key)].type != gff_type::loc_string) {
-                const Translation& any = edit.male.set ? edit.male : edit.female;
-                if (any.set) warn_skipped(reporter_, any.context, "its resource has no localized string there");
+                const EntryIndex any = edit.male != no_entry ? edit.male : edit.female;
+                if (any != no_entry) warn_skipped(reporter_, entry(any).msgctxt, "its resource has no localized string there");
                 continue;
             }
             const GffField& field = image.fields[static_cast<std::size_t>(key)];
@@ -262,14 +281,14 @@ private:
             const std::optional<std::string_view> male = first_text(source, from_.male_id);
             const std::optional<std::string_view> female = first_text(source, from_.female_id);
             std::optional<std::string_view> new_male, new_female;
-            if (edit.male.set) {
+            if (edit.male != no_entry) {
                 decode_with_breaks(codecs_.of(from_.male_id), male.value_or(""), decoded_);
-                if (msgid_matches(edit.male)) new_male = edit.male.bytes;
+                if (msgid_matches(entry(edit.male))) new_male = entry(edit.male).msgstr;
             }
-            if (edit.female.set) {
+            if (edit.female != no_entry) {
                 if (female && !female->empty()) decode_with_breaks(codecs_.of(from_.female_id), *female, decoded_);
                 else decode_with_breaks(codecs_.of(from_.male_id), male.value_or(""), decoded_);
-                if (msgid_matches(edit.female)) new_female = edit.female.bytes;
+                if (msgid_matches(entry(edit.female))) new_female = entry(edit.female).msgstr;
             }
             // With no feminine entry at all, the translation serves both forms
             // that exist.
@@ -356,20 +375,20 @@ private:
                 bool changed = false;
                 std::optional<std::uint64_t> last;
                 for (; edit != edits.literals.end() && edit->line == number; ++edit) {
-                    const Translation& t = edit->translation;
+                    const PoTranslationEntry& t = entry(edit->entry);
                     if (last == edit->literal) {
-                        warn_skipped(reporter_, t.context, "a second entry of its context; the first counts");
+                        warn_skipped(reporter_, t.msgctxt, "a second entry of its context; the first counts");
                         continue;
                     }
                     last = edit->literal;
                     if (edit->literal >= found.size()) {
-                        warn_skipped(reporter_, t.context, "its script line has no such string");
+                        warn_skipped(reporter_, t.msgctxt, "its script line has no such string");
                         continue;
                     }
                     const ScriptLiteral& literal = found[static_cast<std::size_t>(edit->literal)];
                     decoded_ = unescape_script_literal(std::string_view(line_text).substr(literal.begin, literal.end - literal.begin));
                     if (!msgid_matches(t)) continue;
-                    line_text.replace(literal.begin, literal.end - literal.begin, escape_script_literal(t.text));
+                    line_text.replace(literal.begin, literal.end - literal.begin, escape_script_literal(t.msgstr));
                     changed = true;
                     ++literals;
                 }
@@ -395,7 +414,7 @@ private:
             at = end + 1;
         }
         for (; edit != edits.literals.end(); ++edit) {
-            warn_skipped(reporter_, edit->translation.context, "its script has no such line");
+            warn_skipped(reporter_, entry(edit->entry).msgctxt, "its script has no such line");
         }
         piece.parts.push_back(out);
         return true;
@@ -409,10 +428,11 @@ private:
     Reporter& reporter_;
     std::unordered_map<std::size_t, ResourceEdits> by_resource_;
     std::unordered_map<std::size_t, ResourceEdits>::iterator current_;
-    std::string decoded_, encoded_;
+    const PoTranslations* catalogue_ = nullptr;
+    std::string decoded_, encoded_, escaped_;
 };
 
-std::optional<std::size_t> language_of_header(const PoCatalogue& catalogue, std::string_view key, bool code) {
+std::optional<std::size_t> language_of_header(const PoTranslations& catalogue, std::string_view key, bool code) {
     const std::optional<std::string_view> value = catalogue.header_field(key);
     if (!value) return std::nullopt;
     return code ? po_language_row(*value) : language_row_of_key(*value);
@@ -427,21 +447,18 @@ bool import_po(ModuleArchive& archive, const std::string& po_path, const std::st
         report_file_problem(reporter, file.problem(), po_path);
         return false;
     }
-    PoCatalogue catalogue;
+    PoTranslations catalogue;
     {
-        // Taken in large pages where the system gives them, and not zeroed:
-        // the read fills it.
-        if (file.size() > std::numeric_limits<std::size_t>::max()) {
-            report(reporter, Severity::error, "Error reading file: %s\n", po_path.c_str());
-            return false;
-        }
-        BulkBuffer bytes(static_cast<std::size_t>(file.size()));
-        if (!file.read_into(0, file.size(), reinterpret_cast<std::uint8_t*>(bytes.data()))) {
+        // One core gains nothing from halves.
+        const std::size_t halves_from =
+            std::thread::hardware_concurrency() == 1 ? std::numeric_limits<std::size_t>::max() : po_halves_from;
+        std::optional<PoError> error;
+        if (!read_po_file(file, catalogue, error, halves_from)) {
             report(reporter, Severity::error, "Error reading file: %s\n", po_path.c_str());
             return false;
         }
         file.close();
-        if (const std::optional<PoError> error = read_po({bytes.data(), bytes.size()}, catalogue)) {
+        if (error) {
             report(reporter, Severity::error, "Error: %s is not a PO catalogue: line %zu: %s; nothing was written!\n",
                    po_path.c_str(), error->line, error->message.c_str());
             return false;

@@ -871,8 +871,8 @@ TEST(Program, ShowsItsWindowTellsOfAMissingModuleAndEndsWithZeroWhenClosed) {
     std::string command = std::string("\"") + MODTEXT_GUI_PATH + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    ChildProcess child;
-    PROCESS_INFORMATION& process = child.info;
+    ChildProcess program;
+    PROCESS_INFORMATION& process = program.info;
     ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &startup, &process));
     {

@@ -289,7 +289,8 @@ Outcome outcome_of(const PoCatalogue& catalogue, const std::optional<PoError>& e
 
 Outcome outcome_of(const PoTranslations& catalogue, const std::optional<PoError>& error) {
     Outcome o;
-    for (const PoTranslationEntry& e : catalogue.entries) {
+    for (std::size_t i = 0; i < catalogue.entries.size(); ++i) {
+        const PoTranslationEntry& e = catalogue.entries[i];
         o.kept.push_back({e.has_msgctxt ? Opt(std::string(e.msgctxt)) : std::nullopt, std::string(e.msgid),
                           std::string(e.msgstr), e.line, e.plural, e.obsolete, e.fuzzy});
     }

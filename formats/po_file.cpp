@@ -670,8 +670,9 @@ std::optional<std::string_view> context_of(const PoTranslationEntry& entry) {
     return entry.has_msgctxt ? std::optional<std::string_view>(entry.msgctxt) : std::nullopt;
 }
 
-template <class Entry>
-std::optional<PoError> find_duplicate(const std::vector<Entry>& entries) {
+template <class List>
+std::optional<PoError> find_duplicate(const List& entries) {
+    using Entry = typename List::value_type;
     const std::size_t slots = std::bit_ceil(std::max<std::size_t>(entries.size() * 2, 2));
     const std::hash<std::string_view> hash;
     std::vector<std::uint64_t> hashes(entries.size());
@@ -702,6 +703,15 @@ std::optional<PoError> find_duplicate(const std::vector<Entry>& entries) {
     }
     return std::nullopt;
 }
+
+// The list the first half's entries go to, and the second half's joined to
+// them.
+std::vector<PoEntry>& first_of(std::vector<PoEntry>& entries) { return entries; }
+std::vector<PoTranslationEntry>& first_of(PoTranslationList& entries) { return entries.first; }
+void join(std::vector<PoEntry>& entries, std::vector<PoEntry>& later) {
+    entries.insert(entries.end(), later.begin(), later.end());
+}
+void join(PoTranslationList& entries, std::vector<PoTranslationEntry>& later) { entries.second = std::move(later); }
 
 struct PartRead {
     bool ok = true;
@@ -794,8 +804,8 @@ bool read_parts(Catalogue& out, char* storage, std::size_t size, std::size_t spl
     // Room for twice as many entries as exported texts make of the bytes
     // (some 250 bytes an entry), so that the list seldom grows while it is
     // read: growing it would copy it all. Room left unused is never touched.
-    out.entries.reserve(size / 128);
-    EntryList<Entry> first_list(out.entries);
+    first_of(out.entries).reserve(size / 128);
+    EntryList<Entry> first_list(first_of(out.entries));
     Parser first(first_list, storage, keep_comments);
     if (split == size) {
         const std::optional<PartRead> read = part(first, 0, size);
@@ -830,7 +840,7 @@ bool read_parts(Catalogue& out, char* storage, std::size_t size, std::size_t spl
             error = second.take_error(read->lines);
         } else {
             for (Entry& entry : later) entry.line += read->lines;
-            out.entries.insert(out.entries.end(), later.begin(), later.end());
+            join(out.entries, later);
         }
     }
     if (!error) error = find_duplicate(out.entries);

@@ -111,9 +111,30 @@ struct PoTranslationEntry {
     bool is_header() const { return !has_msgctxt && msgid.empty() && !obsolete; }
 };
 
+// The entries of a catalogue, by their place in it: the list each half's
+// thread made, one after the other, so that the second half's is not copied
+// to join them.
+class PoTranslationList {
+public:
+    using value_type = PoTranslationEntry;
+
+    std::size_t size() const { return first.size() + second.size(); }
+    bool empty() const { return first.empty() && second.empty(); }
+    PoTranslationEntry& operator[](std::size_t index) {
+        return index < first.size() ? first[index] : second[index - first.size()];
+    }
+    const PoTranslationEntry& operator[](std::size_t index) const {
+        return index < first.size() ? first[index] : second[index - first.size()];
+    }
+    const PoTranslationEntry& front() const { return (*this)[0]; }
+
+    std::vector<PoTranslationEntry> first;
+    std::vector<PoTranslationEntry> second;  // empty but for a catalogue read in halves
+};
+
 class PoTranslations : public PoStorage {
 public:
-    std::vector<PoTranslationEntry> entries;
+    PoTranslationList entries;
 
     std::optional<std::string_view> header_field(std::string_view key) const;
 };

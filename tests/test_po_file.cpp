@@ -1,13 +1,17 @@
 // PO catalogues: the reader's grammar and errors, the writer's layout built
 // by hand, round trips, and the GNU gettext tools and library as judges
 // where they are installed.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "formats/files.h"
 #include "formats/po_file.h"
 #include "po_judge.h"
 #include "test_support.h"
@@ -170,6 +174,9 @@ TEST(PoRead, TakesTheWholeGrammar) {
         {"blank lines inside, trailing comments dropped, entries on one line",
          "\n\n  msgid \"a\"\n\n\tmsgstr \"b\" msgid \"c\" msgstr \"\"\n\n# dropped\n#. too",
          {{.id = "a", .str = "b"}, {.id = "c"}}},
+        {"an escaped quote before a \"#\", in the last word of a line and before it",
+         "msgid \"a\\\"#?\"\nmsgstr \"x\\\"#y and more text\"\n",
+         {{.id = "a\"#?", .str = "x\"#y and more text"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -241,6 +248,127 @@ TEST(PoRead, RefusesWhatDoesNotParseNamingTheLine) {
         EXPECT_EQ(error->line, c.line);
         EXPECT_EQ(error->message, c.message);
         EXPECT_TRUE(catalogue.entries.empty());
+    }
+}
+
+// What an import keeps of an entry, to compare the two readers.
+struct Kept {
+    Opt ctxt;
+    std::string id, str;
+    std::size_t line;
+    bool plural, obsolete, fuzzy;
+    bool operator==(const Kept&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Kept& k) {
+    using ::testing::PrintToString;
+    // The filler and the longest lines are shown by their start and size.
+    const std::string str = k.str.size() > 40 ? k.str.substr(0, 40) + "... (" + std::to_string(k.str.size()) + ")" : k.str;
+    return out << "{ctxt " << PrintToString(k.ctxt) << " id " << PrintToString(k.id) << " str "
+               << PrintToString(str) << " line " << k.line << (k.plural ? " plural" : "")
+               << (k.obsolete ? " obsolete" : "") << (k.fuzzy ? " fuzzy}" : "}");
+}
+
+// A catalogue's entries with their lines, or its error.
+struct Outcome {
+    std::vector<Msg> msgs;
+    std::vector<Kept> kept;
+    std::optional<std::pair<std::size_t, std::string>> error;
+};
+
+Outcome outcome_of(const PoCatalogue& catalogue, const std::optional<PoError>& error) {
+    Outcome o;
+    for (const PoEntry& e : catalogue.entries) {
+        o.msgs.push_back(msg_of(e));
+        o.kept.push_back({text_of(e.msgctxt), std::string(e.msgid), std::string(e.msgstr), e.line,
+                          e.msgid_plural.has_value(), e.obsolete, e.fuzzy()});
+    }
+    if (error) o.error = {error->line, error->message};
+    return o;
+}
+
+Outcome outcome_of(const PoTranslations& catalogue, const std::optional<PoError>& error) {
+    Outcome o;
+    for (std::size_t i = 0; i < catalogue.entries.size(); ++i) {
+        const PoTranslationEntry& e = catalogue.entries[i];
+        o.kept.push_back({e.has_msgctxt ? Opt(std::string(e.msgctxt)) : std::nullopt, std::string(e.msgid),
+                          std::string(e.msgstr), e.line, e.plural, e.obsolete, e.fuzzy});
+    }
+    if (error) o.error = {error->line, error->message};
+    return o;
+}
+
+TEST(PoRead, InTwoHalvesAsWhole) {
+    struct Case {
+        const char* name;
+        std::string first, second;  // the second starts where the halves split
+        bool error;
+        bool crlf = false;
+    };
+    const std::string long_text(read_piece_size + 4321, 'L');
+    const std::vector<Case> cases = {
+        {"entries of every kind on both sides",
+         "msgid \"\"\nmsgstr \"Language: fr\\n\"\n\n#, fuzzy\nmsgctxt \"a\"\nmsgid \"x\"\nmsgstr \"y\"\n",
+         "# note\n#. label\nmsgctxt \"b\"\nmsgid \"x\"\nmsgid_plural \"xs\"\nmsgstr[0] \"y\"\nmsgstr[1] \"ys\"\n\n"
+         "#, fuzzy\n#~ msgid \"gone\"\n#~ msgstr \"parti\"\n",
+         false},
+        {"an error in the second half, on its line of the whole",
+         "msgid \"a\"\nmsgstr \"b\"\n", "# note\nmsgid \"c\"\nmsgstr \"d\"\n\nmsgid \"e\"\nmsgstr \"f\\q\"\n", true},
+        {"an error in each half: the first's",
+         "msgid \"a\"\nmsgstr \"b\" x\n", "# note\nmsgid \"c\"\nmsgstr \"d\\q\"\n", true},
+        {"a context and msgid in both halves",
+         "msgctxt \"c\"\nmsgid \"a\"\nmsgstr \"b\"\n", "#. again\nmsgctxt \"c\"\nmsgid \"a\"\nmsgstr \"\"\n", true},
+        {"CR LF line ends and a byte order mark",
+         "\xEF\xBB\xBFmsgid \"a\"\nmsgstr \"b\\r\"\n", "# note\nmsgid \"c\"\nmsgstr \"d\"\n\n#~ msgid \"e\"\n#~ msgstr \"f\"",
+         false, true},
+        {"a line longer than a piece of the file in the second half",
+         "msgid \"a\"\nmsgstr \"b\"\n", "#, fuzzy\nmsgid \"c\"\nmsgstr \"" + long_text + "\"\n\nmsgid \"d\"\nmsgstr \"e\"\n",
+         false},
+    };
+    const auto dir = modtext::testing::scratch_dir();
+    constexpr std::size_t whole = std::numeric_limits<std::size_t>::max();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A last entry of the first half that takes its middle, so that the
+        // halves split where the second starts.
+        std::string bytes = c.first + "\nmsgctxt \"filler\"\nmsgid \"f\"\nmsgstr \"" +
+                            std::string(c.first.size() + c.second.size(), 'f') + "\"\n\n";
+        const std::size_t feeds = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+        const std::size_t split = bytes.size() + (c.crlf ? feeds : 0);
+        bytes += c.second;
+        if (c.crlf) {
+            std::string with_cr;
+            for (const char ch : bytes) with_cr += ch == '\n' ? "\r\n" : std::string(1, ch);
+            bytes = with_cr;
+        }
+        ASSERT_EQ(bytes.find("\n#", bytes.size() / 2), split - 1);
+
+        PoCatalogue catalogue;
+        const std::optional<PoError> error = read_po(bytes, catalogue, whole);
+        const Outcome expected = outcome_of(catalogue, error);
+        EXPECT_EQ(expected.error.has_value(), c.error);
+        EXPECT_EQ(expected.msgs.empty(), c.error);
+
+        PoCatalogue halves;
+        const std::optional<PoError> halves_error = read_po(bytes, halves, 1);
+        const Outcome in_halves = outcome_of(halves, halves_error);
+        EXPECT_EQ(in_halves.msgs, expected.msgs);
+        EXPECT_EQ(in_halves.kept, expected.kept);
+        EXPECT_EQ(in_halves.error, expected.error);
+
+        const auto path = dir / "halves.po";
+        write_text(path, bytes);
+        for (const std::size_t halves_from : {whole, std::size_t{1}}) {
+            SCOPED_TRACE(halves_from);
+            InputFile file;
+            ASSERT_TRUE(file.open(path.string()));
+            PoTranslations translations;
+            std::optional<PoError> file_error;
+            ASSERT_TRUE(read_po_file(file, translations, file_error, halves_from));
+            const Outcome from_file = outcome_of(translations, file_error);
+            EXPECT_EQ(from_file.kept, expected.kept);
+            EXPECT_EQ(from_file.error, expected.error);
+        }
     }
 }
 

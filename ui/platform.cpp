@@ -37,7 +37,7 @@ void destroy_window(HWND window) { DestroyWindow(window); }
 bool is_window(HWND window) { return IsWindow(window) != FALSE; }
 
 void show_window(HWND window) {
-    ShowWindow(window, SW_HIDE);
+    ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
 }
 

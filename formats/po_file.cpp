@@ -1095,6 +1095,29 @@ void append_escaped(std::string& out, std::string_view text) {
     out.append(text.data() + run, text.size() - run);
 }
 
+// An entry's flags line, "#, fuzzy, c-format": "fuzzy" first, then the
+// others as they are held; each piece handed to put.
+template <class Put>
+void put_flags(const PoEntry& entry, Put put) {
+    put("#,");
+    std::string_view separator = " ";
+    if (entry.fuzzy()) {
+        put(" fuzzy");
+        separator = ", ";
+    }
+    std::string_view rest = entry.flags;
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        const std::string_view flag = rest.substr(0, comma);
+        rest = comma == npos ? std::string_view{} : rest.substr(comma + 1);
+        if (flag.empty() || flag == "fuzzy") continue;
+        put(separator);
+        put(flag);
+        separator = ", ";
+    }
+    put("\n");
+}
+
 // Writes entries without a width, as Writer would, each into room of its
 // own and appended at once: most catalogues a program writes are written
 // so, entry by entry, and their small pieces cost more than their bytes.
@@ -1214,23 +1237,7 @@ void PlainWriter::references(std::string_view words) {
 }
 
 void PlainWriter::flags(const PoEntry& entry) {
-    put("#,");
-    std::string_view separator = " ";
-    if (entry.fuzzy()) {
-        put(" fuzzy");
-        separator = ", ";
-    }
-    std::string_view rest = entry.flags;
-    while (!rest.empty()) {
-        const std::size_t comma = rest.find(',');
-        const std::string_view flag = rest.substr(0, comma);
-        rest = comma == npos ? std::string_view{} : rest.substr(comma + 1);
-        if (flag.empty() || flag == "fuzzy") continue;
-        put(separator);
-        put(flag);
-        separator = ", ";
-    }
-    put('\n');
+    put_flags(entry, [this](std::string_view text) { put(text); });
 }
 
 // Split only after each line feed; a string of more than one line starts on
@@ -1331,24 +1338,8 @@ void Writer::references(std::string& out, std::string_view words) {
     out += '\n';
 }
 
-// "fuzzy" first, then the others as they are held.
 void Writer::flags(std::string& out, const PoEntry& entry) {
-    out += "#,";
-    const char* separator = " ";
-    if (entry.fuzzy()) {
-        out += " fuzzy";
-        separator = ", ";
-    }
-    std::string_view rest = entry.flags;
-    while (!rest.empty()) {
-        const std::size_t comma = rest.find(',');
-        const std::string_view flag = rest.substr(0, comma);
-        rest = comma == npos ? std::string_view{} : rest.substr(comma + 1);
-        if (flag.empty() || flag == "fuzzy") continue;
-        out.append(separator).append(flag);
-        separator = ", ";
-    }
-    out += '\n';
+    put_flags(entry, [&out](std::string_view text) { out.append(text); });
 }
 
 // Where the lines of a portion break: where a piece between two break

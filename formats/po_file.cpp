@@ -158,7 +158,7 @@ std::string_view PoStorage::replace(std::string_view kept, std::string_view text
         const auto at = reinterpret_cast<std::uintptr_t>(kept.data());
         if (at >= begin && at - begin <= block.size() && block.size() - (at - begin) >= kept.size()) {
             char* const place = block.data() + (at - begin);
-            std::memmove(place, text.data(), text.size());
+            if (!text.empty()) std::memmove(place, text.data(), text.size());
             return {place, text.size()};
         }
     }
@@ -289,7 +289,8 @@ private:
     std::size_t put_lines(const std::vector<std::string_view>& lines);
     std::size_t put_joined(const std::vector<std::string_view>& words, char separator);
     void put(std::string_view text) {
-        std::memmove(at_, text.data(), text.size());
+        // An empty view may have no bytes at all to copy from.
+        if (!text.empty()) std::memmove(at_, text.data(), text.size());
         at_ += text.size();
     }
 
@@ -1127,7 +1128,8 @@ public:
 
 private:
     void put(std::string_view text) {
-        std::memcpy(at_, text.data(), text.size());
+        // An empty view may have no bytes at all to copy from.
+        if (!text.empty()) std::memcpy(at_, text.data(), text.size());
         at_ += text.size();
     }
     void put(char c) { *at_++ = c; }

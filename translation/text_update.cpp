@@ -78,7 +78,7 @@ std::uint64_t hash_bytes(std::uint64_t h, std::string_view bytes) {
         h = std::rotl((h ^ word) * golden, 29);
     }
     std::uint64_t rest = 0;
-    std::memcpy(&rest, bytes.data() + at, bytes.size() - at);
+    if (at < bytes.size()) std::memcpy(&rest, bytes.data() + at, bytes.size() - at);
     return mixed(h ^ rest);
 }
 

@@ -1096,14 +1096,55 @@ void append_escaped(std::string& out, std::string_view text) {
     out.append(text.data() + run, text.size() - run);
 }
 
+// The comment lines the two writers below write alike, each piece (a
+// string or a character) handed to put.
+
+// Each line of lines after marker, and a space when it is not empty.
+template <class Put>
+void put_comment_lines(std::string_view marker, std::string_view lines, Put put) {
+    while (!lines.empty()) {
+        const std::size_t end = lines.find('\n');
+        const std::string_view line = lines.substr(0, end);
+        put(marker);
+        if (!line.empty()) {
+            put(' ');
+            put(line);
+        }
+        put('\n');
+        if (end == npos) break;
+        lines.remove_prefix(end + 1);
+    }
+}
+
+// "#:" and the words, a new "#:" line before a word that would pass width.
+template <class Put>
+void put_references(std::string_view words, std::size_t width, Put put) {
+    put(std::string_view("#:"));
+    std::size_t column = 2;
+    while (!words.empty()) {
+        const std::size_t end = words.find(' ');
+        const std::string_view word = words.substr(0, end);
+        words = end == npos ? std::string_view{} : words.substr(end + 1);
+        if (word.empty()) continue;
+        if (column > 2 && column + word.size() + 1 > width) {
+            put(std::string_view("\n#:"));
+            column = 2;
+        }
+        put(' ');
+        put(word);
+        column += word.size() + 1;
+    }
+    put('\n');
+}
+
 // An entry's flags line, "#, fuzzy, c-format": "fuzzy" first, then the
-// others as they are held; each piece handed to put.
+// others as they are held.
 template <class Put>
 void put_flags(const PoEntry& entry, Put put) {
-    put("#,");
+    put(std::string_view("#,"));
     std::string_view separator = " ";
     if (entry.fuzzy()) {
-        put(" fuzzy");
+        put(std::string_view(" fuzzy"));
         separator = ", ";
     }
     std::string_view rest = entry.flags;
@@ -1116,7 +1157,7 @@ void put_flags(const PoEntry& entry, Put put) {
         put(flag);
         separator = ", ";
     }
-    put("\n");
+    put('\n');
 }
 
 // Writes entries without a width, as Writer would, each into room of its
@@ -1204,42 +1245,16 @@ void PlainWriter::put_escaped(std::string_view text) {
 }
 
 void PlainWriter::comment_lines(std::string_view marker, std::string_view lines) {
-    while (!lines.empty()) {
-        const std::size_t end = lines.find('\n');
-        const std::string_view line = lines.substr(0, end);
-        put(marker);
-        if (!line.empty()) {
-            put(' ');
-            put(line);
-        }
-        put('\n');
-        if (end == npos) break;
-        lines.remove_prefix(end + 1);
-    }
+    put_comment_lines(marker, lines, [this](auto piece) { put(piece); });
 }
 
 // Split at the width msgcat gives references without one.
 void PlainWriter::references(std::string_view words) {
-    put("#:");
-    std::size_t column = 2;
-    while (!words.empty()) {
-        const std::size_t end = words.find(' ');
-        const std::string_view word = words.substr(0, end);
-        words = end == npos ? std::string_view{} : words.substr(end + 1);
-        if (word.empty()) continue;
-        if (column > 2 && column + word.size() + 1 > static_cast<std::size_t>(po_default_width)) {
-            put("\n#:");
-            column = 2;
-        }
-        put(' ');
-        put(word);
-        column += word.size() + 1;
-    }
-    put('\n');
+    put_references(words, static_cast<std::size_t>(po_default_width), [this](auto piece) { put(piece); });
 }
 
 void PlainWriter::flags(const PoEntry& entry) {
-    put_flags(entry, [this](std::string_view text) { put(text); });
+    put_flags(entry, [this](auto piece) { put(piece); });
 }
 
 // Split only after each line feed; a string of more than one line starts on
@@ -1311,37 +1326,15 @@ void Writer::entry(const PoEntry& entry, std::string& out) {
 }
 
 void Writer::comment_lines(std::string& out, std::string_view marker, std::string_view lines) {
-    while (!lines.empty()) {
-        const std::size_t end = lines.find('\n');
-        const std::string_view line = lines.substr(0, end);
-        out += marker;
-        if (!line.empty()) out.append(1, ' ').append(line);
-        out += '\n';
-        if (end == npos) break;
-        lines.remove_prefix(end + 1);
-    }
+    put_comment_lines(marker, lines, [&out](auto piece) { out += piece; });
 }
 
 void Writer::references(std::string& out, std::string_view words) {
-    out.append("#:", 2);
-    std::size_t column = 2;
-    while (!words.empty()) {
-        const std::size_t end = words.find(' ');
-        const std::string_view word = words.substr(0, end);
-        words = end == npos ? std::string_view{} : words.substr(end + 1);
-        if (word.empty()) continue;
-        if (column > 2 && column + word.size() + 1 > reference_width_) {
-            out.append("\n#:", 3);
-            column = 2;
-        }
-        out.append(1, ' ').append(word);
-        column += word.size() + 1;
-    }
-    out += '\n';
+    put_references(words, reference_width_, [&out](auto piece) { out += piece; });
 }
 
 void Writer::flags(std::string& out, const PoEntry& entry) {
-    put_flags(entry, [&out](std::string_view text) { out.append(text); });
+    put_flags(entry, [&out](auto piece) { out += piece; });
 }
 
 // Where the lines of a portion break: where a piece between two break

@@ -65,6 +65,24 @@ bool not_an_input(const std::string& target, const std::string& input, const cha
     return false;
 }
 
+// A whole text read into memory; its entries view it.
+bool read_whole_text(const std::string& path, Bytes& bytes, Reporter& reporter) {
+    InputFile file;
+    if (!file.open(path)) {
+        report_file_problem(reporter, file.problem(), path);
+        return false;
+    }
+    if (!file.read_all(bytes)) {
+        report(reporter, Severity::error, "Error reading file: %s\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::string_view text_of(const Bytes& bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
 }  // namespace
 
 bool export_module(const std::string& source_path, const std::string& text_path,
@@ -217,13 +235,9 @@ bool module_stats(const std::string& source_path, const std::string& text_path, 
     }
     std::optional<std::map<std::string, Progress>> progress;
     if (!text_path.empty()) {
-        InputFile text;
         Bytes bytes;
-        if (!text.open(text_path) || !text.read_all(bytes)) {
-            report(reporter, Severity::error, "Error opening file: %s\n", text_path.c_str());
-            return false;
-        }
-        const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        if (!read_whole_text(text_path, bytes, reporter)) return false;
+        const std::string_view view = text_of(bytes);
         if (catalogue) {
             std::string error;
             progress = catalogue_progress(view, error);
@@ -311,12 +325,13 @@ bool check_text(const std::string& source_path, const std::string& text_path, bo
         report_left_out_warnings(rehearsal);
 
         // The text itself, once more, for its translations.
-        InputFile file;
+        // A text that cannot be read was told of by the rehearsal, unless
+        // the module could not be opened before it got to the text.
+        SilentReporter told_already;
+        Reporter& told = rehearsal.problems ? static_cast<Reporter&>(told_already) : rehearsal;
         Bytes bytes;
-        if (!file.open(text_path) || !file.read_all(bytes)) {
-            if (!rehearsal.problems) report(rehearsal, Severity::error, "Error opening file: %s\n", text_path.c_str());
-        } else {
-            const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        if (read_whole_text(text_path, bytes, told)) {
+            const std::string_view text = text_of(bytes);
             std::vector<Finding> found;
             if (po) {
                 PoCatalogue read;
@@ -343,24 +358,6 @@ bool check_text(const std::string& source_path, const std::string& text_path, bo
 }
 
 namespace {
-
-// A whole text read into memory; its entries view it.
-bool read_whole_text(const std::string& path, Bytes& bytes, Reporter& reporter) {
-    InputFile file;
-    if (!file.open(path)) {
-        report_file_problem(reporter, file.problem(), path);
-        return false;
-    }
-    if (!file.read_all(bytes)) {
-        report(reporter, Severity::error, "Error reading file: %s\n", path.c_str());
-        return false;
-    }
-    return true;
-}
-
-std::string_view text_of(const Bytes& bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
 
 void report_unread_lines(const TextEntries& entries, const std::string& path, Reporter& reporter) {
     for (const std::size_t line : entries.unread_lines) {

@@ -35,6 +35,15 @@ bool block_comment_open_after(std::string_view line, bool open) {
 
 namespace {
 
+// Keeps the first count string entries; the rest are set aside, with their
+// memory, for the next resource.
+void keep_strings(ResourceEntries& out, std::size_t count) {
+    while (out.strings.size() > count) {
+        out.spare_strings.push_back(std::move(out.strings.back()));
+        out.strings.pop_back();
+    }
+}
+
 // A GFF's localized strings; false, with why, when it is damaged.
 bool gff_entries(ByteView bytes, bool conversation, GffImage& image, ResourceEntries& out, std::string& why) {
     ByteReader cursor(bytes);
@@ -74,10 +83,7 @@ bool gff_entries(ByteView bytes, bool conversation, GffImage& image, ResourceEnt
                                         : SpeechDirection::player_to_npc;
         ++used;
     }
-    while (out.strings.size() > used) {
-        out.spare_strings.push_back(std::move(out.strings.back()));
-        out.strings.pop_back();
-    }
+    keep_strings(out, used);
     return true;
 }
 
@@ -103,10 +109,7 @@ bool read_resource_entries(const ResourceView& resource, bool script, GffImage& 
     out.lines.clear();
     if (script) {
         out.letters = "NSS";
-        while (!out.strings.empty()) {
-            out.spare_strings.push_back(std::move(out.strings.back()));
-            out.strings.pop_back();
-        }
+        keep_strings(out, 0);
         script_entries(resource.bytes, out);
         return true;
     }

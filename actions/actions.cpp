@@ -324,9 +324,9 @@ bool check_text(const std::string& source_path, const std::string& text_path, bo
         }
         report_left_out_warnings(rehearsal);
 
-        // The text itself, once more, for its translations.
-        // A text that cannot be read was told of by the rehearsal, unless
-        // the module could not be opened before it got to the text.
+        // The text itself, once more, for its translations. One that cannot
+        // be read is told of here only when the rehearsal told of nothing:
+        // it has told why when it got as far as the text.
         SilentReporter told_already;
         Reporter& told = rehearsal.problems ? static_cast<Reporter&>(told_already) : rehearsal;
         Bytes bytes;
@@ -336,8 +336,7 @@ bool check_text(const std::string& source_path, const std::string& text_path, bo
             if (po) {
                 PoCatalogue read;
                 if (!read_po(text, read)) {
-                    const auto code = read.header_field("Language");
-                    const auto row = catalogue.to_row ? catalogue.to_row : code ? po_language_row(*code) : std::nullopt;
+                    const auto row = catalogue.to_row ? catalogue.to_row : catalogue_language(read);
                     found = check_catalogue(read, row ? LanguageTable[*row].key : std::string_view("unknown"),
                                             catalogue.use_fuzzy);
                 }

@@ -101,8 +101,7 @@ std::optional<std::map<std::string, Progress>> catalogue_progress(std::string_vi
         error = problem->text();
         return std::nullopt;
     }
-    const auto code = catalogue.header_field("Language");
-    const auto row = code ? po_language_row(*code) : std::nullopt;
+    const auto row = catalogue_language(catalogue);
     Progress progress;
     for (const PoEntry& entry : catalogue.entries) {
         if (entry.is_header() || entry.obsolete) continue;

@@ -27,6 +27,14 @@ std::string_view po_language_code(std::size_t row);
 // chinsimpl.
 std::optional<std::size_t> po_language_row(std::string_view code);
 
+// The row of the language a catalogue's Language header names, when it is
+// one of the ten.
+template <class Catalogue>
+std::optional<std::size_t> catalogue_language(const Catalogue& catalogue) {
+    const std::optional<std::string_view> code = catalogue.header_field("Language");
+    return code ? po_language_row(*code) : std::nullopt;
+}
+
 // A string literal of a script line: where its text lies between the
 // quotes.
 struct ScriptLiteral {

@@ -432,12 +432,6 @@ private:
     std::string decoded_, encoded_, escaped_;
 };
 
-std::optional<std::size_t> language_of_header(const PoTranslations& catalogue, std::string_view key, bool code) {
-    const std::optional<std::string_view> value = catalogue.header_field(key);
-    if (!value) return std::nullopt;
-    return code ? po_language_row(*value) : language_row_of_key(*value);
-}
-
 }  // namespace
 
 bool import_po(ModuleArchive& archive, const std::string& po_path, const std::string& output_path,
@@ -465,7 +459,7 @@ bool import_po(ModuleArchive& archive, const std::string& po_path, const std::st
         }
     }
     std::optional<std::size_t> to_row = options.to_row;
-    if (!to_row) to_row = language_of_header(catalogue, "Language", true);
+    if (!to_row) to_row = catalogue_language(catalogue);
     if (!to_row) {
         const std::optional<std::string_view> named = catalogue.header_field("Language");
         const std::string shown(named.value_or(""));

@@ -148,9 +148,12 @@ std::vector<std::string> source_languages(const TextEntries& entries, const std:
     return {"english"};
 }
 
+bool is_source_line(const TextFieldLine& line, const std::vector<std::string>& sources) {
+    return std::find(sources.begin(), sources.end(), line.language()) != sources.end();
+}
+
 bool is_translation_line(const TextFieldLine& line, const std::vector<std::string>& sources) {
-    return language_row_of_key(line.language()) &&
-           std::find(sources.begin(), sources.end(), line.language()) == sources.end();
+    return language_row_of_key(line.language()) && !is_source_line(line, sources);
 }
 
 }  // namespace modtext

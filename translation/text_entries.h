@@ -109,6 +109,9 @@ TextEntries read_text_entries(std::string_view text);
 // translations; lines of no table language are neither.
 std::vector<std::string> source_languages(const TextEntries& entries, const std::vector<std::string>& given);
 
+// Whether a field line is of a source language.
+bool is_source_line(const TextFieldLine& line, const std::vector<std::string>& sources);
+
 // Whether a field line is a translation: of a table language that is no
 // source.
 bool is_translation_line(const TextFieldLine& line, const std::vector<std::string>& sources);

@@ -19,10 +19,6 @@ std::string update_summary(const UpdateCounts& counts) {
 
 namespace {
 
-bool is_source_line(const TextFieldLine& line, const std::vector<std::string>& sources) {
-    return std::find(sources.begin(), sources.end(), line.language()) != sources.end();
-}
-
 // The lines a filled field carries: translations with a text.
 bool is_filled_line(const TextFieldLine& line, const std::vector<std::string>& sources) {
     return !line.text().empty() && is_translation_line(line, sources);

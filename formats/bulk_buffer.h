@@ -9,9 +9,12 @@ namespace modtext {
 class BulkBuffer {
 public:
     BulkBuffer() = default;
+    // How the block is filled: whole, by one read or copy right after it is
+    // taken, or piece by piece as its texts are made, and only in part.
+    enum class Fill { whole, piecemeal };
     // Size bytes, not zeroed first: the caller fills them. Throws
     // std::bad_alloc when the memory cannot be had.
-    explicit BulkBuffer(std::size_t size);
+    explicit BulkBuffer(std::size_t size, Fill fill = Fill::whole);
     BulkBuffer(BulkBuffer&& other) noexcept;
     BulkBuffer& operator=(BulkBuffer&& other) noexcept;
     BulkBuffer(const BulkBuffer&) = delete;

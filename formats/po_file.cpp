@@ -885,7 +885,7 @@ bool read_po_file(InputFile& file, PoTranslations& out, std::optional<PoError>& 
     }
     // Room for the texts, as large as the file; the parts of it the texts
     // do not reach are never touched.
-    char* const storage = out.hold(BulkBuffer(size));
+    char* const storage = out.hold(BulkBuffer(size, BulkBuffer::Fill::piecemeal));
     return read_parts(out, storage, size, split, error, false,
                       [&](Parser& parser, std::size_t begin, std::size_t end) {
                           return read_file_lines(parser, file, begin, end);

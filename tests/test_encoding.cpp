@@ -136,6 +136,22 @@ TEST(Utf8Text, EveryCodePageWritesAndReadsItsOwnBytes) {
     }
 }
 
+// ASCII goes eight bytes at a time: a character lands right at every
+// place among it, and at either end.
+TEST(Utf8Text, CharactersLandWhereverTheyStandAmongAscii) {
+    TextEncoder encoder(all_in(1252));
+    for (std::size_t size = 0; size < 20; ++size) {
+        for (std::size_t at = 0; at <= size; ++at) {
+            const std::string before(at, 'a'), after(size - at, 'b');
+            std::string out;
+            Refusal why;
+            ASSERT_EQ(encoder.encode(before + "é" + after + "’", LanguageTable[1].male_id, out, why),
+                      TextEncoder::Result::written);
+            EXPECT_EQ(out, before + "\xE9" + after + "\x92") << size << ' ' << at;
+        }
+    }
+}
+
 TEST(Utf8Text, LinesThatCannotBeStoredAreEachToldAndNothingIsKept) {
     std::string text = "\xEF\xBB\xBF#File:t.DLG,0\n"
                        "#0,english,male->caf\xE9\n"                // 2: a byte of 1252, not UTF-8

@@ -500,24 +500,29 @@ bool CodePageCodec::encode_run(std::string_view run, std::string& out, Refusal& 
     for (const unsigned char* p = begin; p < end;) {
         const unsigned char lead = *p;
         if (lead < 0x80 && ascii_identity) {
-            // Eight bytes copied at once, kept up to the first that is not
-            // ASCII: to never passes p's place, so they fit.
-            if (end - p >= 8) {
+            // Eight bytes copied at once while they are ASCII, and of the
+            // last eight those up to the first that is not: to never passes
+            // p's place, so they fit.
+            while (end - p >= 8) {
                 const std::uint64_t word = load_word(reinterpret_cast<const char*>(p));
                 std::memcpy(to, &word, sizeof word);
                 const std::uint64_t high = word & every_byte(0x80);
-                std::size_t ascii = 8;
-                if constexpr (std::endian::native == std::endian::little) {
-                    if (high != 0) ascii = static_cast<std::size_t>(std::countr_zero(high)) / 8;
-                } else if (high != 0) {
-                    ascii = 1;
+                if (high == 0) {
+                    to += 8;
+                    p += 8;
+                    continue;
                 }
+                // The first byte in memory that is not ASCII.
+                const auto ascii = static_cast<std::size_t>(std::endian::native == std::endian::little
+                                                                ? std::countr_zero(high)
+                                                                : std::countl_zero(high)) / 8;
                 to += ascii;
                 p += ascii;
-                continue;
+                break;
             }
-            *to++ = static_cast<char>(lead);
-            ++p;
+            if (p < end && *p < 0x80 && end - p < 8) {
+                *to++ = static_cast<char>(*p++);
+            }
             continue;
         }
         std::uint16_t single = 0;

@@ -500,9 +500,14 @@ bool CodePageCodec::encode_run(std::string_view run, std::string& out, Refusal& 
     for (const unsigned char* p = begin; p < end;) {
         const unsigned char lead = *p;
         if (lead < 0x80 && ascii_identity) {
-            // Eight bytes copied at once while they are ASCII, and of the
-            // last eight those up to the first that is not: to never passes
-            // p's place, so they fit.
+            if (end - p < 8) {
+                *to++ = static_cast<char>(lead);
+                ++p;
+                continue;
+            }
+            // Eight bytes copied at once while they are ASCII, and of a word
+            // that holds a byte that is not, those before it: to never
+            // passes p's place, so they fit.
             while (end - p >= 8) {
                 const std::uint64_t word = load_word(reinterpret_cast<const char*>(p));
                 std::memcpy(to, &word, sizeof word);
@@ -519,9 +524,6 @@ bool CodePageCodec::encode_run(std::string_view run, std::string& out, Refusal& 
                 to += ascii;
                 p += ascii;
                 break;
-            }
-            if (p < end && *p < 0x80 && end - p < 8) {
-                *to++ = static_cast<char>(*p++);
             }
             continue;
         }

@@ -49,8 +49,7 @@ void append_gff_block(std::string& out, const ResourceEntries& entries, const Te
 bool export_gff_strings(std::string& out, const ResourceView& resource, GffImage& image,
                         const SelectionState& selection, Reporter& reporter,
                         ExportCounts* counts, TextDecoder* utf8) {
-    const std::string name(resource.name);
-    report(reporter, Severity::progress, "Exporting general GFF file: %s.....", name.c_str());
+    tell_export_started(reporter, false, resource.name);
     ResourceEntries entries;
     std::string why;
     if (!read_resource_entries(resource, false, image, entries, why)) {
@@ -59,7 +58,7 @@ bool export_gff_strings(std::string& out, const ResourceView& resource, GffImage
     }
     append_gff_block(out, entries, TemplateLines(selection.to_mask, selection.from_mask), selection.from_mask,
                      counts, utf8);
-    report(reporter, Severity::progress, "complete!\n");
+    tell_export_done(reporter);
     return true;
 }
 

@@ -116,6 +116,15 @@ bool read_resource_entries(const ResourceView& resource, bool script, GffImage& 
     return gff_entries(resource.bytes, resource.type == resource_type::conversation, image, out, why);
 }
 
+void tell_export_started(Reporter& reporter, bool script, std::string_view name) {
+    if (!reporter.wants(Severity::progress)) return;  // most runs: no copy of the name
+    const std::string shown(name);
+    report(reporter, Severity::progress, script ? "Exporting Script file: %s....." : "Exporting general GFF file: %s.....",
+           shown.c_str());
+}
+
+void tell_export_done(Reporter& reporter) { report(reporter, Severity::progress, "complete!\n"); }
+
 bool walk_module_entries(const ModuleArchive& archive, InputFile& source, const SelectionState& selection,
                          Reporter& reporter, const std::function<void(const ResourceEntries&)>& take,
                          const EntryWalkEvents& events) {
@@ -147,10 +156,7 @@ bool walk_module_entries(const ModuleArchive& archive, InputFile& source, const 
             else if (resource_fits(source, archive, i)) return false;
             continue;
         }
-        if (events.tell_progress) {
-            report(reporter, Severity::progress, script ? "Exporting Script file: %s....." : "Exporting general GFF file: %s.....",
-                   name.c_str());
-        }
+        if (events.tell_progress) tell_export_started(reporter, script, name);
         if (!read_resource_entries({i, name, key.type(), bytes.view()}, script, image, entries, why)) {
             report_malformed_gff(reporter, i, name, why);
             release_gff(image);
@@ -158,7 +164,7 @@ bool walk_module_entries(const ModuleArchive& archive, InputFile& source, const 
         }
         if (!entries.strings.empty() || !entries.lines.empty()) take(entries);
         release_gff(image);
-        if (events.tell_progress) report(reporter, Severity::progress, "complete!\n");
+        if (events.tell_progress) tell_export_done(reporter);
     }
     return true;
 }

@@ -76,10 +76,16 @@ bool block_comment_open_after(std::string_view line, bool open_before);
 bool read_resource_entries(const ResourceView& resource, bool script, GffImage& image, ResourceEntries& out,
                            std::string& why);
 
+// The progress an export tells of each resource it reads: "Exporting
+// general GFF file: NAME....." (or "Exporting Script file: ") before, and
+// "complete!" once its block is made.
+void tell_export_started(Reporter& reporter, bool script, std::string_view name);
+void tell_export_done(Reporter& reporter);
+
 // What a walk tells besides each resource's entries.
 struct EntryWalkEvents {
-    // As progress, "Exporting general GFF file: NAME....." (or "Exporting
-    // Script file: ") once a resource is read, and "complete!" once taken.
+    // An export's progress (tell_export_started once a resource is read,
+    // tell_export_done once it is taken).
     bool tell_progress = false;
     // Each resource whose type no export route knows, by its type.
     std::function<void(std::uint16_t type)> not_visited;

@@ -17,14 +17,13 @@ void append_script_block(std::string& out, const ResourceEntries& entries, Expor
 
 void export_script(std::string& out, const ResourceView& resource, Reporter& reporter,
                    ExportCounts* counts, TextDecoder* utf8) {
-    const std::string name(resource.name);
-    report(reporter, Severity::progress, "Exporting Script file: %s.....", name.c_str());
+    tell_export_started(reporter, true, resource.name);
     ResourceEntries entries;
     GffImage unused;
     std::string why;
     read_resource_entries(resource, true, unused, entries, why);
     append_script_block(out, entries, counts, utf8);
-    report(reporter, Severity::progress, "complete!\n");
+    tell_export_done(reporter);
 }
 
 }  // namespace modtext

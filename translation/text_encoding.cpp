@@ -229,41 +229,47 @@ std::string settings_line(const CodePages& pages, const CodePageChoices& choices
     return line + '\n';
 }
 
+std::vector<SettingsItem> settings_items(std::string_view text) {
+    if (text.substr(0, utf8_bom.size()) == utf8_bom) text.remove_prefix(utf8_bom.size());
+    std::string_view line = text.substr(0, text.find('\n'));
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    std::vector<SettingsItem> items;
+    if (line.substr(0, settings_tag.size()) != settings_tag) return items;
+    line.remove_prefix(settings_tag.size());
+    while (!line.empty()) {
+        const std::size_t gap = line.find_first_of(" \t");
+        const std::string_view item = line.substr(0, gap);
+        line.remove_prefix(gap == std::string_view::npos ? line.size() : gap + 1);
+        const std::size_t equals = item.find('=');
+        if (equals != std::string_view::npos) items.push_back({item.substr(0, equals), item.substr(equals + 1)});
+    }
+    return items;
+}
+
 std::optional<TextSettings> read_text_settings(std::string_view text, const TextEncodingOptions& options,
                                                std::uint16_t from_mask, std::string& problem) {
     const bool bom = text.substr(0, utf8_bom.size()) == utf8_bom;
-    if (bom) text.remove_prefix(utf8_bom.size());
-    std::string_view line = text.substr(0, text.find('\n'));
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     // What the settings line says, when the text has one.
     CodePageChoices said;
     bool says_utf8 = false;
     std::string said_problem;
-    if (line.substr(0, settings_tag.size()) == settings_tag) {
-        line.remove_prefix(settings_tag.size());
-        while (!line.empty() && said_problem.empty()) {
-            const std::size_t gap = line.find_first_of(" \t");
-            const std::string_view item = line.substr(0, gap);
-            line.remove_prefix(gap == std::string_view::npos ? line.size() : gap + 1);
-            const std::size_t equals = item.find('=');
-            if (equals == std::string_view::npos) continue;
-            const std::string_view name = item.substr(0, equals), value = item.substr(equals + 1);
-            if (name == "encoding") {
-                if (value != "utf-8" && value != "raw") said_problem = "unknown encoding \"" + std::string(value) + "\"";
-                says_utf8 = value == "utf-8";
-                continue;
-            }
-            const auto row = language_row_of_key(name);
-            if (!row && name != "script" && name != "other") continue;  // from=, and what later versions add
-            const auto page = code_page_number(value);
-            if (!page) {
-                said_problem = "code page \"" + std::string(value) + "\" for " + std::string(name) + " is not one of " +
-                               std::string(code_page_list);
-            } else if (row) {
-                said.languages[*row] = page;
-            } else {
-                (name == "script" ? said.script : said.other) = page;
-            }
+    for (const auto& [name, value] : settings_items(text)) {
+        if (!said_problem.empty()) break;
+        if (name == "encoding") {
+            if (value != "utf-8" && value != "raw") said_problem = "unknown encoding \"" + std::string(value) + "\"";
+            says_utf8 = value == "utf-8";
+            continue;
+        }
+        const auto row = language_row_of_key(name);
+        if (!row && name != "script" && name != "other") continue;  // from=, and what later versions add
+        const auto page = code_page_number(value);
+        if (!page) {
+            said_problem = "code page \"" + std::string(value) + "\" for " + std::string(name) + " is not one of " +
+                           std::string(code_page_list);
+        } else if (row) {
+            said.languages[*row] = page;
+        } else {
+            (name == "script" ? said.script : said.other) = page;
         }
     }
     TextSettings settings;

@@ -54,6 +54,15 @@ std::string settings_line(const CodePages& pages, const CodePageChoices& choices
 // otherwise, unless the options force one. The settings line's code pages
 // apply under the options' choices; what neither gives is the default, and
 // script lines take the code page of the first language of from_mask.
+// One "name=value" item of a text's settings line.
+struct SettingsItem {
+    std::string_view name, value;
+};
+// The items of the text's settings line (its first, "//modtext: ...", after
+// any UTF-8 byte order mark), in order; none when it has none. Blanks part
+// the items; a word without "=" is none.
+std::vector<SettingsItem> settings_items(std::string_view text);
+
 struct TextSettings {
     TextEncoding encoding = TextEncoding::raw;
     CodePages pages;

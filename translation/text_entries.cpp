@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "core/languages.h"
+#include "translation/text_encoding.h"
 
 namespace modtext {
 
@@ -27,25 +28,22 @@ std::optional<std::int64_t> number_of(std::string_view text) {
     return value;
 }
 
-void read_settings(std::string_view line, TextEntries& entries) {
-    std::size_t at = 0;
-    while (at < line.size()) {
-        const std::size_t end = std::min(line.find(' ', at), line.size());
-        const std::string_view word = line.substr(at, end - at);
-        if (word == "encoding=utf-8") entries.utf8 = true;
-        if (word.starts_with("from=")) {
-            std::string_view list = word.substr(5);
-            if (list == "all") {
-                for (const Language& language : LanguageTable) entries.settings_from.emplace_back(language.key);
-            } else {
-                while (!list.empty()) {
-                    const std::size_t comma = std::min(list.find(','), list.size());
-                    if (language_row_of_key(list.substr(0, comma))) entries.settings_from.emplace_back(list.substr(0, comma));
-                    list.remove_prefix(std::min(comma + 1, list.size()));
-                }
-            }
+// What update, check and stats take of the settings line: the encoding,
+// and the source languages.
+void read_settings(std::string_view text, TextEntries& entries) {
+    for (const auto& [name, value] : settings_items(text)) {
+        if (name == "encoding" && value == "utf-8") entries.utf8 = true;
+        if (name != "from") continue;
+        if (value == "all") {
+            for (const Language& language : LanguageTable) entries.settings_from.emplace_back(language.key);
+            continue;
         }
-        at = end + 1;
+        std::string_view list = value;
+        while (!list.empty()) {
+            const std::size_t comma = std::min(list.find(','), list.size());
+            if (language_row_of_key(list.substr(0, comma))) entries.settings_from.emplace_back(list.substr(0, comma));
+            list.remove_prefix(std::min(comma + 1, list.size()));
+        }
     }
 }
 
@@ -67,6 +65,7 @@ std::size_t entry_lines_at_most(std::string_view text) {
 
 TextEntries read_text_entries(std::string_view text) {
     TextEntries entries;
+    read_settings(text, entries);
     constexpr std::string_view bom = "\xEF\xBB\xBF";
     if (text.starts_with(bom)) {
         entries.utf8 = true;
@@ -86,7 +85,6 @@ TextEntries read_text_entries(std::string_view text) {
         std::string_view line = text.substr(0, feed);
         text.remove_prefix(feed == npos ? text.size() : feed + 1);
         if (line.ends_with('\r')) line.remove_suffix(1);
-        if (number == 1 && line.starts_with("//modtext:")) read_settings(line, entries);
         if (!line.starts_with('#')) continue;
         if (line.starts_with("#File:")) {
             in_block = false;

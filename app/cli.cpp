@@ -299,9 +299,6 @@ int run_po(const Options& options, bool template_only, bool exporting, std::ostr
     return import_catalogue(p[0], p[1], p[2], po, reporter) ? 0 : 1;
 }
 
-}  // namespace
-
-namespace {
 
 int run_stats(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Options options;
@@ -357,9 +354,6 @@ int run_check(const std::vector<std::string>& args, std::ostream& out, std::ostr
     return clean ? 0 : 1;
 }
 
-}  // namespace
-
-namespace {
 
 int run_update(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Options options;

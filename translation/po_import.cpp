@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <map>
 #include <thread>
 #include <unordered_map>
 

@@ -146,7 +146,7 @@ std::vector<Finding> check_translations(const TextEntries& entries, const std::v
                 }
             }
             for (const TextFieldLine& line : field.lines) {
-                if (line.text().empty() || !is_translation_line(line, sources)) continue;
+                if (!is_filled_line(line, sources)) continue;
                 const auto row = language_row_of_key(line.language());
                 if (!row || (languages_mask & language_bit(*row)) == 0) continue;
                 const std::optional<std::string_view> source = line.gender() == "female" && female ? female : male;

@@ -154,4 +154,8 @@ bool is_translation_line(const TextFieldLine& line, const std::vector<std::strin
     return language_row_of_key(line.language()) && !is_source_line(line, sources);
 }
 
+bool is_filled_line(const TextFieldLine& line, const std::vector<std::string>& sources) {
+    return !line.text().empty() && is_translation_line(line, sources);
+}
+
 }  // namespace modtext

@@ -116,4 +116,7 @@ bool is_source_line(const TextFieldLine& line, const std::vector<std::string>& s
 // source.
 bool is_translation_line(const TextFieldLine& line, const std::vector<std::string>& sources);
 
+// Whether a field line is a filled translation: one with a text.
+bool is_filled_line(const TextFieldLine& line, const std::vector<std::string>& sources);
+
 }  // namespace modtext

@@ -19,11 +19,6 @@ std::string update_summary(const UpdateCounts& counts) {
 
 namespace {
 
-// The lines a filled field carries: translations with a text.
-bool is_filled_line(const TextFieldLine& line, const std::vector<std::string>& sources) {
-    return !line.text().empty() && is_translation_line(line, sources);
-}
-
 // The text an old field gives a new line: its first filled line of the same
 // language and gender. An empty one gives nothing, so it never empties a
 // line.

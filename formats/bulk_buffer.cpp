@@ -22,7 +22,16 @@ constexpr std::size_t map_from = 2 * huge_page;
 
 }  // namespace
 
-BulkBuffer::BulkBuffer(std::size_t size, [[maybe_unused]] Fill fill) : size_(size) {
+void advise_huge_pages([[maybe_unused]] void* data, [[maybe_unused]] std::size_t size) {
+#ifdef __linux__
+    const auto start = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (start + huge_page - 1) / huge_page * huge_page;
+    const std::uintptr_t last = (start + size) / huge_page * huge_page;
+    if (last > first) (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+}
+
+BulkBuffer::BulkBuffer(std::size_t size) : size_(size) {
 #ifdef __linux__
     if (size >= map_from && size <= SIZE_MAX - 2 * huge_page) {
         // One huge page more than needed, to start on a huge page boundary.
@@ -37,9 +46,7 @@ BulkBuffer::BulkBuffer(std::size_t size, [[maybe_unused]] Fill fill) : size_(siz
         const auto start = reinterpret_cast<std::uintptr_t>(mapping_);
         data_ = reinterpret_cast<char*>((start + huge_page - 1) / huge_page * huge_page);
         // Only advice: without huge pages the block works the same, slower.
-        // A block filled piecemeal goes without: there, the first touch of
-        // each huge page measured slower on the whole, and far less steady.
-        if (fill == Fill::whole) (void)madvise(data_, rounded, MADV_HUGEPAGE);
+        (void)madvise(data_, rounded, MADV_HUGEPAGE);
         return;
     }
 #endif

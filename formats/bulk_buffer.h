@@ -1,20 +1,23 @@
-// Memory for one large block that is filled whole right after it is taken,
-// such as a translation text read at once.
+// Memory for one large block, in huge pages where the system gives them: a
+// translation text read at once, the room a catalogue's texts are unescaped
+// into. On some machines the first touch of each small page costs more than
+// a copy of it.
 #pragma once
 
 #include <cstddef>
 
 namespace modtext {
 
+// Asks that the whole huge pages within [data, data + size) be given as
+// huge pages when first touched; only advice, and nothing off Linux.
+void advise_huge_pages(void* data, std::size_t size);
+
 class BulkBuffer {
 public:
     BulkBuffer() = default;
-    // How the block is filled: whole, by one read or copy right after it is
-    // taken, or piece by piece as its texts are made, and only in part.
-    enum class Fill { whole, piecemeal };
     // Size bytes, not zeroed first: the caller fills them. Throws
     // std::bad_alloc when the memory cannot be had.
-    explicit BulkBuffer(std::size_t size, Fill fill = Fill::whole);
+    explicit BulkBuffer(std::size_t size);
     BulkBuffer(BulkBuffer&& other) noexcept;
     BulkBuffer& operator=(BulkBuffer&& other) noexcept;
     BulkBuffer(const BulkBuffer&) = delete;

@@ -676,7 +676,9 @@ std::optional<PoError> find_duplicate(const List& entries) {
     using Entry = typename List::value_type;
     const std::size_t slots = std::bit_ceil(std::max<std::size_t>(entries.size() * 2, 2));
     const std::hash<std::string_view> hash;
-    std::vector<std::uint64_t> hashes(entries.size());
+    // Both tables in huge pages: they are touched all over, once.
+    BulkBuffer hash_room(entries.size() * sizeof(std::uint64_t));
+    auto* const hashes = reinterpret_cast<std::uint64_t*>(hash_room.data());
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const Entry& entry = entries[i];
         const std::optional<std::string_view> msgctxt = context_of(entry);
@@ -685,7 +687,9 @@ std::optional<PoError> find_duplicate(const List& entries) {
         hashes[i] = (msgctxt ? hash(*msgctxt) * 31 + 1 + entry.msgid.size() : hash(entry.msgid)) * 0x9E3779B97F4A7C15ull;
     }
     const auto slot_of = [&](std::uint64_t mixed) { return static_cast<std::size_t>(mixed >> 32) & (slots - 1); };
-    std::vector<std::uint64_t> table(slots, 0);  // the high half of a hash, and an ordinal + 1
+    BulkBuffer table_room(slots * sizeof(std::uint64_t));
+    auto* const table = reinterpret_cast<std::uint64_t*>(table_room.data());
+    std::fill(table, table + slots, std::uint64_t{0});  // the high half of a hash, and an ordinal + 1
     constexpr std::size_t ahead = 16;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (i + ahead < entries.size()) __builtin_prefetch(&table[slot_of(hashes[i + ahead])], 1);
@@ -804,8 +808,10 @@ bool read_parts(Catalogue& out, char* storage, std::size_t size, std::size_t spl
     error.reset();
     // Room for twice as many entries as exported texts make of the bytes
     // (some 250 bytes an entry), so that the list seldom grows while it is
-    // read: growing it would copy it all. Room left unused is never touched.
+    // read: growing it would copy it all. Room left unused is never touched;
+    // what is used is taken in huge pages, as the texts' room is.
     first_of(out.entries).reserve(size / 128);
+    advise_huge_pages(first_of(out.entries).data(), first_of(out.entries).capacity() * sizeof(Entry));
     EntryList<Entry> first_list(first_of(out.entries));
     Parser first(first_list, storage, keep_comments);
     if (split == size) {
@@ -820,6 +826,7 @@ bool read_parts(Catalogue& out, char* storage, std::size_t size, std::size_t spl
         // start until the first half's are known.
         std::vector<Entry> later;
         later.reserve((size - split) / 128);
+        advise_huge_pages(later.data(), later.capacity() * sizeof(Entry));
         EntryList<Entry> second_list(later);
         Parser second(second_list, storage + split, keep_comments);
         std::future<std::optional<PartRead>> second_read = std::async(std::launch::async, [&] {
@@ -885,7 +892,7 @@ bool read_po_file(InputFile& file, PoTranslations& out, std::optional<PoError>& 
     }
     // Room for the texts, as large as the file; the parts of it the texts
     // do not reach are never touched.
-    char* const storage = out.hold(BulkBuffer(size, BulkBuffer::Fill::piecemeal));
+    char* const storage = out.hold(BulkBuffer(size));
     return read_parts(out, storage, size, split, error, false,
                       [&](Parser& parser, std::size_t begin, std::size_t end) {
                           return read_file_lines(parser, file, begin, end);

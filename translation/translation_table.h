@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "core/code_page.h"
@@ -65,10 +66,7 @@ public:
 
     void push_back(const T& item) {
         const std::size_t place = physical(size_);
-        if ((place & chunk_mask) == 0 && (place >> ChunkBits) == chunks_.size()) {
-            // Not zeroed: every slot is written before it is read.
-            chunks_.emplace_back(new T[chunk_size]);
-        }
+        if ((place & chunk_mask) == 0 && (place >> ChunkBits) == chunks_.size()) add_chunk();
         chunks_[place >> ChunkBits][place & chunk_mask] = item;
         ++size_;
     }
@@ -78,7 +76,8 @@ public:
         if (other.empty()) return;
         seam_ = size_;
         pad_ = chunks_.size() * chunk_size - size_;
-        for (auto& chunk : other.chunks_) chunks_.push_back(std::move(chunk));
+        chunks_.insert(chunks_.end(), other.chunks_.begin(), other.chunks_.end());
+        for (BulkBuffer& slab : other.slabs_) slabs_.push_back(std::move(slab));
         size_ += other.size_;
         other = ChunkedList{};
     }
@@ -130,13 +129,31 @@ public:
     iterator at(std::size_t i) { return iterator(this, i); }
 
 private:
+    static_assert(std::is_trivially_copyable_v<T>);
+    // After the first chunk, chunks are cut from slabs of 64: a large text's
+    // lists then lie in huge pages, where the first touch of each small page
+    // would cost more than its use. Not zeroed: every slot is written before
+    // it is read.
+    void add_chunk() {
+        if (slab_left_ == 0) {
+            slab_left_ = slabs_.empty() ? 1 : 64;
+            slabs_.emplace_back(slab_left_ * chunk_size * sizeof(T));
+            slab_next_ = reinterpret_cast<T*>(slabs_.back().data());
+        }
+        chunks_.push_back(slab_next_);
+        slab_next_ += chunk_size;
+        --slab_left_;
+    }
     std::size_t physical(std::size_t i) const { return i < seam_ ? i : i + pad_; }
     T& slot(std::size_t i) const {
         const std::size_t place = physical(i);
         return chunks_[place >> ChunkBits][place & chunk_mask];
     }
 
-    std::vector<std::unique_ptr<T[]>> chunks_;
+    std::vector<T*> chunks_;
+    std::vector<BulkBuffer> slabs_;
+    T* slab_next_ = nullptr;  // the next chunk of the last slab, slab_left_ of them
+    std::size_t slab_left_ = 0;
     std::size_t size_ = 0;
     std::size_t seam_ = ~std::size_t{0};  // items from here on are pad_ slots further
     std::size_t pad_ = 0;

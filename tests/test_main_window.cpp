@@ -663,7 +663,8 @@ TEST(Platform, FileDialogRecordIsTheClassicOne) {
     const char* filter = "Mod files(*.MOD)\0*.mod\0";
     for (const bool save : {false, true}) {
         const OPENFILENAMEA record = platform::file_dialog_record(save, filter, "C:\\", path, "mod");
-        EXPECT_EQ(record.lStructSize, 76u);  // the size the classic dialogs know
+        // The size the classic dialogs know: 76 bytes, or 136 in a 64-bit build.
+        EXPECT_EQ(record.lStructSize, sizeof(void*) == 4 ? 76u : 136u);
         EXPECT_EQ(record.Flags, static_cast<DWORD>(OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST |
                                                    OFN_CREATEPROMPT | OFN_EXPLORER | OFN_LONGNAMES |
                                                    (save ? 0 : OFN_FILEMUSTEXIST)));

@@ -4,9 +4,11 @@
 
 #ifdef __GLIBC__
 #include <malloc.h>
+#include <unistd.h>
 #endif
 
 #include "app/cli.h"
+#include "formats/bulk_buffer.h"
 #include "formats/files.h"
 
 int main(int argc, char** argv) {
@@ -16,7 +18,22 @@ int main(int argc, char** argv) {
     // instead of returning it to the system and taking it in again page by
     // page.
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    // And take the first 256 MB of it at once, in huge pages where the system
+    // gives them: on some machines the first touch of each small page costs
+    // more than its use, and an import touches thousands. What is never
+    // touched takes no memory.
+    {
+        auto* const before = static_cast<char*>(sbrk(0));
+        mallopt(M_TOP_PAD, 256 << 20);
+        void* volatile first = malloc(1 << 20);  // volatile: not to be left out as unused
+        free(first);
+        auto* const after = static_cast<char*>(sbrk(0));
+        if (before != reinterpret_cast<char*>(-1) && after > before) {
+            modtext::advise_huge_pages(before, static_cast<std::size_t>(after - before));
+        }
+        mallopt(M_TOP_PAD, 0);
+    }
 #endif
     // An interrupted action leaves no staged file behind.
     modtext::remove_staged_files_on_interrupt();

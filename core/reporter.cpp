@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace modtext {
 
@@ -14,6 +15,32 @@ bool Reporter::shows_warning(std::string_view format, bool error) {
     }
     kinds_.push_back({format, 1, error});
     return true;
+}
+
+bool DeferredReporter::shows_warning(std::string_view format, bool error) {
+    format_ = format;
+    error_ = error;
+    return true;
+}
+
+void DeferredReporter::diagnostic(Severity severity, std::string_view text) {
+    kept_.push_back({Told::diagnostic, severity, std::exchange(format_, {}), error_, std::string(text)});
+}
+
+void DeferredReporter::replay(Reporter& target) {
+    for (const Kept& kept : kept_) {
+        switch (kept.told) {
+            case Told::diagnostic:
+                if (!target.wants(kept.severity)) break;
+                if (!kept.format.empty() && !target.shows_warning(kept.format, kept.error)) break;
+                target.diagnostic(kept.severity, kept.text);
+                break;
+            case Told::error_box: target.error_box(kept.text); break;
+            case Told::info_box: target.info_box(kept.text); break;
+            case Told::kept_text: target.kept_text(kept.text); break;
+        }
+    }
+    kept_.clear();
 }
 
 void report_left_out_warnings(Reporter& reporter) {

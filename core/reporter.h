@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -52,8 +53,9 @@ private:
     friend void report(Reporter&, Severity, const char*, ...);
     friend void report_each(Reporter&, const char*, ...);
     friend void report_left_out_warnings(Reporter&);
+    friend class DeferredReporter;
     // Whether one more message of this format is shown.
-    bool shows_warning(std::string_view format, bool error = false);
+    virtual bool shows_warning(std::string_view format, bool error = false);
 
     struct Kind {
         std::string_view format;
@@ -86,6 +88,41 @@ void report_each(Reporter& reporter, const char* format, ...)
 // One message per kind that was capped, saying how many of it were left out;
 // the counts start again after it.
 void report_left_out_warnings(Reporter& reporter);
+
+// Keeps what a piece of work tells on another thread, so that it can be
+// told later through the reporter it stands for, in the order the pieces
+// would have come in had they been done one after another. A warning then
+// meets that reporter's cap of its kind as if it had been told there.
+class DeferredReporter final : public Reporter {
+public:
+    explicit DeferredReporter(const Reporter& target) : target_(target) {}
+    // Asked of the target, which is not told anything meanwhile.
+    bool wants(Severity severity) const override { return target_.wants(severity); }
+    void diagnostic(Severity severity, std::string_view text) override;
+    void error_box(std::string_view text) override { keep(Told::error_box, Severity::error, text); }
+    void info_box(std::string_view text) override { keep(Told::info_box, Severity::progress, text); }
+    void kept_text(std::string_view text) override { keep(Told::kept_text, Severity::progress, text); }
+    // Tells target everything kept, in order, and forgets it.
+    void replay(Reporter& target);
+
+private:
+    bool shows_warning(std::string_view format, bool error) override;
+    enum class Told { diagnostic, error_box, info_box, kept_text };
+    struct Kept {
+        Told told;
+        Severity severity;
+        std::string_view format;  // of a capped kind; empty when none
+        bool error;
+        std::string text;
+    };
+    void keep(Told told, Severity severity, std::string_view text) {
+        kept_.push_back({told, severity, {}, false, std::string(text)});
+    }
+    const Reporter& target_;
+    std::vector<Kept> kept_;
+    std::string_view format_;  // of the capped message being told
+    bool error_ = false;
+};
 
 // A reporter that keeps nothing and shows nothing.
 class SilentReporter final : public Reporter {

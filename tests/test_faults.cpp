@@ -140,10 +140,15 @@ TEST(Faults, APlaceThatCannotBeWrittenFailsBeforeAnythingIsRead) {
 TEST(Faults, ASourceCutShortWhileItIsReadFailsTheAction) {
     Scene s;
     const auto cut = [&s] { fs::resize_file(s.source, 2000); };
+    // Cut once the export told of a resource: it makes runs of resources
+    // ahead on two threads, so the read that comes back short is one of a
+    // later resource.
     HookReporter exporting("Exporting general GFF file: module", cut);
     EXPECT_FALSE(export_module(s.source, s.text + ".new", {0x3FF, 0, 0}, exporting));
-    EXPECT_NE(exporting.problems.find("Error reading resource 1 (module) from " + s.source + "\n"), std::string::npos)
-        << exporting.problems;
+    EXPECT_EQ(exporting.problems.rfind("Error reading resource ", 0), 0u) << exporting.problems;
+    EXPECT_NE(exporting.problems.find(" from " + s.source + "\n"), std::string::npos) << exporting.problems;
+    // Told once: a run made beyond the one that failed is dropped untold.
+    EXPECT_EQ(exporting.problems.find("Error reading", 1), std::string::npos) << exporting.problems;
     EXPECT_EQ(exporting.info, "");
     write_file(s.source, synthetic_module(4));
 

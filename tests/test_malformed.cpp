@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -177,6 +178,8 @@ TEST(Malformed, AFloodOfOneWarningIsCutShortButNoErrorIs) {
     const std::string out = (dir / "o").string();
     const std::vector<Case> cases{
         {{"export", module, out}, 25, ""},  // errors: every one
+        // Made in runs on two threads, and told in order all the same.
+        {{"export", "--to", "french", module, out + ".po"}, 25, ""},
         {{"import", module, text, out}, 20, "WARNING: 25 more warnings like \"Invalid String on line %d!"},
         {{"import", "--verbose", module, text, out}, 45, ""},
     };
@@ -185,14 +188,44 @@ TEST(Malformed, AFloodOfOneWarningIsCutShortButNoErrorIs) {
         EXPECT_EQ(run_cli(c.args, o, e), 0);
         const std::string kind = c.args[0] == "export" ? "Error: resource " : "WARNING: Invalid String on line ";
         std::size_t shown = 0, left_out = 0;
+        long last = -1;  // the resource or line each names, ascending
         std::istringstream lines(e.str());
         for (std::string line; std::getline(lines, line);) {
-            shown += line.rfind(kind, 0) == 0;
+            if (line.rfind(kind, 0) == 0) {
+                ++shown;
+                const long named = std::stol(line.substr(kind.size()));
+                EXPECT_GT(named, last) << e.str();
+                last = named;
+            }
             left_out += !c.left_out.empty() && line.rfind(c.left_out, 0) == 0;
         }
         EXPECT_EQ(shown, c.shown) << e.str();
         EXPECT_EQ(left_out, c.left_out.empty() ? 0u : 1u) << e.str();
     }
+}
+
+TEST(Malformed, WhatWasToldOnAnotherThreadIsToldInOrderUnderTheCap) {
+    modtext::testing::RecordingReporter target;
+    DeferredReporter first(target), second(target);
+    // Made in parallel, told as if one after the other: 15 + 15 of one
+    // kind, of which the target shows 20; errors and progress all.
+    std::thread([&] {
+        for (int i = 0; i < 15; ++i) report(second, Severity::warning, "WARNING: w %d\n", 15 + i);
+        report_each(second, "Error: e %d\n", 1);
+        report(second, Severity::progress, "p\n");
+    }).join();
+    for (int i = 0; i < 15; ++i) report(first, Severity::warning, "WARNING: w %d\n", i);
+    report(first, Severity::error, "Error: x\n");
+    first.replay(target);
+    second.replay(target);
+    report_left_out_warnings(target);
+    std::string expected;
+    for (int i = 0; i < 15; ++i) expected += "WARNING: w " + std::to_string(i) + "\n";
+    expected += "Error: x\n";
+    for (int i = 15; i < 20; ++i) expected += "WARNING: w " + std::to_string(i) + "\n";
+    expected += "Error: e 1\nWARNING: 10 more warnings like \"w %d\" were left out.\n";
+    EXPECT_EQ(target.problems, expected);
+    EXPECT_EQ(target.progress, "p\n");
 }
 
 #ifndef _WIN32

@@ -1,7 +1,9 @@
 #include <algorithm>
+#include <memory>
 
 #include "formats/files.h"
 #include "translation/exporters.h"
+#include "translation/module_entries.h"
 
 namespace modtext {
 
@@ -29,6 +31,14 @@ ExportRoute export_route(std::uint16_t type, std::int32_t filter, bool templates
         case 2010: case 2030: case 2046: return ExportRoute::skip;
         default: return ExportRoute::unknown;
     }
+}
+
+void add_counts(ExportCounts& to, const ExportCounts& counts) {
+    to.resources += counts.resources;
+    to.strings += counts.strings;
+    to.script_lines += counts.script_lines;
+    for (std::size_t row = 0; row < language_count; ++row) to.template_lines[row] += counts.template_lines[row];
+    for (const auto& [type, count] : counts.not_visited) to.not_visited[type] += count;
 }
 
 std::string export_summary(const ExportCounts& counts) {
@@ -81,19 +91,42 @@ bool export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput
                    const SelectionState& selection, Reporter& reporter, ExportCounts* counts,
                    TextDecoder* utf8) {
     const TemplateLines templates(selection.to_mask, selection.from_mask);
-    std::string block;
-    EntryWalkEvents events;
-    events.tell_progress = true;
-    if (counts) events.not_visited = [counts](std::uint16_t type) { ++counts->not_visited[type]; };
-    return walk_module_entries(
-        archive, source, selection, reporter,
-        [&](const ResourceEntries& entries) {
-            block.clear();
-            if (entries.script) append_script_block(block, entries, counts, utf8);
-            else append_gff_block(block, entries, templates, selection.from_mask, counts, utf8);
-            text.write(block);
+    // The blocks of a run of resources, and what was counted of them.
+    struct Run {
+        std::string text;
+        ExportCounts counts;
+        bool walked = true;
+    };
+    return make_in_runs(
+        archive, reporter,
+        [&] {
+            // Each thread's converters are its own.
+            std::shared_ptr<TextDecoder> decoder;
+            if (utf8) decoder = std::make_shared<TextDecoder>(utf8->pages());
+            return [&, decoder](std::size_t first, std::size_t last, Reporter& told) {
+                Run run;
+                EntryWalkEvents events;
+                events.tell_progress = true;
+                events.not_visited = [&run](std::uint16_t type) { ++run.counts.not_visited[type]; };
+                run.walked = walk_module_entries(
+                    archive, source, selection, told,
+                    [&](const ResourceEntries& entries) {
+                        if (entries.script) {
+                            append_script_block(run.text, entries, &run.counts, decoder.get());
+                        } else {
+                            append_gff_block(run.text, entries, templates, selection.from_mask, &run.counts,
+                                             decoder.get());
+                        }
+                    },
+                    events, first, last);
+                return run;
+            };
         },
-        events);
+        [&](Run& run) {
+            text.write(run.text);
+            if (counts) add_counts(*counts, run.counts);
+            return run.walked;
+        });
 }
 
 }  // namespace modtext

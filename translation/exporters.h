@@ -29,6 +29,9 @@ struct ExportCounts {
     std::map<std::uint16_t, std::size_t> not_visited;  // resources by type
 };
 
+// Adds counts to `to`.
+void add_counts(ExportCounts& to, const ExportCounts& counts);
+
 // "Exported 3 resources: 40 strings and 2 script lines; template lines:
 // french 80. Not visited: 5 of type 2017."
 std::string export_summary(const ExportCounts& counts);
@@ -75,9 +78,10 @@ bool export_text(const ModuleArchive& archive, const std::string& text_path,
                  const SelectionState& selection, Reporter& reporter, ExportCounts& counts,
                  const TextEncodingOptions& options = {});
 
-// Every resource's block, written to the text as the walk over the module's
-// entries hands them on. Malformed resources are reported and skipped; false
-// when the source could not be read.
+// Every resource's block, written to the text in index order: runs of
+// resources are made on two threads at once (make_in_runs), with utf8's
+// code pages. Malformed resources are reported and skipped; false when the
+// source could not be read.
 bool export_blocks(const ModuleArchive& archive, InputFile& source, StagedOutput& text,
                    const SelectionState& selection, Reporter& reporter,
                    ExportCounts* counts = nullptr, TextDecoder* utf8 = nullptr);

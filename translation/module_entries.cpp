@@ -1,5 +1,7 @@
 #include "translation/module_entries.h"
 
+#include <algorithm>
+
 #include "formats/gff_image.h"
 #include "translation/exporters.h"
 
@@ -127,12 +129,12 @@ void tell_export_done(Reporter& reporter) { report(reporter, Severity::progress,
 
 bool walk_module_entries(const ModuleArchive& archive, InputFile& source, const SelectionState& selection,
                          Reporter& reporter, const std::function<void(const ResourceEntries&)>& take,
-                         const EntryWalkEvents& events) {
+                         const EntryWalkEvents& events, std::size_t first, std::size_t last) {
     ReadBuffer bytes;
     GffImage image;
     ResourceEntries entries;
     std::string name;
-    for (std::size_t i = 0; i < archive.count(); ++i) {
+    for (std::size_t i = first; i < std::min(last, archive.count()); ++i) {
         const KeyEntry& key = archive.keys[i];
         const ExportRoute route = export_route(key.type(), selection.filter, selection.templates);
         if (route == ExportRoute::unknown) {

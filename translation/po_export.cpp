@@ -2,6 +2,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <cstdio>
@@ -160,15 +161,11 @@ private:
     std::thread thread_;
 };
 
+// Makes the catalogue's entries of resources into text.
 class CatalogueWriter {
 public:
-    CatalogueWriter(const PoExportOptions& options, CodecSet& codecs, BlockWriter& out)
-        : options_(options), codecs_(codecs), out_(out) {}
-
-    // Hands over what is left.
-    void flush() {
-        if (!text_.empty()) out_.write(text_);
-    }
+    CatalogueWriter(const PoExportOptions& options, CodecSet& codecs, std::string& text)
+        : options_(options), codecs_(codecs), text_(text) {}
 
     void resource(const ResourceEntries& found, bool shared) {
         base_ = header_part(found.name, TextEncoding::utf8) + '.' + header_part(found.letters, TextEncoding::utf8);
@@ -181,8 +178,6 @@ public:
         for (const StringFieldEntry& field : found.strings) string_field(field);
         for (const ScriptLineEntry& line : found.lines) script_line(line);
         if (text_.size() != before) ++resources;
-        // Blocks of a megabyte or so.
-        if (text_.size() >= block_size) out_.write(text_);
     }
 
     std::size_t entries = 0;
@@ -265,14 +260,20 @@ private:
         }
     }
 
-    static constexpr std::size_t block_size = std::size_t{1} << 20;
-
     const PoExportOptions& options_;
     CodecSet& codecs_;
-    BlockWriter& out_;
+    std::string& text_;
     PoEntryWriter writer_{0};
-    std::string base_, reference_, text_, comments_, decoded_, context_;
+    std::string base_, reference_, comments_, decoded_, context_;
     std::string source_male_, source_female_, target_male_, target_female_;
+};
+
+// The catalogue's text of a run of resources.
+struct CatalogueRun {
+    std::string text;
+    std::size_t entries = 0;
+    std::size_t resources = 0;
+    bool walked = true;
 };
 
 }  // namespace
@@ -289,7 +290,6 @@ bool export_po(const ModuleArchive& archive, const std::string& po_path, const P
                static_cast<unsigned>(missing));
         return false;
     }
-    CodecSet codecs(pages);
     InputFile source;
     StagedOutput out;
     if (!open_source_and_target(archive, source, out, po_path, reporter)) return false;
@@ -302,16 +302,34 @@ bool export_po(const ModuleArchive& archive, const std::string& po_path, const P
     out.write(head);
     const std::vector<bool> shared = shared_headers(archive, source, options);
     BlockWriter blocks(out);
-    CatalogueWriter writer(options, codecs, blocks);
     const SelectionState selection{from_mask, 0, options.filter, options.templates};
-    const bool walked = walk_module_entries(archive, source, selection, reporter, [&](const ResourceEntries& entries) {
-        writer.resource(entries, shared[entries.index]);
-    });
-    writer.flush();
+    std::size_t entries = 0, resources = 0;
+    const bool walked = make_in_runs(
+        archive, reporter,
+        [&] {
+            // Each thread's converters are its own.
+            return [&, codecs = std::make_shared<CodecSet>(pages)](std::size_t first, std::size_t last,
+                                                                    Reporter& told) {
+                CatalogueRun run;
+                CatalogueWriter writer(options, *codecs, run.text);
+                run.walked = walk_module_entries(
+                    archive, source, selection, told,
+                    [&](const ResourceEntries& found) { writer.resource(found, shared[found.index]); }, {}, first,
+                    last);
+                run.entries = writer.entries;
+                run.resources = writer.resources;
+                return run;
+            };
+        },
+        [&](CatalogueRun& run) {
+            entries += run.entries;
+            resources += run.resources;
+            if (!run.text.empty()) blocks.write(run.text);
+            return run.walked;
+        });
     blocks.finish();
     if (!walked || !finish_target(source, out, reporter)) return false;
-    summary = "Exported " + std::to_string(writer.entries) + " entries of " + std::to_string(writer.resources) +
-              " resources.";
+    summary = "Exported " + std::to_string(entries) + " entries of " + std::to_string(resources) + " resources.";
     return true;
 }
 

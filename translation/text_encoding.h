@@ -173,6 +173,7 @@ public:
     void append_localized(std::string& out, std::int32_t string_id, std::string_view text);
     // A script line.
     void append_script(std::string& out, std::string_view line);
+    const CodePages& pages() const { return codecs_.pages(); }
 
 private:
     CodecSet codecs_;

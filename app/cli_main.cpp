@@ -19,8 +19,9 @@ int main(int argc, char** argv) {
     // page.
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
-    // One heap for every thread: the threads that make runs of resources
-    // come and go, and each would otherwise take fresh memory of its own.
+    // One heap for every thread, so that each thread's memory is the huge
+    // pages below, reused once given back: a heap of a thread's own would
+    // take fresh small pages.
     mallopt(M_ARENA_MAX, 1);
     // And take the first 256 MB of it at once, in huge pages where the system
     // gives them: on some machines the first touch of each small page costs

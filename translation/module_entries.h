@@ -7,16 +7,16 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <condition_variable>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "core/languages.h"

@@ -220,9 +220,12 @@ TEST(Malformed, WhatWasToldOnAnotherThreadIsToldInOrderUnderTheCap) {
     second.replay(target);
     report_left_out_warnings(target);
     std::string expected;
-    for (int i = 0; i < 15; ++i) expected += "WARNING: w " + std::to_string(i) + "\n";
+    const auto warnings = [&expected](int from, int to) {
+        for (int i = from; i < to; ++i) expected.append("WARNING: w ").append(std::to_string(i)).append("\n");
+    };
+    warnings(0, 15);
     expected += "Error: x\n";
-    for (int i = 15; i < 20; ++i) expected += "WARNING: w " + std::to_string(i) + "\n";
+    warnings(15, 20);
     expected += "Error: e 1\nWARNING: 10 more warnings like \"w %d\" were left out.\n";
     EXPECT_EQ(target.problems, expected);
     EXPECT_EQ(target.progress, "p\n");

@@ -299,7 +299,6 @@ int run_po(const Options& options, bool template_only, bool exporting, std::ostr
     return import_catalogue(p[0], p[1], p[2], po, reporter) ? 0 : 1;
 }
 
-
 int run_stats(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Options options;
     if (const auto ended = take_options(args, true, 1, 2, "stats needs SOURCE.mod and, if wanted, TEXT", options, out, err)) {
@@ -353,7 +352,6 @@ int run_check(const std::vector<std::string>& args, std::ostream& out, std::ostr
     out << result;
     return clean ? 0 : 1;
 }
-
 
 int run_update(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Options options;

@@ -49,11 +49,6 @@ CodePages resolve_code_pages(const CodePageChoices& choices, std::uint16_t from_
 std::string settings_line(const CodePages& pages, const CodePageChoices& choices,
                           const SelectionState& selection);
 
-// How an import reads a text, decided from the text itself: UTF-8 when it
-// starts with a byte order mark or its settings line says utf-8, raw
-// otherwise, unless the options force one. The settings line's code pages
-// apply under the options' choices; what neither gives is the default, and
-// script lines take the code page of the first language of from_mask.
 // One "name=value" item of a text's settings line.
 struct SettingsItem {
     std::string_view name, value;
@@ -63,6 +58,11 @@ struct SettingsItem {
 // the items; a word without "=" is none.
 std::vector<SettingsItem> settings_items(std::string_view text);
 
+// How an import reads a text, decided from the text itself: UTF-8 when it
+// starts with a byte order mark or its settings line says utf-8, raw
+// otherwise, unless the options force one. The settings line's code pages
+// apply under the options' choices; what neither gives is the default, and
+// script lines take the code page of the first language of from_mask.
 struct TextSettings {
     TextEncoding encoding = TextEncoding::raw;
     CodePages pages;

@@ -109,17 +109,11 @@ public:
     BlockWriter(const BlockWriter&) = delete;
     BlockWriter& operator=(const BlockWriter&) = delete;
 
-    // Takes the text, leaving in its place an empty one with room, once
-    // fewer than two blocks wait.
-    void write(std::string& text) {
+    // Takes the text once fewer than two blocks wait.
+    void write(std::string&& text) {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return waiting_.size() < 2; });
         waiting_.push_back(std::move(text));
-        text.clear();
-        if (!spare_.empty()) {
-            text = std::move(spare_.back());
-            spare_.pop_back();
-        }
         lock.unlock();
         changed_.notify_all();
     }
@@ -141,13 +135,11 @@ private:
         for (;;) {
             changed_.wait(lock, [this] { return !waiting_.empty() || done_; });
             if (waiting_.empty()) return;
-            std::string text = std::move(waiting_.front());
+            const std::string& text = waiting_.front();
             lock.unlock();
             out_.write(text);
-            text.clear();
             lock.lock();
             waiting_.pop_front();
-            spare_.push_back(std::move(text));
             changed_.notify_all();
         }
     }
@@ -156,7 +148,6 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::string> waiting_;  // the first is being written
-    std::vector<std::string> spare_;
     bool done_ = false;
     std::thread thread_;
 };
@@ -324,7 +315,7 @@ bool export_po(const ModuleArchive& archive, const std::string& po_path, const P
         [&](CatalogueRun& run) {
             entries += run.entries;
             resources += run.resources;
-            if (!run.text.empty()) blocks.write(run.text);
+            if (!run.text.empty()) blocks.write(std::move(run.text));
             return run.walked;
         });
     blocks.finish();

@@ -1,8 +1,6 @@
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <tuple>
-#include <future>
 #include <limits>
 
 #include "translation/binding.h"
@@ -339,43 +337,6 @@ bool rebuild_resource(ResourcePiece& piece, std::size_t index, const FileRecord&
     return true;
 }
 
-namespace {
-
-// Whether resources [first, last) of the written module lie where they were
-// written and hold the bytes written. Gives up, with no finding, once stop
-// is set.
-bool verify_resources(const ModuleArchive& archive, const ModuleArchive& check,
-                      const std::vector<std::uint64_t>& checksums, InputFile& written,
-                      std::size_t first, std::size_t last, const std::atomic<bool>& stop,
-                      std::string& why) {
-    ReadBuffer bytes;
-    for (std::size_t i = first; i < last && !stop; ++i) {
-        const ResourceEntry& entry = check.resources[i];
-        const auto misplaced = [&] {
-            why = "resource " + std::to_string(i) + " is not where it was written";
-            return false;
-        };
-        if (check.keys[i].raw != archive.keys[i].raw || entry.offset != archive.resources[i].offset ||
-            entry.size != archive.resources[i].size || !resource_fits(written, check, i)) {
-            return misplaced();
-        }
-        // The bytes are those written, and a rebuilt GFF among them was
-        // checked well formed before it was written.
-        Checksum checksum;
-        if (!written.read_in_pieces(entry.offset, entry.size, bytes,
-                                    [&checksum](ByteView piece) { checksum.update(piece); })) {
-            return misplaced();
-        }
-        if (checksum.value() != checksums[i]) {
-            why = "resource " + std::to_string(i) + " does not hold the bytes written";
-            return false;
-        }
-    }
-    return true;
-}
-
-}  // namespace
-
 bool verify_written_module(const ModuleArchive& archive, InputFile& written,
                            const OutputCursor& cursor, std::string& why) {
     ModuleArchive check;
@@ -390,29 +351,21 @@ bool verify_written_module(const ModuleArchive& archive, InputFile& written,
         why = "its tables are not those written";
         return false;
     }
-    // The resources lie in the order of their indices: the second half of
-    // their bytes is read on another thread at once. A fault in the first
-    // half is the one told, so the second half need not go on after one.
-    const std::size_t count = archive.count();
-    std::uint64_t total = 0;
-    for (const ResourceEntry& entry : archive.resources) total += entry.size;
-    std::size_t split = 0;
-    for (std::uint64_t before = 0; split < count && before < total / 2; ++split) {
-        before += archive.resources[split].size;
+    ReadBuffer bytes;
+    for (std::size_t i = 0; i < archive.count(); ++i) {
+        const ResourceEntry& entry = check.resources[i];
+        if (check.keys[i].raw != archive.keys[i].raw || entry.offset != archive.resources[i].offset ||
+            entry.size != archive.resources[i].size || !resource_fits(written, check, i)) {
+            why = "resource " + std::to_string(i) + " is not where it was written";
+            return false;
+        }
+        if (i < cursor.checked) continue;
+        if (auto fault = written_resource_fault(written, i, entry.offset, entry.size, cursor.checksums[i], bytes)) {
+            why = std::move(*fault);
+            return false;
+        }
     }
-    std::string second_why;
-    std::atomic<bool> first_failed = false;
-    const std::atomic<bool> never = false;
-    std::future<bool> second_done = std::async(std::launch::async, [&] {
-        return verify_resources(archive, check, cursor.checksums, written, split, count,
-                                first_failed, second_why);
-    });
-    const bool first_good =
-        verify_resources(archive, check, cursor.checksums, written, 0, split, never, why);
-    first_failed = !first_good;
-    const bool second_good = second_done.get();
-    if (first_good && !second_good) why = second_why;
-    return first_good && second_good;
+    return true;
 }
 
 std::string import_summary(const ImportCounts& counts, const TextCounts& text) {
@@ -558,7 +511,7 @@ bool write_rebuilt_module(ModuleArchive& archive, InputFile& source, StagedOutpu
     // for the writer is never in it.
     SpliceMemory splicing;
     {
-        ResourceWriter writer(output, source);
+        ResourceWriter writer(output, source, data_offset);
         for (std::size_t i = 0; i < archive.count(); ++i) {
             // Entry i is still the source's here: it is rewritten once placed.
             std::uint64_t size = archive.resources[i].size;
@@ -583,7 +536,7 @@ bool write_rebuilt_module(ModuleArchive& archive, InputFile& source, StagedOutpu
                                     static_cast<std::uint32_t>(size)};
             cursor.offset += size;
         }
-        if (!writer.finish(archive, cursor.checksums, reporter)) return false;
+        if (!writer.finish(archive, cursor.checksums, cursor.checked, reporter)) return false;
     }
     output.write_at(list_offset, resource_list());
     if (output.discarding()) return !output.failed();

@@ -97,6 +97,7 @@ bool rebuild_gff_strings(GffImage& image, const FileRecord& record, std::uint16_
 struct OutputCursor {
     std::uint64_t offset = 0;  // the running output offset
     std::vector<std::uint64_t> checksums;
+    std::size_t checked = 0;  // resources already read back as written, from the first
 };
 
 // Rebuilds resource index, which record names, from the piece's source into
@@ -152,9 +153,9 @@ bool write_rebuilt_module(ModuleArchive& archive, InputFile& source, StagedOutpu
 bool finish_gff_piece(ResourcePiece& piece, std::size_t index, const ModuleArchive& archive, Reporter& reporter);
 
 // Reads the written module back: its tables within it and as written, every
-// resource's bytes as written. (A rebuilt GFF was checked well formed, where
-// its source was, before it was written.) The second half of the resources is
-// read on another thread.
+// resource where it was written, and the bytes of each resource the writing
+// did not already read back (cursor.checked on) as written. (A rebuilt GFF
+// was checked well formed, where its source was, before it was written.)
 bool verify_written_module(const ModuleArchive& archive, InputFile& written,
                            const OutputCursor& cursor, std::string& why);
 

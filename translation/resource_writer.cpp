@@ -10,8 +10,18 @@ std::uint64_t ResourcePiece::size() const {
     return total;
 }
 
-ResourceWriter::ResourceWriter(StagedOutput& output, InputFile& source)
-    : output_(output), source_(source), thread_([this] { run(); }) {}
+std::optional<std::string> written_resource_fault(InputFile& written, std::size_t index, std::uint64_t offset,
+                                                  std::uint64_t size, std::uint64_t checksum, ReadBuffer& buffer) {
+    Checksum read;
+    if (!written.read_in_pieces(offset, size, buffer, [&read](ByteView piece) { read.update(piece); })) {
+        return "resource " + std::to_string(index) + " is not where it was written";
+    }
+    if (read.value() != checksum) return "resource " + std::to_string(index) + " does not hold the bytes written";
+    return std::nullopt;
+}
+
+ResourceWriter::ResourceWriter(StagedOutput& output, InputFile& source, std::uint64_t offset)
+    : output_(output), source_(source), check_from_(offset), thread_([this] { run(); }) {}
 
 ResourceWriter::~ResourceWriter() {
     {
@@ -34,9 +44,9 @@ ResourcePiece* ResourceWriter::next_piece(std::uint64_t size) {
     changed_.wait(lock, [this, size] {
         const bool room = pieces_pending_ < pieces_.size() &&
                           (bytes_pending_ == 0 || bytes_pending_ + size <= ahead_bytes);
-        return room || unread_ || failure_;
+        return room || unread_ || failure_ || !fault_.empty();
     });
-    if (unread_ || failure_) return nullptr;
+    if (unread_ || failure_ || !fault_.empty()) return nullptr;
     ResourcePiece& piece = pieces_[pieces_handed_ % pieces_.size()];
     if (piece.source.view().size() > kept_bytes || piece.size() > kept_bytes) piece = ResourcePiece{};
     piece.parts.clear();
@@ -64,14 +74,41 @@ void ResourceWriter::stop() {
 }
 
 bool ResourceWriter::finish(const ModuleArchive& archive, std::vector<std::uint64_t>& checksums,
-                            Reporter& reporter) {
+                            std::size_t& checked, Reporter& reporter) {
     stop();
     if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
     if (unread_) {
         report_unread_resource(reporter, archive, *unread_);
         return false;
     }
+    if (!fault_.empty()) {
+        report(reporter, Severity::error, "Error: the written MOD failed its check: %s; nothing was written!\n",
+               fault_.c_str());
+        return false;
+    }
+    checked = checksums_.size() - unchecked_.size();
     checksums = std::move(checksums_);
+    return true;
+}
+
+bool ResourceWriter::check_written() {
+    // Nothing to read back from a rehearsal; and an output that cannot be
+    // read back has failed, which its finish tells.
+    InputFile written;
+    if (unchecked_.empty() || output_.discarding() || !output_.read_back(written)) return true;
+    std::size_t index = checksums_.size() - unchecked_.size();
+    for (const std::uint64_t size : unchecked_) {
+        if (auto fault = written_resource_fault(written, index, check_from_, size, checksums_[index], check_buffer_)) {
+            const std::lock_guard lock(mutex_);
+            fault_ = std::move(*fault);
+            changed_.notify_all();
+            return false;
+        }
+        check_from_ += size;
+        ++index;
+    }
+    unchecked_.clear();
+    unchecked_bytes_ = 0;
     return true;
 }
 
@@ -82,13 +119,16 @@ void ResourceWriter::run() {
             {
                 std::unique_lock lock(mutex_);
                 changed_.wait(lock, [this] { return !jobs_.empty() || closing_; });
-                if (jobs_.empty() || abandoned_) return;
+                if (abandoned_) return;
+                if (jobs_.empty()) break;
                 job = jobs_.front();
             }
             Checksum checksum;
+            std::uint64_t size = 0;
             const auto write = [&](ByteView part) {
                 output_.write(part);
                 checksum.update(part);
+                size += part.size();
             };
             if (job.copy) {
                 if (!source_.read_in_pieces(job.copy->offset, job.copy->size, copy_buffer_, write)) {
@@ -102,6 +142,8 @@ void ResourceWriter::run() {
                 for (ByteView part : pieces_[job.piece].parts) write(part);
             }
             checksums_.push_back(checksum.value());
+            unchecked_.push_back(size);
+            unchecked_bytes_ += size;
             {
                 const std::lock_guard lock(mutex_);
                 jobs_.pop_front();
@@ -112,7 +154,9 @@ void ResourceWriter::run() {
                 }
             }
             changed_.notify_all();
+            if (unchecked_bytes_ >= check_bytes && !check_written()) return;
         }
+        (void)check_written();
     } catch (...) {
         const std::lock_guard lock(mutex_);
         failure_ = std::current_exception();

@@ -1,7 +1,9 @@
 // Writing the output module's resources on a second thread: while one
 // resource is written and its checksum taken, the next is rebuilt. The
 // resources carried over as they are, the writer reads itself, so the
-// rebuilding runs ahead over them.
+// rebuilding runs ahead over them. Every few megabytes it reads back what
+// it wrote and checks it against those checksums, while the bytes are
+// fresh and the rebuilding keeps the other core busy.
 #pragma once
 
 #include <array>
@@ -11,6 +13,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -32,6 +35,12 @@ struct ResourcePiece {
     std::uint64_t size() const;
 };
 
+// Why resource index of a written module, at offset and of size bytes,
+// is not as written: it lies beyond the end, or its bytes have another
+// checksum. Nothing when it is as written.
+std::optional<std::string> written_resource_fault(InputFile& written, std::size_t index, std::uint64_t offset,
+                                                  std::uint64_t size, std::uint64_t checksum, ReadBuffer& buffer);
+
 // Writes resources, in the order they are handed on, to the output on its
 // own thread, keeping the checksum of each. Pieces take turns: while some
 // wait to be written, the next is filled. The rebuilding may run ahead by a
@@ -39,7 +48,8 @@ struct ResourcePiece {
 // works through a long run of resources copied as they are.
 class ResourceWriter {
 public:
-    ResourceWriter(StagedOutput& output, InputFile& source);
+    // The first resource is written at `offset` of the output.
+    ResourceWriter(StagedOutput& output, InputFile& source, std::uint64_t offset);
     ResourceWriter(const ResourceWriter&) = delete;
     ResourceWriter& operator=(const ResourceWriter&) = delete;
     // Stops at once: what was not written yet is not.
@@ -55,9 +65,10 @@ public:
     // Hands on the piece from next_piece to be written.
     void hand_on();
     // Waits until everything handed on is written, and gives the checksum of
-    // each resource, in order. Fails, reported, when a copy's read came back
-    // short.
-    bool finish(const ModuleArchive& archive, std::vector<std::uint64_t>& checksums,
+    // each resource, in order, and how many of them, from the first, were
+    // read back and found as written. Fails, reported, when a copy's read
+    // came back short or a resource read back was not as written.
+    bool finish(const ModuleArchive& archive, std::vector<std::uint64_t>& checksums, std::size_t& checked,
                 Reporter& reporter);
 
 private:
@@ -75,8 +86,14 @@ private:
     // memory back before it is filled again, so that what the pieces keep
     // stays small.
     static constexpr std::uint64_t kept_bytes = std::uint64_t{256} << 10;
+    // What is written is read back once this much waits to be: little
+    // enough that it is still in the processor's cache.
+    static constexpr std::uint64_t check_bytes = std::uint64_t{4} << 20;
     void run();
     void stop();
+    // Reads back the resources written since the last check; false, with
+    // the fault kept, at the first that is not as written.
+    bool check_written();
 
     StagedOutput& output_;
     InputFile& source_;  // read here and by the rebuilding, each by offset
@@ -86,7 +103,13 @@ private:
     std::size_t pieces_pending_ = 0;
     std::uint64_t bytes_pending_ = 0;  // the pending pieces' resource sizes
     ReadBuffer copy_buffer_;  // the writer's
-    std::vector<std::uint64_t> checksums_;
+    std::vector<std::uint64_t> checksums_;  // of each resource written, by index
+    // The sizes of the resources written since the last check, and where
+    // the first of them lies.
+    std::vector<std::uint64_t> unchecked_;
+    std::uint64_t unchecked_bytes_ = 0;
+    std::uint64_t check_from_;
+    ReadBuffer check_buffer_;
 
     std::mutex mutex_;  // guards what follows
     std::condition_variable changed_;
@@ -94,6 +117,7 @@ private:
     bool closing_ = false;
     bool abandoned_ = false;
     std::optional<std::size_t> unread_;  // the copy whose read came back short
+    std::string fault_;  // what a read back found, when it found a resource not as written
     std::exception_ptr failure_;
     std::thread thread_;
 };

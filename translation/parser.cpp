@@ -110,9 +110,18 @@ struct EntryFields {
     std::string_view language(std::string_view line) const { return line.substr(comma + 1, second - comma - 1); }
     std::string_view gender(std::string_view line) const { return line.substr(second + 1, arrow - second - 1); }
 };
+// One pass up to the arrow, a short way into the line: a comma after the
+// arrow is the text's, and counts as none.
 EntryFields entry_fields(std::string_view line) {
-    const std::size_t comma = line.find(',');
-    return {comma, comma == npos ? npos : line.find(',', comma + 1), line.find("->")};
+    std::size_t comma = npos, second = npos;
+    for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '-' && line[i + 1] == '>') return {comma, second, i};
+        if (c != ',') continue;
+        if (comma == npos) comma = i;
+        else if (second == npos) second = i;
+    }
+    return {comma, second, npos};
 }
 
 // A key as the reason quotes it: at most 40 bytes.

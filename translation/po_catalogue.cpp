@@ -39,6 +39,11 @@ std::optional<std::uint64_t> number_of(std::string_view text) {
 }  // namespace
 
 void decode_with_breaks(CodePageCodec& codec, std::string_view text, std::string& out) {
+    // Most texts are plain ASCII: one copy.
+    if (codec.decodes_as_itself(text)) {
+        out.assign(text);
+        return;
+    }
     out.clear();
     while (true) {
         const std::size_t feed = text.find('\n');

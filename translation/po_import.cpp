@@ -237,8 +237,16 @@ public:
 private:
     const PoTranslationEntry& entry(EntryIndex index) const { return catalogue_->entries[index]; }
 
-    bool msgid_matches(const PoTranslationEntry& t) {
-        if (t.msgid == decoded_) return true;
+    // The module's text as a msgid has it: its own bytes, when they decode
+    // to themselves, as most do.
+    std::string_view as_msgid(CodePageCodec& codec, std::string_view source) {
+        if (codec.decodes_as_itself(source)) return source;
+        decode_with_breaks(codec, source, decoded_);
+        return decoded_;
+    }
+
+    bool msgid_matches(const PoTranslationEntry& t, std::string_view text) {
+        if (t.msgid == text) return true;
         warn_skipped(reporter_, t.msgctxt, "its msgid is not the module's text: it was made for another version");
         return false;
     }
@@ -280,14 +288,15 @@ private:
             const std::optional<std::string_view> male = first_text(source, from_.male_id);
             const std::optional<std::string_view> female = first_text(source, from_.female_id);
             std::optional<std::string_view> new_male, new_female;
-            if (edit.male != no_entry) {
-                decode_with_breaks(codecs_.of(from_.male_id), male.value_or(""), decoded_);
-                if (msgid_matches(entry(edit.male))) new_male = entry(edit.male).msgstr;
+            if (edit.male != no_entry &&
+                msgid_matches(entry(edit.male), as_msgid(codecs_.of(from_.male_id), male.value_or("")))) {
+                new_male = entry(edit.male).msgstr;
             }
             if (edit.female != no_entry) {
-                if (female && !female->empty()) decode_with_breaks(codecs_.of(from_.female_id), *female, decoded_);
-                else decode_with_breaks(codecs_.of(from_.male_id), male.value_or(""), decoded_);
-                if (msgid_matches(entry(edit.female))) new_female = entry(edit.female).msgstr;
+                const std::string_view text = female && !female->empty()
+                                                  ? as_msgid(codecs_.of(from_.female_id), *female)
+                                                  : as_msgid(codecs_.of(from_.male_id), male.value_or(""));
+                if (msgid_matches(entry(edit.female), text)) new_female = entry(edit.female).msgstr;
             }
             // With no feminine entry at all, the translation serves both forms
             // that exist.
@@ -386,7 +395,7 @@ private:
                     }
                     const ScriptLiteral& literal = found[static_cast<std::size_t>(edit->literal)];
                     decoded_ = unescape_script_literal(std::string_view(line_text).substr(literal.begin, literal.end - literal.begin));
-                    if (!msgid_matches(t)) continue;
+                    if (!msgid_matches(t, decoded_)) continue;
                     line_text.replace(literal.begin, literal.end - literal.begin, escape_script_literal(t.msgstr));
                     changed = true;
                     ++literals;

@@ -394,6 +394,14 @@ void CodePageCodec::decode(std::string_view text, bool bars, std::string& out) {
     out.append(room_.get(), static_cast<std::size_t>(to - room_.get()));
 }
 
+bool CodePageCodec::decodes_as_itself(std::string_view text) const {
+    if (!ascii_identity_) return false;
+    for (std::size_t i = next_special(text, 0); i < text.size(); i = next_special(text, i + 1)) {
+        if (text[i] != '\n') return false;
+    }
+    return true;
+}
+
 void CodePageCodec::decode_in_runs(std::string_view text, bool bars, std::string& out) {
     // A double-byte page: the runs between the bytes that are never part
     // of a pair ("<", line feeds and other controls) are decoded whole.

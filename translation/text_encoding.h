@@ -105,6 +105,9 @@ public:
     // Appends a text of the module as UTF-8 and escapes; with bars, its
     // line feeds as "|".
     void decode(std::string_view text, bool bars, std::string& out);
+    // Whether a text, its line feeds left as they are, decodes to its own
+    // bytes: printable ASCII but "<", in a page whose ASCII is its own.
+    bool decodes_as_itself(std::string_view text) const;
     // Appends a run of typed text, holding no escape, in the code page.
     bool encode_run(std::string_view run, std::string& out, Refusal& why);
 

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "formats/byte_reader.h"
+#include "formats/checksum.h"
 #include "formats/files.h"
 
 namespace modtext {
@@ -132,6 +133,12 @@ std::string po_header_text(std::span<const PoHeaderField> fields) {
     return text;
 }
 
+std::uint64_t po_msgid_digest(std::string_view msgid) {
+    Checksum digest;
+    digest.update(ByteView(reinterpret_cast<const std::uint8_t*>(msgid.data()), msgid.size()));
+    return digest.value();
+}
+
 const PoEntry* PoCatalogue::header() const {
     return !entries.empty() && entries.front().is_header() ? &entries.front() : nullptr;
 }
@@ -214,22 +221,25 @@ std::string describe(Word word, long index, Marks marks) {
 // Where the parser puts each entry it ends.
 class EntrySink {
 public:
-    virtual void add(const PoEntry& entry) = 0;
+    // With the digest of its msgid, when the parser keeps no msgid but for
+    // an entry without msgctxt.
+    virtual void add(const PoEntry& entry, std::uint64_t msgid_digest) = 0;
 
 protected:
     ~EntrySink() = default;
 };
 
 template <class Entry>
-Entry kept_of(const PoEntry& entry);
+Entry kept_of(const PoEntry& entry, std::uint64_t msgid_digest);
 template <>
-PoEntry kept_of(const PoEntry& entry) {
+PoEntry kept_of(const PoEntry& entry, std::uint64_t) {
     return entry;
 }
 template <>
-PoTranslationEntry kept_of(const PoEntry& entry) {
+PoTranslationEntry kept_of(const PoEntry& entry, std::uint64_t msgid_digest) {
     return {entry.msgctxt.value_or(std::string_view{}),
             entry.msgid,
+            msgid_digest,
             entry.msgstr,
             entry.line,
             entry.msgctxt.has_value(),
@@ -242,7 +252,9 @@ template <class Entry>
 class EntryList final : public EntrySink {
 public:
     explicit EntryList(std::vector<Entry>& list) : list_(list) {}
-    void add(const PoEntry& entry) override { list_.push_back(kept_of<Entry>(entry)); }
+    void add(const PoEntry& entry, std::uint64_t msgid_digest) override {
+        list_.push_back(kept_of<Entry>(entry, msgid_digest));
+    }
 
 private:
     std::vector<Entry>& list_;
@@ -255,7 +267,8 @@ private:
 class Parser {
 public:
     // Without keep_comments, an entry's comments are not kept but for its
-    // "fuzzy" flag, and no line need stay in memory once it is read.
+    // "fuzzy" flag, nor its msgid but as its digest where it has a msgctxt,
+    // and no line need stay in memory once it is read.
     Parser(EntrySink& entries, char* storage, bool keep_comments)
         : entries_(entries), at_(storage), keep_comments_(keep_comments) {}
 
@@ -298,6 +311,7 @@ private:
     char* at_;
     bool keep_comments_;
     bool fuzzy_ = false;  // without keep_comments: a "fuzzy" flag before the next entry
+    std::uint64_t msgid_digest_ = 0;  // without keep_comments: the entry's
     PoError error_;
     bool marks_error_ = false;  // the error names entry_line_
 
@@ -635,7 +649,17 @@ void Parser::close_field() {
         case Field::prev_id: entry_.previous_msgid = text; break;
         case Field::prev_plural: entry_.previous_msgid_plural = text; break;
         case Field::ctxt: entry_.msgctxt = text; break;
-        case Field::id: entry_.msgid = text; break;
+        case Field::id:
+            entry_.msgid = text;
+            if (!keep_comments_) {
+                msgid_digest_ = po_msgid_digest(text);
+                // The next field is written over it.
+                if (entry_.msgctxt) {
+                    entry_.msgid = {};
+                    at_ = field_start_;
+                }
+            }
+            break;
         case Field::plural: entry_.msgid_plural = text; break;
         case Field::str:
         case Field::forms: entry_.msgstr = text; break;
@@ -648,7 +672,7 @@ void Parser::end_entry() {
         *at_++ = '\0';
     }
     close_field();
-    entries_.add(entry_);
+    entries_.add(entry_, msgid_digest_);
     field_ = Field::none;
     field_start_ = nullptr;
     in_entry_ = false;
@@ -670,6 +694,13 @@ std::optional<std::string_view> context_of(const PoEntry& entry) { return entry.
 std::optional<std::string_view> context_of(const PoTranslationEntry& entry) {
     return entry.has_msgctxt ? std::optional<std::string_view>(entry.msgctxt) : std::nullopt;
 }
+// What stands for the msgid in the hash of an entry with a context.
+std::uint64_t msgid_key(const PoEntry& entry) { return entry.msgid.size(); }
+std::uint64_t msgid_key(const PoTranslationEntry& entry) { return entry.msgid_digest; }
+bool same_msgid(const PoEntry& a, const PoEntry& b) { return a.msgid == b.msgid; }
+bool same_msgid(const PoTranslationEntry& a, const PoTranslationEntry& b) {
+    return a.msgid_digest == b.msgid_digest && a.msgid == b.msgid;
+}
 
 template <class List>
 std::optional<PoError> find_duplicate(const List& entries) {
@@ -683,8 +714,8 @@ std::optional<PoError> find_duplicate(const List& entries) {
         const Entry& entry = entries[i];
         const std::optional<std::string_view> msgctxt = context_of(entry);
         // Contexts seldom repeat: an entry with one is hashed by it and its
-        // msgid's length, sparing the longer msgid.
-        hashes[i] = (msgctxt ? hash(*msgctxt) * 31 + 1 + entry.msgid.size() : hash(entry.msgid)) * 0x9E3779B97F4A7C15ull;
+        // msgid's length or digest, sparing the longer msgid.
+        hashes[i] = (msgctxt ? hash(*msgctxt) * 31 + 1 + msgid_key(entry) : hash(entry.msgid)) * 0x9E3779B97F4A7C15ull;
     }
     const auto slot_of = [&](std::uint64_t mixed) { return static_cast<std::size_t>(mixed >> 32) & (slots - 1); };
     BulkBuffer table_room(slots * sizeof(std::uint64_t));
@@ -699,7 +730,7 @@ std::optional<PoError> find_duplicate(const List& entries) {
         for (; table[slot] != 0; slot = (slot + 1) & (slots - 1)) {
             if ((table[slot] & 0xFFFFFFFF00000000ull) != tag) continue;
             const Entry& other = entries[static_cast<std::size_t>(table[slot] & 0xFFFFFFFFu) - 1];
-            if (other.msgid == entry.msgid && context_of(other) == context_of(entry)) {
+            if (same_msgid(other, entry) && context_of(other) == context_of(entry)) {
                 return PoError{entry.line, "expected an entry of its own, found the msgctxt and msgid of line " +
                                                std::to_string(other.line) + " again"};
             }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
@@ -96,11 +97,18 @@ public:
     std::optional<std::string_view> header_field(std::string_view key) const;
 };
 
-// What an import takes of an entry: 64 bytes to a PoEntry's 232, for
-// catalogues of a million entries.
+// What an import compares a msgid by: its 64-bit checksum, its length
+// included.
+std::uint64_t po_msgid_digest(std::string_view msgid);
+
+// What an import takes of an entry: 72 bytes to a PoEntry's 232, for
+// catalogues of a million entries. An import only asks whether a module's
+// text is an entry's msgid, so the msgids, as large as the translations,
+// are not kept but as their digests.
 struct PoTranslationEntry {
     std::string_view msgctxt{};  // with has_msgctxt
-    std::string_view msgid{};
+    std::string_view msgid{};    // only without has_msgctxt, as the entry is shown by it
+    std::uint64_t msgid_digest = 0;
     std::string_view msgstr{};  // plural forms as in PoEntry
     std::size_t line = 0;
     bool has_msgctxt = false;
@@ -109,6 +117,9 @@ struct PoTranslationEntry {
     bool fuzzy = false;
 
     bool is_header() const { return !has_msgctxt && msgid.empty() && !obsolete; }
+    bool has_msgid(std::string_view text) const {
+        return po_msgid_digest(text) == msgid_digest && (has_msgctxt || text == msgid);
+    }
 };
 
 // The entries of a catalogue, by their place in it: the list each half's

@@ -251,10 +251,13 @@ TEST(PoRead, RefusesWhatDoesNotParseNamingTheLine) {
     }
 }
 
-// What an import keeps of an entry, to compare the two readers.
+// What an import keeps of an entry, to compare the two readers: of its
+// msgid, the digest, and the text only when it has no msgctxt.
 struct Kept {
     Opt ctxt;
-    std::string id, str;
+    std::string id;
+    std::uint64_t id_digest;
+    std::string str;
     std::size_t line;
     bool plural, obsolete, fuzzy;
     bool operator==(const Kept&) const = default;
@@ -264,7 +267,7 @@ std::ostream& operator<<(std::ostream& out, const Kept& k) {
     using ::testing::PrintToString;
     // The filler and the longest lines are shown by their start and size.
     const std::string str = k.str.size() > 40 ? k.str.substr(0, 40) + "... (" + std::to_string(k.str.size()) + ")" : k.str;
-    return out << "{ctxt " << PrintToString(k.ctxt) << " id " << PrintToString(k.id) << " str "
+    return out << "{ctxt " << PrintToString(k.ctxt) << " id " << PrintToString(k.id) << " digest " << k.id_digest << " str "
                << PrintToString(str) << " line " << k.line << (k.plural ? " plural" : "")
                << (k.obsolete ? " obsolete" : "") << (k.fuzzy ? " fuzzy}" : "}");
 }
@@ -280,8 +283,8 @@ Outcome outcome_of(const PoCatalogue& catalogue, const std::optional<PoError>& e
     Outcome o;
     for (const PoEntry& e : catalogue.entries) {
         o.msgs.push_back(msg_of(e));
-        o.kept.push_back({text_of(e.msgctxt), std::string(e.msgid), std::string(e.msgstr), e.line,
-                          e.msgid_plural.has_value(), e.obsolete, e.fuzzy()});
+        o.kept.push_back({text_of(e.msgctxt), e.msgctxt ? std::string() : std::string(e.msgid), po_msgid_digest(e.msgid),
+                          std::string(e.msgstr), e.line, e.msgid_plural.has_value(), e.obsolete, e.fuzzy()});
     }
     if (error) o.error = {error->line, error->message};
     return o;
@@ -292,7 +295,7 @@ Outcome outcome_of(const PoTranslations& catalogue, const std::optional<PoError>
     for (std::size_t i = 0; i < catalogue.entries.size(); ++i) {
         const PoTranslationEntry& e = catalogue.entries[i];
         o.kept.push_back({e.has_msgctxt ? Opt(std::string(e.msgctxt)) : std::nullopt, std::string(e.msgid),
-                          std::string(e.msgstr), e.line, e.plural, e.obsolete, e.fuzzy});
+                          e.msgid_digest, std::string(e.msgstr), e.line, e.plural, e.obsolete, e.fuzzy});
     }
     if (error) o.error = {error->line, error->message};
     return o;

@@ -246,7 +246,7 @@ private:
     }
 
     bool msgid_matches(const PoTranslationEntry& t, std::string_view text) {
-        if (t.msgid == text) return true;
+        if (t.has_msgid(text)) return true;
         warn_skipped(reporter_, t.msgctxt, "its msgid is not the module's text: it was made for another version");
         return false;
     }

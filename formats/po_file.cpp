@@ -134,9 +134,7 @@ std::string po_header_text(std::span<const PoHeaderField> fields) {
 }
 
 std::uint64_t po_msgid_digest(std::string_view msgid) {
-    Checksum digest;
-    digest.update(ByteView(reinterpret_cast<const std::uint8_t*>(msgid.data()), msgid.size()));
-    return digest.value();
+    return Checksum::of_short(ByteView(reinterpret_cast<const std::uint8_t*>(msgid.data()), msgid.size()));
 }
 
 const PoEntry* PoCatalogue::header() const {

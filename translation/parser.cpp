@@ -317,7 +317,7 @@ private:
         if (fields.second == npos || fields.second > arrow) {
             return warnings_.warn(Why::no_gender, line_number, line);
         }
-        const std::optional<std::int32_t> id = string_id_of(fields.language(line));
+        const std::optional<std::int32_t> id = language_id(fields.language(line));
         if (!id) return warnings_.warn(Why::language, line_number, line);
         const std::string_view gender = fields.gender(line);
         if (gender != "male" && gender != "female") return warnings_.warn(Why::gender, line_number, line);
@@ -359,6 +359,28 @@ private:
         return true;
     }
 
+    // The string id of a language key, the last two keys' remembered: a
+    // text's lines take turns between a language or two. Copied, as a
+    // line's prefix is written over once it is parsed.
+    std::optional<std::int32_t> language_id(std::string_view key) {
+        for (Known& known : known_) {
+            if (known.size == key.size() && std::memcmp(known.key, key.data(), key.size()) == 0) return known.id;
+        }
+        const std::optional<std::int32_t> id = string_id_of(key);
+        if (id && key.size() <= sizeof(Known::key)) {
+            known_[1] = known_[0];
+            known_[0] = {{}, key.size(), *id};
+            std::memcpy(known_[0].key, key.data(), key.size());
+        }
+        return id;
+    }
+
+    struct Known {
+        char key[16];
+        std::size_t size = sizeof(key) + 1;  // none yet
+        std::int32_t id = 0;
+    };
+    Known known_[2];
     TableBuilder& table_;
     RareBytes rare_;
     const bool crlf_;

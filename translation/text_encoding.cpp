@@ -687,10 +687,10 @@ void TextDecoder::append_script(std::string& out, std::string_view line) {
 // ---- import
 
 TextEncoder::Result TextEncoder::encode(std::string_view text, std::optional<std::int32_t> string_id,
-                                        std::string& out, Refusal& why) {
+                                        std::string& out, Refusal& why, bool plain) {
     CodePageCodec& page = codecs_.of(string_id);
     // Most texts are ASCII without escapes: they are their own bytes.
-    if (page.ascii_identity() && !has_high_or_angle(text)) return Result::as_is;
+    if (page.ascii_identity() && (plain || !has_high_or_angle(text))) return Result::as_is;
     return encode_into(page, text, !string_id, out, why) ? Result::written : Result::refused;
 }
 

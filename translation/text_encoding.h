@@ -191,7 +191,10 @@ public:
     // (out untouched); or written to out, replacing what out held; or
     // refused, with why.
     enum class Result { as_is, written, refused };
-    Result encode(std::string_view text, std::optional<std::int32_t> string_id, std::string& out, Refusal& why);
+    // A text known to hold no byte of 0x80 or above and no "<" (plain) is
+    // not looked through again for them.
+    Result encode(std::string_view text, std::optional<std::int32_t> string_id, std::string& out, Refusal& why,
+                  bool plain = false);
     std::uint16_t code_page(std::optional<std::int32_t> string_id) {
         return codecs_.of(string_id).number();
     }

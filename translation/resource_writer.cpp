@@ -92,10 +92,15 @@ bool ResourceWriter::finish(const ModuleArchive& archive, std::vector<std::uint6
 }
 
 bool ResourceWriter::check_written() {
+    if (unchecked_.empty()) return true;
     // Nothing to read back from a rehearsal; and an output that cannot be
-    // read back has failed, which its finish tells.
+    // read back has failed, which the end of the writing tells. Neither is
+    // tried again.
     InputFile written;
-    if (unchecked_.empty() || output_.discarding() || !output_.read_back(written)) return true;
+    if (output_.discarding() || !output_.read_back(written)) {
+        checking_ = false;
+        return true;
+    }
     std::size_t index = checksums_.size() - unchecked_.size();
     for (const std::uint64_t size : unchecked_) {
         if (auto fault = written_resource_fault(written, index, check_from_, size, checksums_[index], check_buffer_)) {
@@ -154,9 +159,9 @@ void ResourceWriter::run() {
                 }
             }
             changed_.notify_all();
-            if (unchecked_bytes_ >= check_bytes && !check_written()) return;
+            if (checking_ && unchecked_bytes_ >= check_bytes && !check_written()) return;
         }
-        (void)check_written();
+        if (checking_) (void)check_written();
     } catch (...) {
         const std::lock_guard lock(mutex_);
         failure_ = std::current_exception();

@@ -110,6 +110,7 @@ private:
     std::uint64_t unchecked_bytes_ = 0;
     std::uint64_t check_from_;
     ReadBuffer check_buffer_;
+    bool checking_ = true;
 
     std::mutex mutex_;  // guards what follows
     std::condition_variable changed_;

@@ -125,8 +125,8 @@ bool rehearse_import(ModuleArchive& archive, const std::string& text_path, const
 // The writing itself: each block bound to its resource, then the tables, then
 // every resource from the open source, through rebuild_resource or as it is,
 // written on a second thread; then the resource list with the new places.
-// The written module is then read back and checked before it may replace
-// anything.
+// The written module is read back and checked, its resources as they are
+// written and its tables at the end, before it may replace anything.
 bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& output,
                      const TranslationTable& table, const SelectionState& selection,
                      Reporter& reporter, ImportCounts* counts = nullptr);

@@ -46,7 +46,7 @@ BulkBuffer::BulkBuffer(std::size_t size) : size_(size) {
         const auto start = reinterpret_cast<std::uintptr_t>(mapping_);
         data_ = reinterpret_cast<char*>((start + huge_page - 1) / huge_page * huge_page);
         // Only advice: without huge pages the block works the same, slower.
-        (void)madvise(data_, rounded, MADV_HUGEPAGE);
+        advise_huge_pages(data_, rounded);
         return;
     }
 #endif

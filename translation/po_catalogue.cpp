@@ -38,18 +38,14 @@ std::optional<std::uint64_t> number_of(std::string_view text) {
 
 }  // namespace
 
-void decode_with_breaks(CodePageCodec& codec, std::string_view text, std::string& out) {
-    // Most texts are plain ASCII: one copy.
-    if (codec.decodes_as_itself(text)) {
-        out.assign(text);
-        return;
-    }
-    out.clear();
+std::string_view decode_with_breaks(CodePageCodec& codec, std::string_view text, std::string& room) {
+    if (codec.decodes_as_itself(text)) return text;
+    room.clear();
     while (true) {
         const std::size_t feed = text.find('\n');
-        codec.decode(text.substr(0, feed), false, out);
-        if (feed == std::string_view::npos) return;
-        out += '\n';
+        codec.decode(text.substr(0, feed), false, room);
+        if (feed == std::string_view::npos) return room;
+        room += '\n';
         text.remove_prefix(feed + 1);
     }
 }

@@ -63,8 +63,9 @@ class CodePageCodec;
 struct LocString;
 
 // A text of the module in UTF-8, its line feeds kept as line feeds (a
-// catalogue escapes them itself), replacing what out held.
-void decode_with_breaks(CodePageCodec& codec, std::string_view text, std::string& out);
+// catalogue escapes them itself): the text itself when it decodes to its
+// own bytes, as most do, or else its decoding, held in room.
+std::string_view decode_with_breaks(CodePageCodec& codec, std::string_view text, std::string& room);
 
 // The text of a string's first substring of an id, if it has one: where a
 // string holds two of one id, the first counts.

@@ -196,19 +196,20 @@ private:
         const bool has_male = male && !male->empty();
         const bool has_female = female && !female->empty();
         if (!has_male && !has_female) return;
-        decode_with_breaks(codecs_.of(from.male_id), has_male ? *male : std::string_view{}, source_male_);
-        decode_with_breaks(codecs_.of(from.female_id), has_female ? *female : std::string_view{}, source_female_);
+        const std::string_view source_male =
+            decode_with_breaks(codecs_.of(from.male_id), has_male ? *male : std::string_view{}, source_male_);
+        const std::string_view source_female =
+            decode_with_breaks(codecs_.of(from.female_id), has_female ? *female : std::string_view{}, source_female_);
 
         std::optional<std::string_view> target_male, target_female;
+        std::string_view target_male_text, target_female_text;
         if (options_.to_row) {
             const Language& to = LanguageTable[*options_.to_row];
             target_male = first_text(field.text, to.male_id);
             target_female = first_text(field.text, to.female_id);
-            decode_with_breaks(codecs_.of(to.male_id), target_male.value_or(""), target_male_);
-            decode_with_breaks(codecs_.of(to.female_id), target_female.value_or(""), target_female_);
-        } else {
-            target_male_.clear();
-            target_female_.clear();
+            target_male_text = decode_with_breaks(codecs_.of(to.male_id), target_male.value_or(""), target_male_);
+            target_female_text =
+                decode_with_breaks(codecs_.of(to.female_id), target_female.value_or(""), target_female_);
         }
         comments_.assign(field.label).push_back('\n');
         if (field.direction == SpeechDirection::npc_to_player) comments_.append("NPC->PLAYER\n");
@@ -220,17 +221,17 @@ private:
         context_.append(":female");
         const std::string_view context(context_.data(), plain);
         if (has_male) {
-            entry(context, source_male_, target_male_, comments_, breaks_differ(source_male_, target_male_));
+            entry(context, source_male, target_male_text, comments_, breaks_differ(source_male, target_male_text));
         }
         // A feminine form where the source has its own, where the target
         // already has one of its own, or where every field is asked for one.
-        const bool source_differs = has_female && (!has_male || source_female_ != source_male_);
+        const bool source_differs = has_female && (!has_male || source_female != source_male);
         const bool target_differs =
             target_female && !target_female->empty() && (!target_male || *target_female != *target_male);
         const bool asked = options_.female && options_.to_row && *options_.to_row != 0;
         if (source_differs || target_differs || asked) {
-            const std::string& msgid = has_female ? source_female_ : source_male_;
-            entry(context_, msgid, target_female_, comments_, breaks_differ(msgid, target_female_));
+            const std::string_view msgid = has_female ? source_female : source_male;
+            entry(context_, msgid, target_female_text, comments_, breaks_differ(msgid, target_female_text));
         }
     }
 
@@ -256,6 +257,7 @@ private:
     std::string& text_;
     PoEntryWriter writer_{0};
     std::string base_, reference_, comments_, decoded_, context_;
+    // Room for the four texts of a field that do not decode to themselves.
     std::string source_male_, source_female_, target_male_, target_female_;
 };
 

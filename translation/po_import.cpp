@@ -237,14 +237,6 @@ public:
 private:
     const PoTranslationEntry& entry(EntryIndex index) const { return catalogue_->entries[index]; }
 
-    // The module's text as a msgid has it: its own bytes, when they decode
-    // to themselves, as most do.
-    std::string_view as_msgid(CodePageCodec& codec, std::string_view source) {
-        if (codec.decodes_as_itself(source)) return source;
-        decode_with_breaks(codec, source, decoded_);
-        return decoded_;
-    }
-
     bool msgid_matches(const PoTranslationEntry& t, std::string_view text) {
         if (t.has_msgid(text)) return true;
         warn_skipped(reporter_, t.msgctxt, "its msgid is not the module's text: it was made for another version");
@@ -289,13 +281,14 @@ private:
             const std::optional<std::string_view> female = first_text(source, from_.female_id);
             std::optional<std::string_view> new_male, new_female;
             if (edit.male != no_entry &&
-                msgid_matches(entry(edit.male), as_msgid(codecs_.of(from_.male_id), male.value_or("")))) {
+                msgid_matches(entry(edit.male), decode_with_breaks(codecs_.of(from_.male_id), male.value_or(""), decoded_))) {
                 new_male = entry(edit.male).msgstr;
             }
             if (edit.female != no_entry) {
-                const std::string_view text = female && !female->empty()
-                                                  ? as_msgid(codecs_.of(from_.female_id), *female)
-                                                  : as_msgid(codecs_.of(from_.male_id), male.value_or(""));
+                const std::string_view text =
+                    female && !female->empty()
+                        ? decode_with_breaks(codecs_.of(from_.female_id), *female, decoded_)
+                        : decode_with_breaks(codecs_.of(from_.male_id), male.value_or(""), decoded_);
                 if (msgid_matches(entry(edit.female), text)) new_female = entry(edit.female).msgstr;
             }
             // With no feminine entry at all, the translation serves both forms

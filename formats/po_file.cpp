@@ -262,7 +262,7 @@ private:
 // the catalogue's own bytes: every text is no longer than the bytes it came
 // from, quotes, markers and escapes dropped, so what is written never passes
 // what is still to be read.
-class Parser {
+class alignas(64) Parser {
 public:
     // Without keep_comments, an entry's comments are not kept but for its
     // "fuzzy" flag, nor its msgid but as its digest where it has a msgctxt,
@@ -853,7 +853,7 @@ bool read_parts(Catalogue& out, char* storage, std::size_t size, std::size_t spl
     } else {
         // The second half on another thread. Its lines are counted from its
         // start until the first half's are known.
-        std::vector<Entry> later;
+        alignas(64) std::vector<Entry> later;
         later.reserve((size - split) / 128);
         advise_huge_pages(later.data(), later.capacity() * sizeof(Entry));
         EntryList<Entry> second_list(later);

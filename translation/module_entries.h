@@ -139,8 +139,9 @@ bool make_in_runs(const ModuleArchive& archive, Reporter& reporter, NewMaker new
 
     // Run r is made into slot r % 4 by thread r % 2, once the run made
     // there before it was taken. A slot is the making thread's while it is
-    // not ready, and the taking thread's while it is.
-    struct Slot {
+    // not ready, and the taking thread's while it is. Each on cache lines of
+    // its own, as the threads write them at once.
+    struct alignas(64) Slot {
         std::optional<Result> result;
         std::optional<DeferredReporter> told;
         std::exception_ptr failure;

@@ -540,10 +540,19 @@ bool parse_storage(TranslationTable& table, Reporter& reporter, std::size_t halv
         return false;
     }
     table.encoding = settings->encoding;
-    std::optional<PartEncoding> first_encoding, second_encoding;
+    // What the second half's thread writes lies on cache lines of its own:
+    // were one shared with the first half's, each thread's writes would
+    // stall the other's.
+    struct alignas(64) SecondHalf {
+        TranslationTable table;
+        Warnings warnings;
+        std::optional<PartEncoding> encoding;
+    };
+    SecondHalf second_half{{}, Warnings(nullptr, text), {}};
+    std::optional<PartEncoding> first_encoding;
     if (settings->encoding == TextEncoding::utf8) {
         first_encoding.emplace(PartEncoding{TextEncoder(settings->pages), {}, {}});
-        second_encoding.emplace(PartEncoding{TextEncoder(settings->pages), {}, {}});
+        second_half.encoding.emplace(PartEncoding{TextEncoder(settings->pages), {}, {}});
     }
     const bool crlf = crlf_line_ends(whole);
     const std::size_t split = size >= halves_from ? translation_second_half(whole) : size;
@@ -556,18 +565,16 @@ bool parse_storage(TranslationTable& table, Reporter& reporter, std::size_t halv
         parse_lines(first, text, text + bom, size - bom, crlf, first_warnings, first_part);
         return !first_part || tell_refusals(reporter, name, first_part->refusals, {}, 0);
     }
-    TranslationTable second;
-    Warnings second_warnings(nullptr, text);
-    PartEncoding* second_part = second_encoding ? &*second_encoding : nullptr;
+    PartEncoding* second_part = second_half.encoding ? &*second_half.encoding : nullptr;
     std::future<std::size_t> second_done = std::async(std::launch::async, [&] {
-        TableBuilder builder(second, text);
-        return parse_lines(builder, text + split, text + split, size - split, crlf, second_warnings, second_part);
+        TableBuilder builder(second_half.table, text);
+        return parse_lines(builder, text + split, text + split, size - split, crlf, second_half.warnings, second_part);
     });
     const std::size_t first_lines =
         parse_lines(first, text, text + bom, split - bom, crlf, first_warnings, first_part);
     second_done.get();
-    second_warnings.pass_on(reporter, first_lines, whole);
-    first.append(second, first_lines);
+    second_half.warnings.pass_on(reporter, first_lines, whole);
+    first.append(second_half.table, first_lines);
     return !first_part || tell_refusals(reporter, name, first_part->refusals, second_part->refusals, first_lines);
 }
 

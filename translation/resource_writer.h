@@ -28,7 +28,9 @@ namespace modtext {
 
 // One rebuilt resource's new bytes, as views of what the piece holds: the
 // resource as read, its image, and rebuilt bytes.
-struct ResourcePiece {
+// On cache lines of its own: the rebuilding fills one piece while the
+// writer reads another.
+struct alignas(64) ResourcePiece {
     ReadBuffer source;
     bool read_ahead = false;  // source holds the whole resource, read by the writer
     GffImage image;
@@ -121,7 +123,9 @@ private:
     std::optional<std::size_t> reading_;  // the one the writer reads now
     std::array<std::size_t, piece_count> read_for_;  // the ordinal each piece's source was read ahead for
     std::uint64_t bytes_pending_ = 0;  // the pending pieces' resource sizes
-    ReadBuffer copy_buffer_;  // the writer's
+    // The writer's own, on cache lines of their own, as the mutex and what
+    // it guards are.
+    alignas(64) ReadBuffer copy_buffer_;
     std::vector<std::uint64_t> checksums_;  // of each resource written, by index
     // The sizes of the resources written since the last check, and where
     // the first of them lies.
@@ -131,7 +135,7 @@ private:
     ReadBuffer check_buffer_;
     bool checking_ = true;
 
-    std::mutex mutex_;  // guards what follows
+    alignas(64) std::mutex mutex_;  // guards what follows
     std::condition_variable changed_;
     std::deque<Job> jobs_;
     bool closing_ = false;

@@ -246,16 +246,38 @@ PoTranslationEntry kept_of(const PoEntry& entry, std::uint64_t msgid_digest) {
             entry.fuzzy()};
 }
 
+std::optional<std::string_view> context_of(const PoEntry& entry) { return entry.msgctxt; }
+std::optional<std::string_view> context_of(const PoTranslationEntry& entry) {
+    return entry.has_msgctxt ? std::optional<std::string_view>(entry.msgctxt) : std::nullopt;
+}
+// What stands for the msgid in the hash of an entry with a context.
+std::uint64_t msgid_key(const PoEntry& entry) { return entry.msgid.size(); }
+std::uint64_t msgid_key(const PoTranslationEntry& entry) { return entry.msgid_digest; }
+bool same_msgid(const PoEntry& a, const PoEntry& b) { return a.msgid == b.msgid; }
+bool same_msgid(const PoTranslationEntry& a, const PoTranslationEntry& b) {
+    return a.msgid_digest == b.msgid_digest && a.msgid == b.msgid;
+}
+
 template <class Entry>
-class EntryList final : public EntrySink {
-public:
-    explicit EntryList(std::vector<Entry>& list) : list_(list) {}
+std::uint64_t duplicate_hash(const Entry& entry) {
+    const std::hash<std::string_view> hash;
+    const std::optional<std::string_view> msgctxt = context_of(entry);
+    // Contexts seldom repeat: an entry with one is hashed by it and its
+    // msgid's length or digest, sparing the longer msgid.
+    return (msgctxt ? hash(*msgctxt) * 31 + 1 + msgid_key(entry) : hash(entry.msgid)) * 0x9E3779B97F4A7C15ull;
+}
+
+// The entries of a part of a catalogue, and the hash of each that the
+// search for duplicates goes by, taken while its texts are at hand.
+template <class Entry>
+struct alignas(64) EntryList final : public EntrySink {
     void add(const PoEntry& entry, std::uint64_t msgid_digest) override {
-        list_.push_back(kept_of<Entry>(entry, msgid_digest));
+        list.push_back(kept_of<Entry>(entry, msgid_digest));
+        hashes.push_back(duplicate_hash(list.back()));
     }
 
-private:
-    std::vector<Entry>& list_;
+    std::vector<Entry> list;
+    std::vector<std::uint64_t> hashes;
 };
 
 // Parses the lines of a catalogue one by one, unescaping its strings over
@@ -685,52 +707,38 @@ bool Parser::finish(std::size_t last_line) {
 // Two entries of one context and msgid: found through a table of twice
 // as many slots as entries, each holding an entry's ordinal and the high
 // half of its hash, so that only an entry of the same hash is looked at.
-// The hashes are taken first, so that each slot can be fetched ahead of
-// its use: the table is larger than the caches. (An ordinal takes 32 bits:
-// a catalogue of more entries would be over 60 GB.)
-std::optional<std::string_view> context_of(const PoEntry& entry) { return entry.msgctxt; }
-std::optional<std::string_view> context_of(const PoTranslationEntry& entry) {
-    return entry.has_msgctxt ? std::optional<std::string_view>(entry.msgctxt) : std::nullopt;
-}
-// What stands for the msgid in the hash of an entry with a context.
-std::uint64_t msgid_key(const PoEntry& entry) { return entry.msgid.size(); }
-std::uint64_t msgid_key(const PoTranslationEntry& entry) { return entry.msgid_digest; }
-bool same_msgid(const PoEntry& a, const PoEntry& b) { return a.msgid == b.msgid; }
-bool same_msgid(const PoTranslationEntry& a, const PoTranslationEntry& b) {
-    return a.msgid_digest == b.msgid_digest && a.msgid == b.msgid;
-}
+// The hashes are taken as the entries are read, so that each slot can be
+// fetched ahead of its use: the table is larger than the caches. The
+// entries of either value of the hash's top bit are looked for in a table
+// of their own, each on its own thread. (An ordinal takes 32 bits: a
+// catalogue of more entries would be over 60 GB.)
+struct Duplicate {
+    std::size_t entry;  // the first entry that repeats one before it
+    std::size_t other;  // the one it repeats
+};
 
+// The first duplicate among the entries whose hash has `top` as its top
+// bit, through a table of `slots` slots.
 template <class List>
-std::optional<PoError> find_duplicate(const List& entries) {
-    using Entry = typename List::value_type;
-    const std::size_t slots = std::bit_ceil(std::max<std::size_t>(entries.size() * 2, 2));
-    const std::hash<std::string_view> hash;
-    // Both tables in huge pages: they are touched all over, once.
-    BulkBuffer hash_room(entries.size() * sizeof(std::uint64_t));
-    auto* const hashes = reinterpret_cast<std::uint64_t*>(hash_room.data());
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const Entry& entry = entries[i];
-        const std::optional<std::string_view> msgctxt = context_of(entry);
-        // Contexts seldom repeat: an entry with one is hashed by it and its
-        // msgid's length or digest, sparing the longer msgid.
-        hashes[i] = (msgctxt ? hash(*msgctxt) * 31 + 1 + msgid_key(entry) : hash(entry.msgid)) * 0x9E3779B97F4A7C15ull;
-    }
+std::optional<Duplicate> first_duplicate(const List& entries, const std::vector<std::uint64_t>& hashes,
+                                         std::uint64_t top, std::size_t slots) {
     const auto slot_of = [&](std::uint64_t mixed) { return static_cast<std::size_t>(mixed >> 32) & (slots - 1); };
+    // In huge pages: it is touched all over, once.
     BulkBuffer table_room(slots * sizeof(std::uint64_t));
     auto* const table = reinterpret_cast<std::uint64_t*>(table_room.data());
     std::fill(table, table + slots, std::uint64_t{0});  // the high half of a hash, and an ordinal + 1
     constexpr std::size_t ahead = 16;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (i + ahead < entries.size()) __builtin_prefetch(&table[slot_of(hashes[i + ahead])], 1);
+    const std::size_t count = entries.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i + ahead < count && hashes[i + ahead] >> 63 == top) __builtin_prefetch(&table[slot_of(hashes[i + ahead])], 1);
+        if (hashes[i] >> 63 != top) continue;
         const std::uint64_t tag = hashes[i] & 0xFFFFFFFF00000000ull;
-        const Entry& entry = entries[i];
         std::size_t slot = slot_of(hashes[i]);
         for (; table[slot] != 0; slot = (slot + 1) & (slots - 1)) {
             if ((table[slot] & 0xFFFFFFFF00000000ull) != tag) continue;
-            const Entry& other = entries[static_cast<std::size_t>(table[slot] & 0xFFFFFFFFu) - 1];
-            if (same_msgid(other, entry) && context_of(other) == context_of(entry)) {
-                return PoError{entry.line, "expected an entry of its own, found the msgctxt and msgid of line " +
-                                               std::to_string(other.line) + " again"};
+            const std::size_t other = static_cast<std::size_t>(table[slot] & 0xFFFFFFFFu) - 1;
+            if (same_msgid(entries[other], entries[i]) && context_of(entries[other]) == context_of(entries[i])) {
+                return Duplicate{i, other};
             }
         }
         table[slot] = tag | (i + 1);
@@ -738,14 +746,37 @@ std::optional<PoError> find_duplicate(const List& entries) {
     return std::nullopt;
 }
 
-// The list the first half's entries go to, and the second half's joined to
-// them.
-std::vector<PoEntry>& first_of(std::vector<PoEntry>& entries) { return entries; }
-std::vector<PoTranslationEntry>& first_of(PoTranslationList& entries) { return entries.first; }
-void join(std::vector<PoEntry>& entries, std::vector<PoEntry>& later) {
+// hashes: each entry's duplicate_hash, in order. The two tables are
+// searched at once when there are threads to spare.
+template <class List>
+std::optional<PoError> find_duplicate(const List& entries, const std::vector<std::uint64_t>& hashes, bool threads) {
+    const std::size_t slots = std::bit_ceil(std::max<std::size_t>(entries.size(), 2));
+    const auto search = [&](std::uint64_t top) { return first_duplicate(entries, hashes, top, slots); };
+    std::optional<Duplicate> first, second;
+    if (threads) {
+        std::future<std::optional<Duplicate>> other = std::async(std::launch::async, search, 1);
+        first = search(0);
+        second = other.get();
+    } else {
+        first = search(0);
+        second = search(1);
+    }
+    if (!first || (second && second->entry < first->entry)) first = second;
+    if (!first) return std::nullopt;
+    return PoError{entries[first->entry].line, "expected an entry of its own, found the msgctxt and msgid of line " +
+                                                   std::to_string(entries[first->other].line) + " again"};
+}
+
+// A catalogue's entries: the first part's, and the second's after them.
+void put_entries(std::vector<PoEntry>& entries, std::vector<PoEntry>& first, std::vector<PoEntry>& later) {
+    entries = std::move(first);
     entries.insert(entries.end(), later.begin(), later.end());
 }
-void join(PoTranslationList& entries, std::vector<PoTranslationEntry>& later) { entries.second = std::move(later); }
+void put_entries(PoTranslationList& entries, std::vector<PoTranslationEntry>& first,
+                 std::vector<PoTranslationEntry>& later) {
+    entries.first = std::move(first);
+    entries.second = std::move(later);
+}
 
 struct PartRead {
     bool ok = true;
@@ -839,9 +870,14 @@ bool read_parts(Catalogue& out, char* storage, std::size_t size, std::size_t spl
     // (some 250 bytes an entry), so that the list seldom grows while it is
     // read: growing it would copy it all. Room left unused is never touched;
     // what is used is taken in huge pages, as the texts' room is.
-    first_of(out.entries).reserve(size / 128);
-    advise_huge_pages(first_of(out.entries).data(), first_of(out.entries).capacity() * sizeof(Entry));
-    EntryList<Entry> first_list(first_of(out.entries));
+    const auto make_room = [](EntryList<Entry>& entries, std::size_t bytes) {
+        entries.list.reserve(bytes / 128);
+        advise_huge_pages(entries.list.data(), entries.list.capacity() * sizeof(Entry));
+        entries.hashes.reserve(bytes / 128);
+        advise_huge_pages(entries.hashes.data(), entries.hashes.capacity() * sizeof(std::uint64_t));
+    };
+    EntryList<Entry> first_list, second_list;
+    make_room(first_list, split);
     Parser first(first_list, storage, keep_comments);
     if (split == size) {
         const std::optional<PartRead> read = part(first, 0, size);
@@ -853,10 +889,7 @@ bool read_parts(Catalogue& out, char* storage, std::size_t size, std::size_t spl
     } else {
         // The second half on another thread. Its lines are counted from its
         // start until the first half's are known.
-        alignas(64) std::vector<Entry> later;
-        later.reserve((size - split) / 128);
-        advise_huge_pages(later.data(), later.capacity() * sizeof(Entry));
-        EntryList<Entry> second_list(later);
+        make_room(second_list, size - split);
         Parser second(second_list, storage + split, keep_comments);
         std::future<std::optional<PartRead>> second_read = std::async(std::launch::async, [&] {
             std::optional<PartRead> read = part(second, split, size);
@@ -876,11 +909,14 @@ bool read_parts(Catalogue& out, char* storage, std::size_t size, std::size_t spl
         } else if (!next->ok) {
             error = second.take_error(read->lines);
         } else {
-            for (Entry& entry : later) entry.line += read->lines;
-            join(out.entries, later);
+            for (Entry& entry : second_list.list) entry.line += read->lines;
+            first_list.hashes.insert(first_list.hashes.end(), second_list.hashes.begin(), second_list.hashes.end());
         }
     }
-    if (!error) error = find_duplicate(out.entries);
+    if (!error) {
+        put_entries(out.entries, first_list.list, second_list.list);
+        error = find_duplicate(out.entries, first_list.hashes, split != size);
+    }
     if (error) out = Catalogue{};
     return true;
 }

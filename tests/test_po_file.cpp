@@ -251,6 +251,27 @@ TEST(PoRead, RefusesWhatDoesNotParseNamingTheLine) {
     }
 }
 
+// Of many repeated entries, the first to repeat one is named, in a
+// catalogue read whole or in halves, wherever the entries' hashes fall.
+TEST(PoRead, NamesTheFirstEntryThatRepeatsAnother) {
+    constexpr std::size_t count = 64;
+    const auto entry = [](std::size_t k) { return "msgctxt \"c" + std::to_string(k) + "\"\nmsgid \"a\"\nmsgstr \"\"\n\n"; };
+    for (std::size_t first = 0; first < 8; ++first) {
+        SCOPED_TRACE(first);
+        std::string bytes;
+        for (std::size_t k = 0; k < count; ++k) bytes += entry(k);
+        for (std::size_t k = 0; k < count; ++k) bytes += entry((first + k) % count);
+        for (const std::size_t halves_from : {std::numeric_limits<std::size_t>::max(), std::size_t{1}}) {
+            PoCatalogue catalogue;
+            const std::optional<PoError> error = read_po(bytes, catalogue, halves_from);
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->line, 4 * count + 2);
+            EXPECT_EQ(error->message, "expected an entry of its own, found the msgctxt and msgid of line " +
+                                          std::to_string(4 * first + 2) + " again");
+        }
+    }
+}
+
 // What an import keeps of an entry, to compare the two readers: of its
 // msgid, the digest, and the text only when it has no msgctxt.
 struct Kept {

@@ -28,8 +28,6 @@ public:
         return data_.get();
     }
     ByteView view() const { return ByteView(data_.get(), size_); }
-    // Keeps only the first size bytes, when there are more.
-    void shrink(std::size_t size) { size_ = std::min(size_, size); }
 
 private:
     std::unique_ptr<std::uint8_t[]> data_;

@@ -192,19 +192,6 @@ bool read_gff_resource(InputFile& source, const ModuleArchive& archive, std::siz
     return true;
 }
 
-bool keep_gff_extent(const ModuleArchive& archive, std::size_t index, ReadBuffer& bytes, std::string& why) {
-    why.clear();
-    const ResourceEntry& entry = archive.resources[index];
-    GffHeader header;
-    if (entry.size >= gff_header_size && bytes.view().size() >= gff_header_size) {
-        std::copy_n(bytes.view().data(), gff_header_size, header.raw.data());
-    }
-    std::uint64_t extent = 0;
-    if (!gff_extent(header, entry.size, extent, why)) return false;
-    bytes.shrink(static_cast<std::size_t>(extent));
-    return true;
-}
-
 bool open_source(const ModuleArchive& archive, InputFile& source, Reporter& reporter) {
     if (!archive.loaded) {
         report(reporter, Severity::error, "Error: MOD file not properly read!\n");

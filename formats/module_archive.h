@@ -110,16 +110,8 @@ bool read_resource(InputFile& source, const ModuleArchive& archive, std::size_t 
 bool read_gff_resource(InputFile& source, const ModuleArchive& archive, std::size_t index,
                        ReadBuffer& out, std::string& why, Reporter& reporter);
 
-// Of a GFF resource read whole into bytes, keeps only as far as its
-// sections reach once they lie within it; fails with the damage in `why`.
-bool keep_gff_extent(const ModuleArchive& archive, std::size_t index, ReadBuffer& bytes, std::string& why);
-
 // Reopens the loaded module's source, reported when it cannot be.
 bool open_source(const ModuleArchive& archive, InputFile& source, Reporter& reporter);
-
-// Of a GFF resource read whole into bytes, keeps only as far as its
-// sections reach once they lie within it; fails with the damage in `why`.
-bool keep_gff_extent(const ModuleArchive& archive, std::size_t index, ReadBuffer& bytes, std::string& why);
 
 // Reopens the loaded module's source and starts the staged output for
 // target_path: the common start of export and import.

@@ -1,7 +1,6 @@
 // The catalogue of damaged input: one small file per kind of damage, and
 // exactly what the user is told about it by the command-line tool.
 #include "app/cli.h"
-#include "formats/module_archive.h"
 #include "test_support.h"
 
 #include <fstream>
@@ -137,39 +136,6 @@ TEST(Malformed, EveryKindOfDamageGetsItsMessage) {
                   damage.status == 0 ? complete : "");
         EXPECT_EQ(fs::exists(out), damage.status == 0);
         fs::remove(out);
-    }
-}
-
-// The import's writer reads small resources whole, ahead of their rebuild:
-// what is kept of them, or the damage found, is what reading a GFF by its
-// header gives.
-TEST(Malformed, AGffReadWholeAheadKeepsWhatReadingItByItsHeaderKeeps) {
-    const Bytes gff = lamp();
-    Bytes trailing = gff;
-    trailing.insert(trailing.end(), 9, 0xEE);
-    const std::vector<Bytes> resources{gff, trailing, Bytes(gff.begin(), gff.begin() + 40), patched(gff, 36, 5000),
-                                       patched(gff, 20, 0x40000000u)};
-    const auto dir = modtext::testing::scratch_dir();
-    const std::string path = (dir / "m.mod").string();
-    for (std::size_t k = 0; k < resources.size(); ++k) {
-        SCOPED_TRACE(k);
-        write_file(path, module_of(resources[k]));
-        ModuleArchive archive;
-        modtext::testing::RecordingReporter reporter;
-        ASSERT_TRUE(open_module(archive, path, reporter));
-        InputFile source;
-        ASSERT_TRUE(source.open(path));
-        ReadBuffer by_header, whole;
-        std::string why_by_header, why_whole;
-        const bool read = read_gff_resource(source, archive, 0, by_header, why_by_header, reporter);
-        ASSERT_TRUE(read_resource(source, archive, 0, whole, reporter));
-        EXPECT_EQ(keep_gff_extent(archive, 0, whole, why_whole), read);
-        EXPECT_EQ(why_whole, why_by_header);
-        if (read) {
-            EXPECT_EQ(Bytes(whole.view().begin(), whole.view().end()),
-                      Bytes(by_header.view().begin(), by_header.view().end()));
-        }
-        EXPECT_EQ(why_by_header.empty(), k < 2);
     }
 }
 

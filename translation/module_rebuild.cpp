@@ -234,11 +234,6 @@ void report_too_large(Reporter& reporter, std::size_t index, const ModuleArchive
            index, archive.keys[index].name().c_str());
 }
 
-void report_damaged_gff(Reporter& reporter, const ModuleArchive& archive, std::size_t index, const std::string& why) {
-    report(reporter, Severity::error, "Error: resource %zu (%s) is not a well-formed GFF (%s); nothing was written!\n",
-           index, archive.keys[index].name().c_str(), why.c_str());
-}
-
 // A named GFF is read only as far as its header says its sections reach,
 // and not at all when they do not lie within it.
 bool read_named_resource(InputFile& source, const ModuleArchive& archive, std::size_t index,
@@ -248,17 +243,11 @@ bool read_named_resource(InputFile& source, const ModuleArchive& archive, std::s
     }
     std::string why;
     if (read_gff_resource(source, archive, index, out, why, reporter)) return true;
-    if (!why.empty()) report_damaged_gff(reporter, archive, index, why);
-    return false;
-}
-
-// Of a resource read whole ahead, keeps what read_named_resource would
-// have read; false, told, when it is a damaged GFF.
-bool named_resource_read(const ModuleArchive& archive, std::size_t index, ReadBuffer& bytes, Reporter& reporter) {
-    if (archive.keys[index].type() == resource_type::script) return true;
-    std::string why;
-    if (keep_gff_extent(archive, index, bytes, why)) return true;
-    report_damaged_gff(reporter, archive, index, why);
+    if (!why.empty()) {
+        report(reporter, Severity::error,
+               "Error: resource %zu (%s) is not a well-formed GFF (%s); nothing was written!\n",
+               index, archive.keys[index].name().c_str(), why.c_str());
+    }
     return false;
 }
 
@@ -461,9 +450,12 @@ public:
           reporter_(reporter), counts_(counts) {}
     std::size_t bound() const { return binding_.bound(); }
 
-    bool rebuilds(std::size_t index) const override { return binding_.find(index).has_value(); }
+    bool rebuilds(std::size_t index) override {
+        record_ = binding_.find(index);
+        return record_.has_value();
+    }
     bool rebuild(ResourcePiece& piece, std::size_t index, SpliceMemory& memory) override {
-        return rebuild_resource(piece, index, *binding_.find(index), archive_, selection_, memory, reporter_, counts_);
+        return rebuild_resource(piece, index, *record_, archive_, selection_, memory, reporter_, counts_);
     }
 
 private:
@@ -472,6 +464,7 @@ private:
     const SelectionState& selection_;
     Reporter& reporter_;
     ImportCounts* counts_;
+    std::optional<FileRecord> record_;
 };
 
 }  // namespace
@@ -517,26 +510,15 @@ bool write_rebuilt_module(ModuleArchive& archive, InputFile& source, StagedOutpu
     // Working memory of the rebuilds, one after another: what a piece holds
     // for the writer is never in it.
     SpliceMemory splicing;
-    // The resources to rebuild, and the places the writer may read them
-    // ahead from: within the source, as it is when read.
-    std::vector<bool> rebuilt(archive.count());
-    std::vector<std::optional<ResourceEntry>> reads;
-    for (std::size_t i = 0; i < archive.count(); ++i) {
-        rebuilt[i] = rebuilder.rebuilds(i);
-        if (rebuilt[i]) {
-            reads.push_back(resource_fits(source, archive, i) ? std::optional(archive.resources[i]) : std::nullopt);
-        }
-    }
     {
-        ResourceWriter writer(output, source, data_offset, std::move(reads));
+        ResourceWriter writer(output, source, data_offset);
         for (std::size_t i = 0; i < archive.count(); ++i) {
             // Entry i is still the source's here: it is rewritten once placed.
             std::uint64_t size = archive.resources[i].size;
-            if (rebuilt[i]) {
+            if (rebuilder.rebuilds(i)) {
                 ResourcePiece* piece = writer.next_piece(archive.resources[i].size);
                 if (!piece) break;  // the writer failed: finish tells
-                if (!(piece->read_ahead ? named_resource_read(archive, i, piece->source, reporter)
-                                        : read_named_resource(source, archive, i, piece->source, reporter)) ||
+                if (!read_named_resource(source, archive, i, piece->source, reporter) ||
                     !rebuilder.rebuild(*piece, i, splicing)) {
                     return false;
                 }

@@ -219,13 +219,17 @@ public:
         return false;
     }
 
-    bool rebuilds(std::size_t index) const override { return by_resource_.contains(index); }
+    bool rebuilds(std::size_t index) override {
+        current_ = by_resource_.find(index);
+        return current_ != by_resource_.end();
+    }
 
     bool rebuild(ResourcePiece& piece, std::size_t index, SpliceMemory& memory) override {
         ++resources;
-        ResourceEdits& edits = by_resource_.at(index);
-        if (archive_.keys[index].type() == resource_type::script) return rebuild_script_literals(piece, index, edits);
-        return rebuild_fields(piece, index, edits, memory);
+        if (archive_.keys[index].type() == resource_type::script) {
+            return rebuild_script_literals(piece, index, current_->second);
+        }
+        return rebuild_fields(piece, index, current_->second, memory);
     }
 
     std::size_t resources = 0, strings = 0, literals = 0;
@@ -424,6 +428,7 @@ private:
     TextEncoder encoder_;
     Reporter& reporter_;
     std::unordered_map<std::size_t, ResourceEdits> by_resource_;
+    std::unordered_map<std::size_t, ResourceEdits>::iterator current_;
     const PoTranslations* catalogue_ = nullptr;
     std::string decoded_, encoded_, escaped_;
 };

@@ -135,9 +135,9 @@ bool write_module_to(ModuleArchive& archive, InputFile& source, StagedOutput& ou
 class ResourceRebuilder {
 public:
     virtual ~ResourceRebuilder() = default;
-    // Whether resource index is rebuilt rather than copied as it is: asked
-    // of every resource before any is written.
-    virtual bool rebuilds(std::size_t index) const = 0;
+    // Whether resource index is rebuilt rather than copied as it is. Asked
+    // once per resource, in index order, before its rebuild.
+    virtual bool rebuilds(std::size_t index) = 0;
     // Fills the piece, whose source holds the resource as read; false, told,
     // when it cannot be.
     virtual bool rebuild(ResourcePiece& piece, std::size_t index, SpliceMemory& memory) = 0;

@@ -20,15 +20,8 @@ std::optional<std::string> written_resource_fault(InputFile& written, std::size_
     return std::nullopt;
 }
 
-ResourceWriter::ResourceWriter(StagedOutput& output, InputFile& source, std::uint64_t offset,
-                               std::vector<std::optional<ResourceEntry>> reads)
-    : output_(output), source_(source), reads_(std::move(reads)), check_from_(offset) {
-    read_for_.fill(~std::size_t{0});
-    for (std::optional<ResourceEntry>& place : reads_) {
-        if (place && place->size > read_ahead_bytes) place.reset();
-    }
-    thread_ = std::thread([this] { run(); });
-}
+ResourceWriter::ResourceWriter(StagedOutput& output, InputFile& source, std::uint64_t offset)
+    : output_(output), source_(source), check_from_(offset), thread_([this] { run(); }) {}
 
 ResourceWriter::~ResourceWriter() {
     {
@@ -48,22 +41,14 @@ void ResourceWriter::copy(std::size_t index, ResourceEntry entry) {
 
 ResourcePiece* ResourceWriter::next_piece(std::uint64_t size) {
     std::unique_lock lock(mutex_);
-    const std::size_t ordinal = pieces_handed_;
-    changed_.wait(lock, [this, size, ordinal] {
+    changed_.wait(lock, [this, size] {
         const bool room = pieces_pending_ < pieces_.size() &&
-                          (bytes_pending_ == 0 || bytes_pending_ + size <= ahead_bytes) && reading_ != ordinal;
+                          (bytes_pending_ == 0 || bytes_pending_ + size <= ahead_bytes);
         return room || unread_ || failure_ || !fault_.empty();
     });
     if (unread_ || failure_ || !fault_.empty()) return nullptr;
-    ResourcePiece& piece = pieces_[ordinal % pieces_.size()];
-    if (read_for_[ordinal % pieces_.size()] != ordinal) {
-        // Not read ahead, nor to be: the rebuilding reads it.
-        next_read_ = std::max(next_read_, ordinal + 1);
-        if (piece.source.view().size() > kept_bytes || piece.size() > kept_bytes) piece = ResourcePiece{};
-        piece.read_ahead = false;
-    } else {
-        piece.read_ahead = true;
-    }
+    ResourcePiece& piece = pieces_[pieces_handed_ % pieces_.size()];
+    if (piece.source.view().size() > kept_bytes || piece.size() > kept_bytes) piece = ResourcePiece{};
     piece.parts.clear();
     return &piece;
 }
@@ -132,43 +117,15 @@ bool ResourceWriter::check_written() {
     return true;
 }
 
-bool ResourceWriter::may_read_ahead() const {
-    // A piece is free once the one before it in its turn is written.
-    return next_read_ < reads_.size() && next_read_ < pieces_handed_ - pieces_pending_ + pieces_.size();
-}
-
-void ResourceWriter::read_ahead(std::size_t ordinal) {
-    ResourcePiece& piece = pieces_[ordinal % pieces_.size()];
-    if (piece.source.view().size() > kept_bytes || piece.size() > kept_bytes) piece = ResourcePiece{};
-    const ResourceEntry& place = *reads_[ordinal];
-    // A short read is the rebuilding's to read again, and to tell of.
-    const bool read = source_.read_at(place.offset, place.size, piece.source);
-    {
-        const std::lock_guard lock(mutex_);
-        reading_.reset();
-        if (read) read_for_[ordinal % pieces_.size()] = ordinal;
-    }
-    changed_.notify_all();
-}
-
 void ResourceWriter::run() {
     try {
         for (;;) {
             Job job;
             {
                 std::unique_lock lock(mutex_);
-                changed_.wait(lock, [this] { return !jobs_.empty() || closing_ || may_read_ahead(); });
+                changed_.wait(lock, [this] { return !jobs_.empty() || closing_; });
                 if (abandoned_) return;
-                if (jobs_.empty()) {
-                    // Nothing to write: the next source to rebuild, if it may be read.
-                    if (!may_read_ahead()) break;
-                    const std::size_t ordinal = next_read_++;
-                    if (!reads_[ordinal]) continue;
-                    reading_ = ordinal;
-                    lock.unlock();
-                    read_ahead(ordinal);
-                    continue;
-                }
+                if (jobs_.empty()) break;
                 job = jobs_.front();
             }
             Checksum checksum;

@@ -1,11 +1,9 @@
 // Writing the output module's resources on a second thread: while one
 // resource is written and its checksum taken, the next is rebuilt. The
 // resources carried over as they are, the writer reads itself, so the
-// rebuilding runs ahead over them; and when it has nothing to write, it
-// reads ahead the sources of the next resources to rebuild. Every few
-// megabytes it reads back what it wrote and checks it against those
-// checksums, while the bytes are fresh and the rebuilding keeps the other
-// core busy.
+// rebuilding runs ahead over them. Every few megabytes it reads back what
+// it wrote and checks it against those checksums, while the bytes are
+// fresh and the rebuilding keeps the other core busy.
 #pragma once
 
 #include <array>
@@ -32,7 +30,6 @@ namespace modtext {
 // writer reads another.
 struct alignas(64) ResourcePiece {
     ReadBuffer source;
-    bool read_ahead = false;  // source holds the whole resource, read by the writer
     GffImage image;
     Bytes built;  // a rebuilt script, or a rebuilt GFF's field array
     std::vector<ByteView> parts;
@@ -53,11 +50,8 @@ std::optional<std::string> written_resource_fault(InputFile& written, std::size_
 // works through a long run of resources copied as they are.
 class ResourceWriter {
 public:
-    // The first resource is written at `offset` of the output. `reads` has
-    // the place in the source of each resource to be rebuilt, in order, or
-    // none where the rebuilding reads it itself.
-    ResourceWriter(StagedOutput& output, InputFile& source, std::uint64_t offset,
-                   std::vector<std::optional<ResourceEntry>> reads = {});
+    // The first resource is written at `offset` of the output.
+    ResourceWriter(StagedOutput& output, InputFile& source, std::uint64_t offset);
     ResourceWriter(const ResourceWriter&) = delete;
     ResourceWriter& operator=(const ResourceWriter&) = delete;
     // Stops at once: what was not written yet is not.
@@ -68,8 +62,7 @@ public:
     void copy(std::size_t index, ResourceEntry entry);
     // The piece to fill next with a resource of size bytes, once the writer
     // is done with it and has room for those bytes; none when the writer
-    // stopped on a failed read (finish tells of it). Its read_ahead tells
-    // whether its source is already read.
+    // stopped on a failed read (finish tells of it).
     ResourcePiece* next_piece(std::uint64_t size);
     // Hands on the piece from next_piece to be written.
     void hand_on();
@@ -90,9 +83,6 @@ private:
     // most this many, of at most this many bytes together (a larger one
     // goes alone).
     static constexpr std::size_t piece_count = 16;
-    // Resources larger than this are not read ahead, so that the pieces
-    // keep little memory.
-    static constexpr std::uint64_t read_ahead_bytes = std::uint64_t{1} << 20;
     static constexpr std::uint64_t ahead_bytes = std::uint64_t{4} << 20;
     // A piece that held a larger resource, as read or as rebuilt, gives its
     // memory back before it is filled again, so that what the pieces keep
@@ -103,11 +93,6 @@ private:
     static constexpr std::uint64_t check_bytes = std::uint64_t{4} << 20;
     void run();
     void stop();
-    // Whether the next read ahead may start: its piece is written and not
-    // handed out. Under the mutex.
-    bool may_read_ahead() const;
-    // Reads ahead the source of the rebuilt resource of that ordinal.
-    void read_ahead(std::size_t ordinal);
     // Reads back the resources written since the last check; false, with
     // the fault kept, at the first that is not as written.
     bool check_written();
@@ -118,10 +103,6 @@ private:
     std::array<ResourcePiece, piece_count> pieces_;
     std::size_t pieces_handed_ = 0;  // the next piece is pieces_[pieces_handed_ % piece_count]
     std::size_t pieces_pending_ = 0;
-    std::vector<std::optional<ResourceEntry>> reads_;
-    std::size_t next_read_ = 0;  // the ordinal of the next rebuilt resource to read ahead
-    std::optional<std::size_t> reading_;  // the one the writer reads now
-    std::array<std::size_t, piece_count> read_for_;  // the ordinal each piece's source was read ahead for
     std::uint64_t bytes_pending_ = 0;  // the pending pieces' resource sizes
     // The writer's own, on cache lines of their own, as the mutex and what
     // it guards are.

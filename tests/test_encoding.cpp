@@ -137,10 +137,16 @@ TEST(Utf8Text, EveryCodePageWritesAndReadsItsOwnBytes) {
 }
 
 // ASCII goes eight bytes at a time: a character lands right at every
-// place among it, and at either end.
+// place among it, and at either end, both ways.
 TEST(Utf8Text, CharactersLandWhereverTheyStandAmongAscii) {
     TextEncoder encoder(all_in(1252));
-    for (std::size_t size = 0; size < 20; ++size) {
+    TextDecoder decoder(all_in(1252));
+    std::uint16_t missing = 0;
+    ASSERT_TRUE(decoder.open(all_languages_mask, missing));
+    // A stored byte, and what a UTF-8 text writes of it.
+    const std::vector<std::pair<std::string, std::string>> forms = {
+        {"\xE9", "é"}, {"\x81", "<#81>"}, {"\x01", "<#01>"}, {"\x7F", "<#7F>"}, {"\r", "<#0D>"}};
+    for (std::size_t size = 0; size < 36; ++size) {
         for (std::size_t at = 0; at <= size; ++at) {
             const std::string before(at, 'a'), after(size - at, 'b');
             std::string out;
@@ -148,6 +154,11 @@ TEST(Utf8Text, CharactersLandWhereverTheyStandAmongAscii) {
             ASSERT_EQ(encoder.encode(before + "é" + after + "’", LanguageTable[1].male_id, out, why),
                       TextEncoder::Result::written);
             EXPECT_EQ(out, before + "\xE9" + after + "\x92") << size << ' ' << at;
+            for (const auto& [stored, written] : forms) {
+                std::string text;
+                decoder.append_localized(text, 2, before + stored + after);
+                EXPECT_EQ(text, before + written + after) << size << ' ' << at;
+            }
         }
     }
 }

@@ -337,6 +337,28 @@ TEST_F(PoCommands, ImportSetsOnlyTheTargetSubstringsByEachRule) {
     }
 }
 
+// The catalogue is taken while the resources it is done with are rebuilt:
+// one whose entry comes last, after thousands of another's, was passed by
+// the rebuilding long before, and gets its translation all the same.
+TEST_F(PoCommands, AnEntryThatComesBackToAnEarlierResourceIsApplied) {
+    modtext::testing::write_module(dir / "m.mod", rule_module());
+    std::string entries = "msgctxt \"sword.UTI#1:0\"\nmsgid \"Sword\"\nmsgstr \"Epee\"\n\n"
+                          "msgctxt \"sword.UTI#2:0\"\nmsgid \"Sword\"\nmsgstr \"Lame\"\n\n";
+    for (int k = 1; k < 50000; ++k) {
+        entries += "msgctxt \"sword.UTI#2:0\"\nmsgid \"Sword " + std::to_string(k) + "\"\nmsgstr \"x\"\n\n";
+    }
+    entries += "msgctxt \"talk.DLG:1\"\nmsgid \"Hello\"\nmsgstr \"Salut\"\n";
+    ASSERT_EQ(import_entries(entries), 0) << errors;
+    const std::string z(1, '\0');
+    const ModuleTexts out = texts_of(dir / "out.mod");
+    EXPECT_EQ(out.strings.at("0:1"), (Stored{1234, {{0, "Hello"}, {4, "Hallo"}, {2, "Salut" + z}}}));
+    EXPECT_EQ(out.strings.at("1:0"), (Stored{11, {{0, "Sword"}, {2, "Epee" + z}}}));
+    EXPECT_EQ(out.strings.at("2:0"), (Stored{11, {{0, "Sword"}, {2, "Lame" + z}}}));
+    EXPECT_TRUE(errors.starts_with("WARNING: Entry \"sword.UTI#2:0\" skipped! (a second entry of its context; the first counts)\n"))
+        << errors;
+    EXPECT_EQ(errors.find("talk"), std::string::npos) << errors;
+}
+
 TEST_F(PoCommands, ImportReplacesOnlyTheScriptLiteralEscapedAgain) {
     modtext::testing::write_module(dir / "m.mod", rule_module());
     ASSERT_EQ(import_entries("msgctxt \"say.NSS:1:0\"\nmsgid \"Say \\\"hi\\\"\\n\"\nmsgstr \"Dis \\\"\\tsalut\\\"\\n\"\n\n"

@@ -8,14 +8,17 @@ namespace modtext {
 
 std::string resource_header_name(const ModuleArchive& archive, std::size_t resource,
                                  InputFile& source, TextEncoding encoding) {
-    const KeyEntry& key = archive.keys[resource];
+    return resource_header_name(archive.keys[resource], archive.resources[resource], source, encoding);
+}
+
+std::string resource_header_name(const KeyEntry& key, const ResourceEntry& place, InputFile& source,
+                                 TextEncoding encoding) {
     std::string letters = "NSS";
     if (key.type() != resource_type::script) {
         // A GFF's kind is its header's first three bytes; a resource too short
         // to hold them has no kind a header can name.
-        const ResourceEntry& entry = archive.resources[resource];
         std::uint8_t head[3];
-        if (entry.size < sizeof head || !source.read_into(entry.offset, sizeof head, head)) return {};
+        if (place.size < sizeof head || !source.read_into(place.offset, sizeof head, head)) return {};
         letters.assign(reinterpret_cast<const char*>(head), sizeof head);
     }
     return header_part(key.name(), encoding) + '.' + header_part(letters, encoding);

@@ -41,5 +41,8 @@ private:
 // A resource's name and kind as a header line writes them: "name.LET".
 std::string resource_header_name(const ModuleArchive& archive, std::size_t resource,
                                  InputFile& source, TextEncoding encoding = TextEncoding::raw);
+// The same, of the resource of that key at that place of the source.
+std::string resource_header_name(const KeyEntry& key, const ResourceEntry& place, InputFile& source,
+                                 TextEncoding encoding);
 
 }  // namespace modtext

@@ -1,6 +1,10 @@
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <unordered_map>
 
@@ -65,10 +69,13 @@ void warn_skipped(Reporter& reporter, std::string_view context, const char* why)
 }
 
 // Binds a context's resource: the one at its index when that one has its
-// name and kind, or else the one resource of the module that has them.
+// name and kind, or else the one resource of the module that has them. The
+// resources lie at places in the source: the module's own entries change
+// as the output is written.
 class ContextBinding {
 public:
-    ContextBinding(const ModuleArchive& archive, InputFile& source) : archive_(archive), source_(source) {
+    ContextBinding(const ModuleArchive& archive, const std::vector<ResourceEntry>& places, InputFile& source)
+        : archive_(archive), places_(places), source_(source) {
         for (std::size_t i = 0; i < archive.count(); ++i) {
             by_name_[header_part(archive.keys[i].name(), TextEncoding::utf8)].push_back(i);
         }
@@ -94,7 +101,9 @@ private:
             const auto named = by_name_.find(std::string(context.header.substr(0, dot)));
             if (named != by_name_.end()) {
                 for (const std::size_t i : named->second) {
-                    if (resource_header_name(archive_, i, source_, TextEncoding::utf8) == header) candidates.push_back(i);
+                    if (resource_header_name(archive_.keys[i], places_[i], source_, TextEncoding::utf8) == header) {
+                        candidates.push_back(i);
+                    }
                 }
             }
         }
@@ -119,25 +128,84 @@ private:
     }
 
     const ModuleArchive& archive_;
+    const std::vector<ResourceEntry>& places_;
     InputFile& source_;
     std::unordered_map<std::string, std::vector<std::size_t>> by_name_;
     std::unordered_map<std::string, std::optional<std::size_t>> decided_;
 };
 
 // The catalogue's translations, each bound to its resource and encoded.
+//
+// The catalogue is taken on a thread of its own while the rebuilding
+// follows it resource by resource: a catalogue as exported holds each
+// resource's entries together, in the module's order, so a resource is
+// done with once an entry of a later one comes. Should an entry come back
+// to an earlier resource, the rebuilding waits for the whole catalogue;
+// and if it had passed that resource already, the module is rebuilt again
+// once every entry is taken. What the taking and the rebuilding tell is
+// kept, and told as if the one had come after the other.
 class CatalogueEdits final : public ResourceRebuilder {
 public:
     CatalogueEdits(const ModuleArchive& archive, std::size_t from_row, std::size_t to_row, const CodePages& pages,
-                   Reporter& reporter)
+                   const Reporter& reporter)
         : archive_(archive), from_(LanguageTable[from_row]), to_(LanguageTable[to_row]), codecs_(pages),
-          encoder_(pages), reporter_(reporter) {}
+          encoder_(pages), take_encoder_(pages), take_told_(reporter), rebuild_told_(reporter),
+          by_resource_(archive.count()) {}
 
-    // Takes the catalogue's entries; false, told, when a translation cannot
-    // be stored in its code page.
-    bool take(PoTranslations& catalogue, InputFile& source, bool use_fuzzy, const std::string& name) {
+    // Takes the catalogue's entries, on the taking's thread; what it tells
+    // is kept for tell_taken.
+    void take(PoTranslations& catalogue, const std::vector<ResourceEntry>& places, InputFile& source, bool use_fuzzy) {
+        try {
+            take_entries(catalogue, places, source, use_fuzzy);
+        } catch (...) {
+            failure_ = std::current_exception();
+        }
+        const std::lock_guard lock(mutex_);
+        taken_ = true;
+        progress_.notify_all();
+    }
+
+    // Once the taking's thread is joined: tells what it told; false, told,
+    // when a translation cannot be stored in its code page.
+    bool tell_taken(Reporter& reporter, const std::string& name) {
+        if (failure_) std::rethrow_exception(failure_);
+        take_told_.replay(reporter);
+        if (refused_.empty()) return true;
+        for (const RefusedEntry& r : refused_) {
+            report_each(reporter, "Error: line %zu (%s): %s!\n", r.line, r.language.c_str(), describe(r.why).c_str());
+        }
+        report_left_out_warnings(reporter);
+        report(reporter, Severity::error, "Error: %zu %s of %s cannot be imported; nothing was written!\n",
+               refused_.size(), refused_.size() == 1 ? "entry" : "entries", name.c_str());
+        return false;
+    }
+
+    // The rebuilding tells here until it is known to be the one that counts.
+    Reporter& rebuild_reporter() { return *reporter_; }
+    // The rebuilding is over, or will not ask for another resource.
+    void rebuilding_over() {
+        const std::lock_guard lock(mutex_);
+        rebuilding_over_ = true;
+        progress_.notify_all();
+    }
+    // Once the whole catalogue is taken: whether the rebuilding passed a
+    // resource before an entry of it came back. The rebuilding then stops
+    // as soon as it knows.
+    bool rebuilt_too_early() const { return late_ && passed_by_rebuilding_ && *late_ <= *passed_by_rebuilding_; }
+    // What was kept of the rebuilding is told, or forgotten to rebuild again.
+    void tell_rebuilt(Reporter& reporter) { rebuild_told_.replay(reporter); }
+    void start_again(Reporter& reporter) {
+        reporter_ = &reporter;
+        passed_by_rebuilding_.reset();
+        rebuilding_over_ = false;
+        resources = strings = literals = 0;
+    }
+
+private:
+    void take_entries(PoTranslations& catalogue, const std::vector<ResourceEntry>& places, InputFile& source,
+                      bool use_fuzzy) {
         catalogue_ = &catalogue;
-        ContextBinding binding(archive_, source);
-        std::vector<RefusedEntry> refused;
+        ContextBinding binding(archive_, places, source);
         std::optional<PoContext> last;
         std::optional<std::size_t> last_resource;
         ResourceEdits* last_edits = nullptr;
@@ -148,29 +216,34 @@ public:
             if (entry.obsolete || entry.is_header()) continue;
             const std::string_view shown = entry.has_msgctxt ? entry.msgctxt : entry.msgid;
             if (entry.plural) {
-                warn_skipped(reporter_, shown, "a plural entry; a module has no plural forms");
+                warn_skipped(take_told_, shown, "a plural entry; a module has no plural forms");
                 continue;
             }
             const std::optional<PoContext> context = entry.has_msgctxt ? parse_po_context(entry.msgctxt) : std::nullopt;
             if (!context) {
-                warn_skipped(reporter_, shown, "its context names no field or script line");
+                warn_skipped(take_told_, shown, "its context names no field or script line");
                 continue;
             }
             // A catalogue holds a resource's entries one after another: each
             // is bound as the one before, without a look-up.
             if (!last || last->header != context->header || last->index != context->index) {
                 last = *context;
-                last_resource = binding.bind(*context, reporter_);
+                last_resource = binding.bind(*context, take_told_);
                 last_edits = nullptr;
+                if (last_resource) reached(*last_resource);
             }
             const std::optional<std::size_t> resource = last_resource;
             if (!resource) continue;
             const bool script = archive_.keys[*resource].type() == resource_type::script;
             if (script != context->script) {
-                warn_skipped(reporter_, shown, script ? "its resource is a script" : "its resource is no script");
+                warn_skipped(take_told_, shown, script ? "its resource is a script" : "its resource is no script");
                 continue;
             }
-            if (!last_edits) last_edits = &by_resource_[*resource];
+            if (!last_edits) {
+                std::unique_ptr<ResourceEdits>& held = by_resource_[*resource];
+                if (!held) held = std::make_unique<ResourceEdits>();
+                last_edits = held.get();
+            }
             ResourceEdits& edits = *last_edits;
             FieldEdit* field = nullptr;
             if (!script) {
@@ -183,16 +256,16 @@ public:
                 script ? std::nullopt : std::optional<std::int32_t>(context->female ? to_.female_id : to_.male_id);
             // A script literal is checked as the module would store it, and
             // escaped again when its line is rebuilt.
-            if (script) escaped_ = escape_script_literal(entry.msgstr);
-            switch (encoder_.encode(script ? std::string_view(escaped_) : entry.msgstr, id, encoded_, why)) {
+            if (script) take_escaped_ = escape_script_literal(entry.msgstr);
+            switch (take_encoder_.encode(script ? std::string_view(take_escaped_) : entry.msgstr, id, take_encoded_, why)) {
             case TextEncoder::Result::refused:
-                refused.push_back({entry.line, script ? std::string("script") : std::string(to_.key), why});
+                refused_.push_back({entry.line, script ? std::string("script") : std::string(to_.key), why});
                 continue;
             case TextEncoder::Result::written:
                 // A field's text as the module stores it, over the
                 // catalogue's own where it fits (it mostly does: a code page
                 // takes no more bytes a character than UTF-8).
-                if (!script) entry.msgstr = catalogue.replace(entry.msgstr, encoded_);
+                if (!script) entry.msgstr = catalogue.replace(entry.msgstr, take_encoded_);
                 break;
             case TextEncoder::Result::as_is:
                 break;
@@ -204,32 +277,65 @@ public:
             }
             EntryIndex& slot = context->female ? field->female : field->male;
             if (slot != no_entry) {
-                warn_skipped(reporter_, shown, "a second entry of its context; the first counts");
+                warn_skipped(take_told_, shown, "a second entry of its context; the first counts");
                 continue;
             }
             slot = at;
         }
-        if (refused.empty()) return true;
-        for (const RefusedEntry& r : refused) {
-            report_each(reporter_, "Error: line %zu (%s): %s!\n", r.line, r.language.c_str(), describe(r.why).c_str());
-        }
-        report_left_out_warnings(reporter_);
-        report(reporter_, Severity::error, "Error: %zu %s of %s cannot be imported; nothing was written!\n",
-               refused.size(), refused.size() == 1 ? "entry" : "entries", name.c_str());
-        return false;
     }
 
+    // The taking has come to an entry of resource: the resources before it
+    // are done with, unless it comes back to one.
+    void reached(std::size_t resource) {
+        std::unique_lock lock(mutex_);
+        if (passed_ && resource + 1 < *passed_) {
+            if (!late_ || resource < *late_) late_ = resource;
+            if (ordered_) {
+                // The rebuilding goes on only once everything is taken, and
+                // looks at no resource's edits from here on.
+                ordered_ = false;
+                progress_.notify_all();
+                progress_.wait(lock, [this] { return rebuilding_waits_ || rebuilding_over_; });
+            }
+            return;
+        }
+        if (!passed_ || resource >= *passed_) {
+            passed_ = resource + 1;
+            progress_.notify_all();
+        }
+    }
+
+public:
     bool rebuilds(std::size_t index) override {
-        current_ = by_resource_.find(index);
-        return current_ != by_resource_.end();
+        {
+            std::unique_lock lock(mutex_);
+            // The resources before passed_ have all their edits; the one
+            // at passed_ - 1 may still gain some.
+            const auto done = [&] { return taken_ || (ordered_ && passed_ && index + 1 < *passed_); };
+            if (!done()) {
+                rebuilding_waits_ = true;
+                progress_.notify_all();
+                progress_.wait(lock, done);
+                rebuilding_waits_ = false;
+            }
+            if (!taken_) passed_by_rebuilding_ = index;
+            if (taken_ && rebuilt_too_early()) {
+                // This rebuilding is void: rebuild stops it.
+                current_ = nullptr;
+                return true;
+            }
+        }
+        current_ = by_resource_[index].get();
+        return current_ != nullptr;
     }
 
     bool rebuild(ResourcePiece& piece, std::size_t index, SpliceMemory& memory) override {
+        if (!current_) return false;
         ++resources;
         if (archive_.keys[index].type() == resource_type::script) {
-            return rebuild_script_literals(piece, index, current_->second);
+            return rebuild_script_literals(piece, index, *current_);
         }
-        return rebuild_fields(piece, index, current_->second, memory);
+        return rebuild_fields(piece, index, *current_, memory);
     }
 
     std::size_t resources = 0, strings = 0, literals = 0;
@@ -239,7 +345,7 @@ private:
 
     bool msgid_matches(const PoTranslationEntry& t, std::string_view text) {
         if (t.has_msgid(text)) return true;
-        warn_skipped(reporter_, t.msgctxt, "its msgid is not the module's text: it was made for another version");
+        warn_skipped(*reporter_, t.msgctxt, "its msgid is not the module's text: it was made for another version");
         return false;
     }
 
@@ -248,7 +354,7 @@ private:
         ByteReader reader(piece.source.view());
         std::string why;
         if (!load_gff(image, reader, why)) {
-            report(reporter_, Severity::error,
+            report(*reporter_, Severity::error,
                    "Error: resource %zu (%s) is not a well-formed GFF (%s); nothing was written!\n", index,
                    archive_.keys[index].name().c_str(), why.c_str());
             return false;
@@ -263,7 +369,7 @@ private:
             const std::uint64_t key = edit.field;
             if (key >= image.fields.size() || image.fields[static_cast<std::size_t>(key)].type != gff_type::loc_string) {
                 const EntryIndex any = edit.male != no_entry ? edit.male : edit.female;
-                if (any != no_entry) warn_skipped(reporter_, entry(any).msgctxt, "its resource has no localized string there");
+                if (any != no_entry) warn_skipped(*reporter_, entry(any).msgctxt, "its resource has no localized string there");
                 continue;
             }
             const GffField& field = image.fields[static_cast<std::size_t>(key)];
@@ -271,7 +377,7 @@ private:
             LocString& source = memory.source;
             if (!locstring_extent(image.field_data, field.data, old_length) ||
                 !read_locstring(image.field_data, field.data, source, why)) {
-                report(reporter_, Severity::error,
+                report(*reporter_, Severity::error,
                        "Error: resource %zu (%s) is not a well-formed GFF (%s in field %zu); nothing was written!\n",
                        index, archive_.keys[index].name().c_str(), why.empty() ? "localized string out of bounds" : why.c_str(),
                        static_cast<std::size_t>(key));
@@ -339,11 +445,11 @@ private:
             splices[k].record = ByteView(records).subspan(starts[k], starts[k + 1] - starts[k]);
         }
         if (!splice_field_data(image, splices, memory)) {
-            report(reporter_, Severity::error, "Error: resource %zu (%s) would exceed 4 GB; nothing was written!\n", index,
+            report(*reporter_, Severity::error, "Error: resource %zu (%s) would exceed 4 GB; nothing was written!\n", index,
                    archive_.keys[index].name().c_str());
             return false;
         }
-        return finish_gff_piece(piece, index, archive_, reporter_);
+        return finish_gff_piece(piece, index, archive_, *reporter_);
     }
 
     bool rebuild_script_literals(ResourcePiece& piece, std::size_t index, ResourceEdits& edits) {
@@ -378,12 +484,12 @@ private:
                 for (; edit != edits.literals.end() && edit->line == number; ++edit) {
                     const PoTranslationEntry& t = entry(edit->entry);
                     if (last == edit->literal) {
-                        warn_skipped(reporter_, t.msgctxt, "a second entry of its context; the first counts");
+                        warn_skipped(*reporter_, t.msgctxt, "a second entry of its context; the first counts");
                         continue;
                     }
                     last = edit->literal;
                     if (edit->literal >= found.size()) {
-                        warn_skipped(reporter_, t.msgctxt, "its script line has no such string");
+                        warn_skipped(*reporter_, t.msgctxt, "its script line has no such string");
                         continue;
                     }
                     const ScriptLiteral& literal = found[static_cast<std::size_t>(edit->literal)];
@@ -399,7 +505,7 @@ private:
                 } else {
                     switch (encoder_.encode(line_text, std::nullopt, encoded, why)) {
                     case TextEncoder::Result::refused:
-                        report(reporter_, Severity::error, "Error: line %zu of resource %zu (%s) cannot be stored: %s!\n",
+                        report(*reporter_, Severity::error, "Error: line %zu of resource %zu (%s) cannot be stored: %s!\n",
                                static_cast<std::size_t>(number), index, archive_.keys[index].name().c_str(), describe(why).c_str());
                         return false;
                     case TextEncoder::Result::written:
@@ -415,7 +521,7 @@ private:
             at = end + 1;
         }
         for (; edit != edits.literals.end(); ++edit) {
-            warn_skipped(reporter_, entry(edit->entry).msgctxt, "its script has no such line");
+            warn_skipped(*reporter_, entry(edit->entry).msgctxt, "its script has no such line");
         }
         piece.parts.push_back(out);
         return true;
@@ -424,13 +530,33 @@ private:
     const ModuleArchive& archive_;
     const Language& from_;
     const Language& to_;
+    // The rebuilding's.
     CodecSet codecs_;
     TextEncoder encoder_;
-    Reporter& reporter_;
-    std::unordered_map<std::size_t, ResourceEdits> by_resource_;
-    std::unordered_map<std::size_t, ResourceEdits>::iterator current_;
+    std::string decoded_;
+    ResourceEdits* current_ = nullptr;
+    std::optional<std::size_t> passed_by_rebuilding_;  // the last resource asked for before all was taken
+    // The taking's.
+    TextEncoder take_encoder_;
+    std::string take_encoded_, take_escaped_;
+    std::vector<RefusedEntry> refused_;
+    std::exception_ptr failure_;
+    DeferredReporter take_told_;
+    // Each resource's edits: made by the taking, and read by the
+    // rebuilding once the taking is done with the resource.
+    DeferredReporter rebuild_told_;
+    Reporter* reporter_ = &rebuild_told_;  // where the rebuilding tells
+    std::vector<std::unique_ptr<ResourceEdits>> by_resource_;
     const PoTranslations* catalogue_ = nullptr;
-    std::string decoded_, encoded_, escaped_;
+
+    std::mutex mutex_;  // guards what follows
+    std::condition_variable progress_;
+    std::optional<std::size_t> passed_;  // one past the last resource the taking reached, while in order
+    bool ordered_ = true;
+    std::optional<std::size_t> late_;  // the resource the taking came back to
+    bool taken_ = false;
+    bool rebuilding_waits_ = false;
+    bool rebuilding_over_ = false;
 };
 
 }  // namespace
@@ -491,19 +617,46 @@ bool import_po(ModuleArchive& archive, const std::string& po_path, const std::st
         return false;
     }
     InputFile source;
-    StagedOutput output;
-    if (options.rehearse) {
-        if (!open_source(archive, source, reporter)) return false;
-        output.create_discarding();
-    } else if (!open_source_and_target(archive, source, output, output_path, reporter)) {
+    std::optional<StagedOutput> output;
+    const auto stage = [&] {
+        output.emplace();
+        if (options.rehearse) {
+            output->create_discarding();
+            return true;
+        }
+        if (output->create(output_path)) return true;
+        report_file_problem(reporter, output->problem(), output_path);
         return false;
-    }
+    };
+    if (!open_source(archive, source, reporter) || !stage()) return false;
     CatalogueEdits edits(archive, from_row, *to_row, pages, reporter);
-    if (!edits.take(catalogue, source, options.use_fuzzy, po_path) ||
-        !write_rebuilt_module(archive, source, output, edits, reporter) ||
-        (!options.rehearse && !finish_target(source, output, reporter))) {
-        return false;
+    // Where each resource lies in the source: the writing moves the
+    // module's entries to their places in the output.
+    const std::vector<ResourceEntry> places = archive.resources;
+    bool written = false;
+    {
+        // Joined however the rebuilding ends.
+        struct Taking {
+            CatalogueEdits& edits;
+            std::thread thread;
+            ~Taking() {
+                edits.rebuilding_over();
+                if (thread.joinable()) thread.join();
+            }
+        } taking{edits, std::thread([&] { edits.take(catalogue, places, source, options.use_fuzzy); })};
+        written = write_rebuilt_module(archive, source, *output, edits, edits.rebuild_reporter());
     }
+    if (!edits.tell_taken(reporter, po_path)) return false;
+    if (edits.rebuilt_too_early()) {
+        archive.resources = places;
+        output.reset();
+        if (!stage()) return false;
+        edits.start_again(reporter);
+        written = write_rebuilt_module(archive, source, *output, edits, reporter);
+    } else {
+        edits.tell_rebuilt(reporter);
+    }
+    if (!written || (!options.rehearse && !finish_target(source, *output, reporter))) return false;
     summary = "Rebuilt " + std::to_string(edits.resources) + " resources: " + std::to_string(edits.strings) +
               " strings and " + std::to_string(edits.literals) + " script strings in " +
               std::string(LanguageTable[*to_row].key) + ".";

@@ -1,5 +1,6 @@
 #include "core/reporter.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -18,6 +19,18 @@ bool Reporter::shows_warning(std::string_view format, bool error) {
 }
 
 bool DeferredReporter::shows_warning(std::string_view format, bool error) {
+    auto kind = std::find_if(told_of_kind_.begin(), told_of_kind_.end(), [format](const auto& told) {
+        return told.first.data() == format.data() || told.first == format;
+    });
+    if (kind == told_of_kind_.end()) kind = told_of_kind_.insert(kind, {format, 0});
+    if (++kind->second > warnings_shown_per_kind) {
+        if (!kept_.empty() && kept_.back().told == Told::counted && kept_.back().format.data() == format.data()) {
+            ++kept_.back().times;
+        } else {
+            kept_.push_back({Told::counted, error ? Severity::error : Severity::warning, format, error, {}});
+        }
+        return false;
+    }
     format_ = format;
     error_ = error;
     return true;
@@ -35,12 +48,17 @@ void DeferredReporter::replay(Reporter& target) {
                 if (!kept.format.empty() && !target.shows_warning(kept.format, kept.error)) break;
                 target.diagnostic(kept.severity, kept.text);
                 break;
+            case Told::counted:
+                if (!target.wants(kept.severity)) break;
+                for (std::size_t i = 0; i < kept.times; ++i) (void)target.shows_warning(kept.format, kept.error);
+                break;
             case Told::error_box: target.error_box(kept.text); break;
             case Told::info_box: target.info_box(kept.text); break;
             case Told::kept_text: target.kept_text(kept.text); break;
         }
     }
     kept_.clear();
+    told_of_kind_.clear();
 }
 
 void report_left_out_warnings(Reporter& reporter) {

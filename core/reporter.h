@@ -92,7 +92,9 @@ void report_left_out_warnings(Reporter& reporter);
 // Keeps what a piece of work tells on another thread, so that it can be
 // told later through the reporter it stands for, in the order the pieces
 // would have come in had they been done one after another. A warning then
-// meets that reporter's cap of its kind as if it had been told there.
+// meets that reporter's cap of its kind as if it had been told there; one
+// past the cap of its kind here would be past it there too, and is only
+// counted, so that a flood of one warning takes no memory.
 class DeferredReporter final : public Reporter {
 public:
     explicit DeferredReporter(const Reporter& target) : target_(target) {}
@@ -107,13 +109,14 @@ public:
 
 private:
     bool shows_warning(std::string_view format, bool error) override;
-    enum class Told { diagnostic, error_box, info_box, kept_text };
+    enum class Told { diagnostic, error_box, info_box, kept_text, counted };
     struct Kept {
         Told told;
         Severity severity;
         std::string_view format;  // of a capped kind; empty when none
         bool error;
         std::string text;
+        std::size_t times = 1;  // of a counted kind, told one after another
     };
     void keep(Told told, Severity severity, std::string_view text) {
         kept_.push_back({told, severity, {}, false, std::string(text)});
@@ -122,6 +125,7 @@ private:
     std::vector<Kept> kept_;
     std::string_view format_;  // of the capped message being told
     bool error_ = false;
+    std::vector<std::pair<std::string_view, std::size_t>> told_of_kind_;
 };
 
 // A reporter that keeps nothing and shows nothing.

@@ -207,10 +207,11 @@ TEST(Malformed, AFloodOfOneWarningIsCutShortButNoErrorIs) {
 TEST(Malformed, WhatWasToldOnAnotherThreadIsToldInOrderUnderTheCap) {
     modtext::testing::RecordingReporter target;
     DeferredReporter first(target), second(target);
-    // Made in parallel, told as if one after the other: 15 + 15 of one
-    // kind, of which the target shows 20; errors and progress all.
+    // Made in parallel, told as if one after the other: 15 + 30 of one
+    // kind, of which the target shows 20 (the second's last ten, past the
+    // cap there already, are only counted); errors and progress all.
     std::thread([&] {
-        for (int i = 0; i < 15; ++i) report(second, Severity::warning, "WARNING: w %d\n", 15 + i);
+        for (int i = 0; i < 30; ++i) report(second, Severity::warning, "WARNING: w %d\n", 15 + i);
         report_each(second, "Error: e %d\n", 1);
         report(second, Severity::progress, "p\n");
     }).join();
@@ -226,7 +227,7 @@ TEST(Malformed, WhatWasToldOnAnotherThreadIsToldInOrderUnderTheCap) {
     warnings(0, 15);
     expected += "Error: x\n";
     warnings(15, 20);
-    expected += "Error: e 1\nWARNING: 10 more warnings like \"w %d\" were left out.\n";
+    expected += "Error: e 1\nWARNING: 25 more warnings like \"w %d\" were left out.\n";
     EXPECT_EQ(target.problems, expected);
     EXPECT_EQ(target.progress, "p\n");
 }

@@ -345,7 +345,7 @@ TEST_F(PoCommands, AnEntryThatComesBackToAnEarlierResourceIsApplied) {
     std::string entries = "msgctxt \"sword.UTI#1:0\"\nmsgid \"Sword\"\nmsgstr \"Epee\"\n\n"
                           "msgctxt \"sword.UTI#2:0\"\nmsgid \"Sword\"\nmsgstr \"Lame\"\n\n";
     for (int k = 1; k < 50000; ++k) {
-        entries += "msgctxt \"sword.UTI#2:0\"\nmsgid \"Sword " + std::to_string(k) + "\"\nmsgstr \"x\"\n\n";
+        entries.append("msgctxt \"sword.UTI#2:0\"\nmsgid \"Sword ").append(std::to_string(k)).append("\"\nmsgstr \"x\"\n\n");
     }
     entries += "msgctxt \"talk.DLG:1\"\nmsgid \"Hello\"\nmsgstr \"Salut\"\n";
     ASSERT_EQ(import_entries(entries), 0) << errors;

@@ -255,7 +255,10 @@ TEST(PoRead, RefusesWhatDoesNotParseNamingTheLine) {
 // catalogue read whole or in halves, wherever the entries' hashes fall.
 TEST(PoRead, NamesTheFirstEntryThatRepeatsAnother) {
     constexpr std::size_t count = 64;
-    const auto entry = [](std::size_t k) { return "msgctxt \"c" + std::to_string(k) + "\"\nmsgid \"a\"\nmsgstr \"\"\n\n"; };
+    const auto entry = [](std::size_t k) {
+        std::string text = "msgctxt \"c";
+        return text.append(std::to_string(k)).append("\"\nmsgid \"a\"\nmsgstr \"\"\n\n");
+    };
     for (std::size_t first = 0; first < 8; ++first) {
         SCOPED_TRACE(first);
         std::string bytes;

@@ -319,8 +319,9 @@ public:
                 rebuilding_waits_ = false;
             }
             if (!taken_) passed_by_rebuilding_ = index;
-            if (taken_ && rebuilt_too_early()) {
-                // This rebuilding is void: rebuild stops it.
+            if (taken_ && (rebuilt_too_early() || !refused_.empty() || failure_)) {
+                // This rebuilding counts for nothing (it came too early, or
+                // the taking failed): rebuild stops it.
                 current_ = nullptr;
                 return true;
             }

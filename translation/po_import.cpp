@@ -149,7 +149,7 @@ public:
     CatalogueEdits(const ModuleArchive& archive, std::size_t from_row, std::size_t to_row, const CodePages& pages,
                    const Reporter& reporter)
         : archive_(archive), from_(LanguageTable[from_row]), to_(LanguageTable[to_row]), codecs_(pages),
-          encoder_(pages), take_encoder_(pages), take_told_(reporter), rebuild_told_(reporter),
+          encoder_(pages), rebuild_told_(reporter), take_encoder_(pages), take_told_(reporter),
           by_resource_(archive.count()) {}
 
     // Takes the catalogue's entries, on the taking's thread; what it tells
@@ -197,7 +197,6 @@ public:
     void start_again(Reporter& reporter) {
         reporter_ = &reporter;
         passed_by_rebuilding_.reset();
-        rebuilding_over_ = false;
         resources = strings = literals = 0;
     }
 
@@ -536,25 +535,27 @@ private:
     TextEncoder encoder_;
     std::string decoded_;
     ResourceEdits* current_ = nullptr;
-    std::optional<std::size_t> passed_by_rebuilding_;  // the last resource asked for before all was taken
-    // The taking's.
-    TextEncoder take_encoder_;
-    std::string take_encoded_, take_escaped_;
-    std::vector<RefusedEntry> refused_;
-    std::exception_ptr failure_;
-    DeferredReporter take_told_;
-    // Each resource's edits: made by the taking, and read by the
-    // rebuilding once the taking is done with the resource.
     DeferredReporter rebuild_told_;
     Reporter* reporter_ = &rebuild_told_;  // where the rebuilding tells
-    std::vector<std::unique_ptr<ResourceEdits>> by_resource_;
+    // The taking's, on cache lines of their own, as the mutex and what it
+    // guards are: the two threads write them at once.
+    alignas(64) TextEncoder take_encoder_;
+    std::string take_encoded_, take_escaped_;
+    DeferredReporter take_told_;
+    // Read by the rebuilding once the taking is done.
     const PoTranslations* catalogue_ = nullptr;
+    std::vector<RefusedEntry> refused_;
+    std::exception_ptr failure_;
+    // Each resource's edits: made by the taking, and read by the
+    // rebuilding once the taking is done with the resource.
+    std::vector<std::unique_ptr<ResourceEdits>> by_resource_;
 
-    std::mutex mutex_;  // guards what follows
+    alignas(64) std::mutex mutex_;  // guards what follows
     std::condition_variable progress_;
     std::optional<std::size_t> passed_;  // one past the last resource the taking reached, while in order
     bool ordered_ = true;
-    std::optional<std::size_t> late_;  // the resource the taking came back to
+    std::optional<std::size_t> late_;  // the earliest resource the taking came back to
+    std::optional<std::size_t> passed_by_rebuilding_;  // the last resource asked for before all was taken
     bool taken_ = false;
     bool rebuilding_waits_ = false;
     bool rebuilding_over_ = false;

@@ -204,15 +204,16 @@ bool open_source(const ModuleArchive& archive, InputFile& source, Reporter& repo
     return true;
 }
 
+bool create_target(StagedOutput& target, const std::string& target_path, Reporter& reporter) {
+    if (target.create(target_path)) return true;
+    report_file_problem(reporter, target.problem(), target_path);
+    return false;
+}
+
 bool open_source_and_target(const ModuleArchive& archive, InputFile& source,
                             StagedOutput& target, const std::string& target_path,
                             Reporter& reporter) {
-    if (!open_source(archive, source, reporter)) return false;
-    if (!target.create(target_path)) {
-        report_file_problem(reporter, target.problem(), target_path);
-        return false;
-    }
-    return true;
+    return open_source(archive, source, reporter) && create_target(target, target_path, reporter);
 }
 
 bool finish_target(InputFile& source, StagedOutput& target, Reporter& reporter) {

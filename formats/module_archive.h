@@ -113,6 +113,9 @@ bool read_gff_resource(InputFile& source, const ModuleArchive& archive, std::siz
 // Reopens the loaded module's source, reported when it cannot be.
 bool open_source(const ModuleArchive& archive, InputFile& source, Reporter& reporter);
 
+// Starts the staged output for target_path, reported when it cannot be.
+bool create_target(StagedOutput& target, const std::string& target_path, Reporter& reporter);
+
 // Reopens the loaded module's source and starts the staged output for
 // target_path: the common start of export and import.
 bool open_source_and_target(const ModuleArchive& archive, InputFile& source,

@@ -622,13 +622,9 @@ bool import_po(ModuleArchive& archive, const std::string& po_path, const std::st
     std::optional<StagedOutput> output;
     const auto stage = [&] {
         output.emplace();
-        if (options.rehearse) {
-            output->create_discarding();
-            return true;
-        }
-        if (output->create(output_path)) return true;
-        report_file_problem(reporter, output->problem(), output_path);
-        return false;
+        if (!options.rehearse) return create_target(*output, output_path, reporter);
+        output->create_discarding();
+        return true;
     };
     if (!open_source(archive, source, reporter) || !stage()) return false;
     CatalogueEdits edits(archive, from_row, *to_row, pages, reporter);

@@ -11,6 +11,10 @@
 #include <limits>
 #include <memory>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "formats/byte_reader.h"
 #include "formats/checksum.h"
 #include "formats/files.h"
@@ -62,6 +66,57 @@ std::size_t string_stop(std::string_view text, std::size_t i) {
     }
     while (i < text.size() && text[i] != '"' && text[i] != '\\' && text[i] != '\0') ++i;
     return i;
+}
+
+// Copies a string's plain bytes from `from` on to `to`, up to the first
+// byte that is not one (a double quote, a backslash, a NUL, a carriage
+// return or a line feed) or to `end`: where it stopped, in both. Sixteen
+// bytes at a time where the processor allows. `to` is never further into
+// its room than `from` into the bytes read, and may be those bytes, behind
+// `from`: a block is stored only once it is loaded, and whole only when it
+// is all plain, or when `apart`, the room is not the bytes read (the bytes
+// past the plain ones are then written over later, or never used).
+struct Copied {
+    const char* from;
+    char* to;
+};
+Copied copy_plain(const char* from, const char* end, char* to, bool apart) {
+#if defined(__SSE2__)
+    const __m128i quotes = _mm_set1_epi8('"'), backslashes = _mm_set1_epi8('\\'), returns = _mm_set1_epi8('\r'),
+                  feeds = _mm_set1_epi8('\n'), zeros = _mm_setzero_si128();
+    while (end - from >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const __m128i stops = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, quotes), _mm_cmpeq_epi8(bytes, backslashes)),
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, returns), _mm_cmpeq_epi8(bytes, feeds)),
+                         _mm_cmpeq_epi8(bytes, zeros)));
+        const auto found = static_cast<unsigned>(_mm_movemask_epi8(stops));
+        if (found != 0) {
+            const auto plain = static_cast<std::size_t>(std::countr_zero(found));
+            if (apart) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(to), bytes);
+            } else {
+                std::memmove(to, from, plain);
+            }
+            return {from + plain, to + plain};
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), bytes);
+        from += 16;
+        to += 16;
+    }
+#endif
+    for (; from != end; ++from, ++to) {
+        const char c = *from;
+        if (c == '"' || c == '\\' || c == '\r' || c == '\n' || c == '\0') break;
+        *to = c;
+    }
+    return {from, to};
+}
+
+// Where the line at `from` ends: its line feed, or `end`.
+const char* line_end(const char* from, const char* end) {
+    const void* feed = std::memchr(from, '\n', static_cast<std::size_t>(end - from));
+    return feed ? static_cast<const char*>(feed) : end;
 }
 
 // A piece of the catalogue as an error quotes it: at most 24 bytes.
@@ -286,13 +341,21 @@ struct alignas(64) EntryList final : public EntrySink {
 // what is still to be read.
 class alignas(64) Parser {
 public:
-    // Without keep_comments, an entry's comments are not kept but for its
+    // The texts are written from storage on: over the bytes read, unless
+    // `apart`. Without keep_comments, an entry's comments are not kept but for its
     // "fuzzy" flag, nor its msgid but as its digest where it has a msgctxt,
     // and no line need stay in memory once it is read.
-    Parser(EntrySink& entries, char* storage, bool keep_comments)
-        : entries_(entries), at_(storage), keep_comments_(keep_comments) {}
+    Parser(EntrySink& entries, char* storage, bool apart, bool keep_comments)
+        : entries_(entries), at_(storage), apart_(apart), keep_comments_(keep_comments) {}
 
     bool line(std::string_view text, std::size_t number);
+    // Takes the commonest lines at once, without looking for their end
+    // first: a blank line, a comment that is not kept, a keyword and its
+    // string, a string alone. Where the next line starts, with `ok` false
+    // when this one does not parse; nothing, with nothing done, when the
+    // line is none of those or asks for more than they do. What it takes,
+    // it takes as line() does.
+    const char* quick_line(const char* from, const char* end, std::size_t number, bool& ok);
     // A comment line follows: what it would find wrong, without its text.
     bool before_comment(std::size_t line);
     bool finish(std::size_t last_line);
@@ -305,10 +368,17 @@ private:
         return false;
     }
     bool comment(std::string_view text, std::size_t line);
-    bool tokens(std::string_view text, Marks marks, std::size_t line);
+    // From text[i] on.
+    bool tokens(std::string_view text, Marks marks, std::size_t line, std::size_t i = 0);
     bool keyword(Word word, long index, Marks marks, std::size_t line);
     bool string(std::string_view text, std::size_t& i, Marks marks, std::size_t line);
+    // From the opening quote at text[i]; the rest of a string, from
+    // within it.
     bool unescape(std::string_view text, std::size_t& i, std::size_t line);
+    bool unescape_rest(std::string_view text, std::size_t& i, std::size_t line);
+    // A string's plain bytes and its commonest escapes from its opening
+    // quote on: where they stop, past the closing quote when `closed`.
+    const char* quick_string(const char* from, const char* end, bool& closed);
     bool same_marks(Marks marks, std::size_t line);
     std::string marks_message(std::size_t entry_line) const;
 
@@ -329,6 +399,7 @@ private:
 
     EntrySink& entries_;
     char* at_;
+    bool apart_;
     bool keep_comments_;
     bool fuzzy_ = false;  // without keep_comments: a "fuzzy" flag before the next entry
     std::uint64_t msgid_digest_ = 0;  // without keep_comments: the entry's
@@ -366,6 +437,88 @@ bool Parser::line(std::string_view text, std::size_t number) {
     }
     if (text.size() > 1 && text[1] == '|') return tokens(text.substr(2), {false, true}, number);
     return comment(text.substr(1), number);
+}
+
+const char* Parser::quick_line(const char* from, const char* end, std::size_t number, bool& ok) {
+    ok = true;
+    const auto rest = static_cast<std::size_t>(end - from);
+    std::size_t quote = 0;  // where the string starts
+    switch (*from) {
+        case '\n': return from + 1;
+        case '#': {
+            // Any comment but a flag, unless comments are kept.
+            if (keep_comments_ || rest < 2 || (from[1] != '.' && from[1] != ':' && from[1] != ' ')) return nullptr;
+            ok = before_comment(number);
+            const char* const feed = line_end(from, end);
+            return feed == end ? end : feed + 1;
+        }
+        case '"':
+            // A string where one may go: as string() would find it.
+            if (field_ == Field::none || field_ == Field::prev_ctxt || field_ == Field::prev_id ||
+                field_ == Field::prev_plural || entry_.obsolete) {
+                return nullptr;
+            }
+            break;
+        case 'm': {
+            const auto starts = [&](std::string_view text) {
+                return rest >= text.size() && std::memcmp(from, text.data(), text.size()) == 0;
+            };
+            Word word;
+            if (starts("msgid \"")) {
+                word = Word::msgid;
+                quote = 6;
+            } else if (starts("msgstr \"")) {
+                word = Word::msgstr;
+                quote = 7;
+            } else if (starts("msgctxt \"")) {
+                word = Word::msgctxt;
+                quote = 8;
+            } else {
+                return nullptr;
+            }
+            if (!keyword(word, -1, {}, number)) {
+                ok = false;
+                return end;
+            }
+            break;
+        }
+        default: return nullptr;
+    }
+    has_string_ = true;
+    bool closed = false;
+    const char* const stop = quick_string(from + quote, end, closed);
+    if (closed && stop == end) return end;
+    if (closed && *stop == '\n') return stop + 1;
+    // The rest of the line as line() takes it.
+    const char* const feed = line_end(stop, end);
+    std::string_view text(from, static_cast<std::size_t>(feed - from));
+    while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    std::size_t i = static_cast<std::size_t>(stop - from);
+    ok = (closed || unescape_rest(text, i, number)) && tokens(text, {}, number, i);
+    return feed == end ? end : feed + 1;
+}
+
+const char* Parser::quick_string(const char* from, const char* end, bool& closed) {
+    ++from;  // the opening quote
+    for (;;) {
+        const Copied copied = copy_plain(from, end, at_, apart_);
+        from = copied.from;
+        at_ = copied.to;
+        closed = from != end && *from == '"';
+        if (closed) return from + 1;
+        if (from == end || *from != '\\' || end - from < 2) return from;
+        const char c = from[1];
+        if (c == 'n') {
+            *at_++ = '\n';
+        } else if (c == '"' || c == '\\') {
+            *at_++ = c;
+        } else if (c == 't') {
+            *at_++ = '\t';
+        } else {
+            return from;
+        }
+        from += 2;
+    }
 }
 
 bool Parser::before_comment(std::size_t line) {
@@ -407,8 +560,7 @@ bool Parser::comment(std::string_view text, std::size_t line) {
     return true;
 }
 
-bool Parser::tokens(std::string_view text, Marks marks, std::size_t line) {
-    std::size_t i = 0;
+bool Parser::tokens(std::string_view text, Marks marks, std::size_t line, std::size_t i) {
     for (;;) {
         while (i < text.size() && is_blank(text[i])) ++i;
         if (i == text.size()) return true;
@@ -550,9 +702,13 @@ bool Parser::string(std::string_view text, std::size_t& i, Marks marks, std::siz
 }
 
 bool Parser::unescape(std::string_view text, std::size_t& i, std::size_t line) {
+    ++i;  // the opening quote
+    return unescape_rest(text, i, line);
+}
+
+bool Parser::unescape_rest(std::string_view text, std::size_t& i, std::size_t line) {
     constexpr std::string_view escapes =
         "expected \\a \\b \\f \\n \\r \\t \\v \\\\ \\\" \\? \\' \\NNN or \\xHH after the backslash, found ";
-    ++i;  // the opening quote
     for (;;) {
         const std::size_t j = string_stop(text, i);
         put(text.substr(i, j - i));
@@ -785,10 +941,17 @@ struct PartRead {
 
 // Reads lines from bytes, counting on from `read`.
 PartRead read_lines(Parser& parser, const char* begin, std::size_t size, PartRead read) {
-    ByteReader reader({reinterpret_cast<const std::uint8_t*>(begin), size});
-    while (read.ok && !reader.at_end()) {
-        const ByteView line = reader.read_line();
-        read.ok = parser.line({reinterpret_cast<const char*>(line.data()), line.size()}, ++read.lines);
+    const char* const end = begin + size;
+    for (const char* at = begin; read.ok && at != end;) {
+        ++read.lines;
+        const char* const next = parser.quick_line(at, end, read.lines, read.ok);
+        if (next) {
+            at = next;
+            continue;
+        }
+        const char* const feed = line_end(at, end);
+        read.ok = parser.line({at, static_cast<std::size_t>(feed - at)}, read.lines);
+        at = feed == end ? end : feed + 1;
     }
     return read;
 }
@@ -860,10 +1023,11 @@ std::optional<PartRead> read_file_lines(Parser& parser, InputFile& file, std::ui
 // Reads a catalogue in two parts, split at `split`, each on its own thread
 // when split is not the end: `part(parser, begin, end)` reads the lines of
 // one, nothing when it could not. The parsers write their texts from
-// `storage` and `storage + split` on. False when a part could not be read.
+// `storage` and `storage + split` on: over the bytes they read, unless
+// `apart`. False when a part could not be read.
 template <class Catalogue, class Part>
 bool read_parts(Catalogue& out, char* storage, std::size_t size, std::size_t split, std::optional<PoError>& error,
-                bool keep_comments, Part part) {
+                bool apart, bool keep_comments, Part part) {
     using Entry = typename decltype(out.entries)::value_type;
     error.reset();
     // Room for twice as many entries as exported texts make of the bytes
@@ -878,7 +1042,7 @@ bool read_parts(Catalogue& out, char* storage, std::size_t size, std::size_t spl
     };
     EntryList<Entry> first_list, second_list;
     make_room(first_list, split);
-    Parser first(first_list, storage, keep_comments);
+    Parser first(first_list, storage, apart, keep_comments);
     if (split == size) {
         const std::optional<PartRead> read = part(first, 0, size);
         if (!read) {
@@ -890,7 +1054,7 @@ bool read_parts(Catalogue& out, char* storage, std::size_t size, std::size_t spl
         // The second half on another thread. Its lines are counted from its
         // start until the first half's are known.
         make_room(second_list, size - split);
-        Parser second(second_list, storage + split, keep_comments);
+        Parser second(second_list, storage + split, apart, keep_comments);
         std::future<std::optional<PartRead>> second_read = std::async(std::launch::async, [&] {
             std::optional<PartRead> read = part(second, split, size);
             if (read) read->ok = read->ok && second.finish(std::max<std::size_t>(read->lines, 1));
@@ -931,7 +1095,7 @@ std::optional<PoError> read_catalogue(BulkBuffer bytes, Catalogue& out, std::siz
     const std::size_t split = size >= halves_from ? second_half(text, size / 2) : size;
     constexpr std::string_view bom = "\xEF\xBB\xBF";
     std::optional<PoError> error;
-    (void)read_parts(out, data, size, split, error, true, [&](Parser& parser, std::size_t begin, std::size_t end) {
+    (void)read_parts(out, data, size, split, error, false, true, [&](Parser& parser, std::size_t begin, std::size_t end) {
         const std::size_t skip = begin == 0 && text.substr(0, bom.size()) == bom ? bom.size() : 0;
         return std::optional<PartRead>(read_lines(parser, data + begin + skip, end - begin - skip, PartRead{}));
     });
@@ -958,7 +1122,7 @@ bool read_po_file(InputFile& file, PoTranslations& out, std::optional<PoError>& 
     // Room for the texts, as large as the file; the parts of it the texts
     // do not reach are never touched.
     char* const storage = out.hold(BulkBuffer(size));
-    return read_parts(out, storage, size, split, error, false,
+    return read_parts(out, storage, size, split, error, true, false,
                       [&](Parser& parser, std::size_t begin, std::size_t end) {
                           return read_file_lines(parser, file, begin, end);
                       });

@@ -184,6 +184,63 @@ TEST(PoRead, TakesTheWholeGrammar) {
     }
 }
 
+// A string is read a block of sixteen bytes at a time as far as it can be,
+// and the full way from where it cannot: every escape, line end and error
+// comes out the same wherever it falls in a block, whether the texts are
+// written over the catalogue's bytes or into room of their own.
+TEST(PoRead, StringsReadAlikeWhereverTheirBytesFall) {
+    struct Case {
+        std::string string;  // a msgstr from its opening quote to the end
+        std::string text;    // what it reads as, after the filler
+        std::string error{};  // or the error it makes on line 2
+    };
+    const std::string escape_error =
+        R"(expected \a \b \f \n \r \t \v \\ \" \? \' \NNN or \xHH after the backslash, found )";
+    const std::string unclosed = "expected a closing double quote before the end of the line";
+    const std::vector<Case> cases = {
+        {R"("x\ny\t\"\\")" "\n", "x\ny\t\"\\"},
+        {R"("\101\x41\a\?")" "\r\n", "AA\a?"},
+        {"\"x\ry\"  \n", "x\ry"},
+        {"\"x\" \"y\"\t\r\r\n", "xy"},
+        {"\"x\"\n\"y\"\n", "xy"},
+        {"\"\xC3\xA9\"", "\xC3\xA9"},
+        {R"("x\q")" "\n", "", escape_error + R"("\q")"},
+        {"\"x\\\r\n", "", escape_error + "the end of the line"},
+        {"\"x\n\"y\"\n", "", unclosed},
+        {"\"x\r\n", "", unclosed},
+        {"\"x\0\"\n"s, "", "expected text in a string, found a NUL byte"},
+        {"\"x\" y\n", "", R"(expected a string or the next entry, found "y")"},
+    };
+    for (std::size_t filler = 0; filler < 34; ++filler) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(::testing::PrintToString(c.string) + " after " + std::to_string(filler));
+            const std::string bytes = "msgid \"k\"\nmsgstr \"" + std::string(filler, 'a') + c.string.substr(1);
+            const std::string text = std::string(filler, 'a') + c.text;
+            PoCatalogue over;
+            const std::optional<PoError> error = read_po(bytes, over);
+            InputFile file;
+            file.open_memory({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+            PoTranslations apart;
+            std::optional<PoError> apart_error;
+            ASSERT_TRUE(read_po_file(file, apart, apart_error));
+            if (!c.error.empty()) {
+                for (const std::optional<PoError>& e : {error, apart_error}) {
+                    ASSERT_TRUE(e);
+                    EXPECT_EQ(e->line, 2u);
+                    EXPECT_EQ(e->message, c.error);
+                }
+                continue;
+            }
+            ASSERT_FALSE(error) << error->text();
+            ASSERT_FALSE(apart_error) << apart_error->text();
+            ASSERT_EQ(over.entries.size(), 1u);
+            ASSERT_EQ(apart.entries.size(), 1u);
+            EXPECT_EQ(over.entries[0].msgstr, text);
+            EXPECT_EQ(apart.entries[0].msgstr, text);
+        }
+    }
+}
+
 TEST(PoRead, HeaderFieldsAndPluralForms) {
     PoCatalogue catalogue;
     const std::string bytes = "msgid \"\"\nmsgstr \"\"\n\"Language:  fr_CA\\n\"\n\"X-Source-Language: english\\n\"\n"

@@ -71,7 +71,8 @@ std::size_t string_stop(std::string_view text, std::size_t i) {
 // Copies a string's plain bytes from `from` on to `to`, up to the first
 // byte that is not one (a double quote, a backslash, a NUL, a carriage
 // return or a line feed) or to `end`: where it stopped, in both. Sixteen
-// bytes at a time where the processor allows. `to` is never further into
+// bytes at a time where the processor allows; and whether all were
+// printable ASCII characters but "<". `to` is never further into
 // its room than `from` into the bytes read, and may be those bytes, behind
 // `from`: a block is stored only once it is loaded, and whole only when it
 // is all plain, or when `apart`, the room is not the bytes read (the bytes
@@ -79,11 +80,15 @@ std::size_t string_stop(std::string_view text, std::size_t i) {
 struct Copied {
     const char* from;
     char* to;
+    bool plain;
 };
+bool printable_but_angle(char c) { return c >= 0x20 && c < 0x7F && c != '<'; }
 Copied copy_plain(const char* from, const char* end, char* to, bool apart) {
 #if defined(__SSE2__)
     const __m128i quotes = _mm_set1_epi8('"'), backslashes = _mm_set1_epi8('\\'), returns = _mm_set1_epi8('\r'),
-                  feeds = _mm_set1_epi8('\n'), zeros = _mm_setzero_si128();
+                  feeds = _mm_set1_epi8('\n'), zeros = _mm_setzero_si128(), spaces = _mm_set1_epi8(0x20),
+                  angles = _mm_set1_epi8('<'), deletes = _mm_set1_epi8(0x7F);
+    bool plain = true;
     while (end - from >= 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
         const __m128i stops = _mm_or_si128(
@@ -91,26 +96,34 @@ Copied copy_plain(const char* from, const char* end, char* to, bool apart) {
             _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, returns), _mm_cmpeq_epi8(bytes, feeds)),
                          _mm_cmpeq_epi8(bytes, zeros)));
         const auto found = static_cast<unsigned>(_mm_movemask_epi8(stops));
+        // A bit for each byte that is not printable ASCII but "<"; bytes
+        // from 0x80 on are below a space, signed.
+        const auto odd = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+            _mm_cmplt_epi8(bytes, spaces), _mm_or_si128(_mm_cmpeq_epi8(bytes, angles), _mm_cmpeq_epi8(bytes, deletes)))));
         if (found != 0) {
-            const auto plain = static_cast<std::size_t>(std::countr_zero(found));
+            const auto copied = static_cast<std::size_t>(std::countr_zero(found));
             if (apart) {
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(to), bytes);
             } else {
-                std::memmove(to, from, plain);
+                std::memmove(to, from, copied);
             }
-            return {from + plain, to + plain};
+            return {from + copied, to + copied, plain && (odd & ((1u << copied) - 1)) == 0};
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(to), bytes);
+        plain = plain && odd == 0;
         from += 16;
         to += 16;
     }
+#else
+    bool plain = true;
 #endif
     for (; from != end; ++from, ++to) {
         const char c = *from;
         if (c == '"' || c == '\\' || c == '\r' || c == '\n' || c == '\0') break;
+        plain = plain && printable_but_angle(c);
         *to = c;
     }
-    return {from, to};
+    return {from, to, plain};
 }
 
 // Where the line at `from` ends: its line feed, or `end`.
@@ -275,21 +288,22 @@ std::string describe(Word word, long index, Marks marks) {
 class EntrySink {
 public:
     // With the digest of its msgid, when the parser keeps no msgid but for
-    // an entry without msgctxt.
-    virtual void add(const PoEntry& entry, std::uint64_t msgid_digest) = 0;
+    // an entry without msgctxt, and whether the msgid is plain, as
+    // PoTranslationEntry tells.
+    virtual void add(const PoEntry& entry, std::uint64_t msgid_digest, bool msgid_plain) = 0;
 
 protected:
     ~EntrySink() = default;
 };
 
 template <class Entry>
-Entry kept_of(const PoEntry& entry, std::uint64_t msgid_digest);
+Entry kept_of(const PoEntry& entry, std::uint64_t msgid_digest, bool msgid_plain);
 template <>
-PoEntry kept_of(const PoEntry& entry, std::uint64_t) {
+PoEntry kept_of(const PoEntry& entry, std::uint64_t, bool) {
     return entry;
 }
 template <>
-PoTranslationEntry kept_of(const PoEntry& entry, std::uint64_t msgid_digest) {
+PoTranslationEntry kept_of(const PoEntry& entry, std::uint64_t msgid_digest, bool msgid_plain) {
     return {entry.msgctxt.value_or(std::string_view{}),
             entry.msgid,
             msgid_digest,
@@ -298,7 +312,8 @@ PoTranslationEntry kept_of(const PoEntry& entry, std::uint64_t msgid_digest) {
             entry.msgctxt.has_value(),
             entry.msgid_plural.has_value(),
             entry.obsolete,
-            entry.fuzzy()};
+            entry.fuzzy(),
+            msgid_plain};
 }
 
 std::optional<std::string_view> context_of(const PoEntry& entry) { return entry.msgctxt; }
@@ -326,8 +341,8 @@ std::uint64_t duplicate_hash(const Entry& entry) {
 // search for duplicates goes by, taken while its texts are at hand.
 template <class Entry>
 struct alignas(64) EntryList final : public EntrySink {
-    void add(const PoEntry& entry, std::uint64_t msgid_digest) override {
-        list.push_back(kept_of<Entry>(entry, msgid_digest));
+    void add(const PoEntry& entry, std::uint64_t msgid_digest, bool msgid_plain) override {
+        list.push_back(kept_of<Entry>(entry, msgid_digest, msgid_plain));
         hashes.push_back(duplicate_hash(list.back()));
     }
 
@@ -403,6 +418,7 @@ private:
     bool keep_comments_;
     bool fuzzy_ = false;  // without keep_comments: a "fuzzy" flag before the next entry
     std::uint64_t msgid_digest_ = 0;  // without keep_comments: the entry's
+    bool msgid_plain_ = false;        // and whether its msgid is plain
     PoError error_;
     bool marks_error_ = false;  // the error names entry_line_
 
@@ -414,6 +430,7 @@ private:
     std::size_t entry_line_ = 0;  // its first keyword's line, for the "#~" check
     Field field_ = Field::none;
     char* field_start_ = nullptr;
+    bool field_plain_ = true;  // what the field has of strings holds only line feeds and plain bytes
     bool has_string_ = false;
     long forms_ = 0;
 };
@@ -504,6 +521,7 @@ const char* Parser::quick_string(const char* from, const char* end, bool& closed
         const Copied copied = copy_plain(from, end, at_, apart_);
         from = copied.from;
         at_ = copied.to;
+        field_plain_ = field_plain_ && copied.plain;
         closed = from != end && *from == '"';
         if (closed) return from + 1;
         if (from == end || *from != '\\' || end - from < 2) return from;
@@ -514,6 +532,7 @@ const char* Parser::quick_string(const char* from, const char* end, bool& closed
             *at_++ = c;
         } else if (c == 't') {
             *at_++ = '\t';
+            field_plain_ = false;
         } else {
             return from;
         }
@@ -707,6 +726,7 @@ bool Parser::unescape(std::string_view text, std::size_t& i, std::size_t line) {
 }
 
 bool Parser::unescape_rest(std::string_view text, std::size_t& i, std::size_t line) {
+    field_plain_ = false;  // not looked at the full way
     constexpr std::string_view escapes =
         "expected \\a \\b \\f \\n \\r \\t \\v \\\\ \\\" \\? \\' \\NNN or \\xHH after the backslash, found ";
     for (;;) {
@@ -813,6 +833,7 @@ void Parser::open(Field field, std::size_t line) {
     close_field();
     field_ = field;
     field_start_ = at_;
+    field_plain_ = true;
     has_string_ = false;
     if (field == Field::id) entry_.line = line;
 }
@@ -829,6 +850,7 @@ void Parser::close_field() {
             entry_.msgid = text;
             if (!keep_comments_) {
                 msgid_digest_ = po_msgid_digest(text);
+                msgid_plain_ = field_plain_;
                 // The next field is written over it.
                 if (entry_.msgctxt) {
                     entry_.msgid = {};
@@ -848,7 +870,7 @@ void Parser::end_entry() {
         *at_++ = '\0';
     }
     close_field();
-    entries_.add(entry_, msgid_digest_);
+    entries_.add(entry_, msgid_digest_, msgid_plain_);
     field_ = Field::none;
     field_start_ = nullptr;
     in_entry_ = false;

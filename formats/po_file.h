@@ -115,6 +115,10 @@ struct PoTranslationEntry {
     bool plural = false;  // it has a msgid_plural
     bool obsolete = false;
     bool fuzzy = false;
+    // Its msgid holds only line feeds and printable ASCII characters but
+    // "<": the only text of a code page that keeps ASCII that decodes to
+    // it is itself.
+    bool msgid_plain = false;
 
     bool is_header() const { return !has_msgctxt && msgid.empty() && !obsolete; }
     bool has_msgid(std::string_view text) const {

@@ -337,6 +337,34 @@ TEST_F(PoCommands, ImportSetsOnlyTheTargetSubstringsByEachRule) {
     }
 }
 
+// A msgid is compared with the module's text as export decodes it: a msgid
+// of the text's own bytes, where a colour tag, a tab, DEL or a byte from
+// 0x80 on decodes to something else, was not made for it, wherever such
+// bytes fall among the bytes read at once.
+TEST_F(PoCommands, AMsgidIsTheDecodedTextNotItsBytes) {
+    std::vector<F> fields;
+    std::string entries;
+    for (const std::size_t before : {0u, 14u, 15u, 16u, 30u}) {
+        for (const std::string odd : {"<cABC>", "\t", "\x7F", "\xE9"}) {
+            const std::string text = std::string(before, 'a') + odd + "b";
+            const std::string k = std::to_string(fields.size());
+            fields.push_back(F::loc_string("T" + k, 1, {{0, text}}));
+            entries.append("msgctxt \"talk.DLG:").append(k).append("\"\nmsgid \"");
+            entries.append(odd == "\t" ? std::string(before, 'a') + "\\tb" : text).append("\"\nmsgstr \"x\"\n\n");
+        }
+    }
+    modtext::testing::write_module(dir / "m.mod", {{"talk", restype::conversation,
+                                                    gff_bytes(GffStruct{0, fields}, "DLG V3.2")}});
+    ASSERT_EQ(import_entries(entries), 0) << errors;
+    const ModuleTexts out = texts_of(dir / "out.mod");
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(out.strings.at("0:" + std::to_string(k)).subs.size(), 1u);
+        EXPECT_NE(errors.find("Entry \"talk.DLG:" + std::to_string(k) + "\" skipped! (its msgid is not the module's text"),
+                  std::string::npos);
+    }
+}
+
 // The catalogue is taken while the resources it is done with are rebuilt:
 // one whose entry comes last, after thousands of another's, was passed by
 // the rebuilding long before, and gets its translation all the same.

@@ -348,6 +348,14 @@ private:
         warn_skipped(*reporter_, t.msgctxt, "its msgid is not the module's text: it was made for another version");
         return false;
     }
+    // The same for a text of the module as it stores it, in the code page of
+    // string_id. A plain msgid of the text's digest is the text itself, which
+    // then decodes as itself: its bytes need no look.
+    bool source_matches(const PoTranslationEntry& t, std::int32_t string_id, std::string_view stored) {
+        CodePageCodec& codec = codecs_.of(string_id);
+        if (t.msgid_plain && codec.ascii_identity() && t.has_msgid(stored)) return true;
+        return msgid_matches(t, decode_with_breaks(codec, stored, decoded_));
+    }
 
     bool rebuild_fields(ResourcePiece& piece, std::size_t index, ResourceEdits& edits, SpliceMemory& memory) {
         GffImage& image = piece.image;
@@ -386,16 +394,15 @@ private:
             const std::optional<std::string_view> male = first_text(source, from_.male_id);
             const std::optional<std::string_view> female = first_text(source, from_.female_id);
             std::optional<std::string_view> new_male, new_female;
-            if (edit.male != no_entry &&
-                msgid_matches(entry(edit.male), decode_with_breaks(codecs_.of(from_.male_id), male.value_or(""), decoded_))) {
+            if (edit.male != no_entry && source_matches(entry(edit.male), from_.male_id, male.value_or(""))) {
                 new_male = entry(edit.male).msgstr;
             }
             if (edit.female != no_entry) {
-                const std::string_view text =
-                    female && !female->empty()
-                        ? decode_with_breaks(codecs_.of(from_.female_id), *female, decoded_)
-                        : decode_with_breaks(codecs_.of(from_.male_id), male.value_or(""), decoded_);
-                if (msgid_matches(entry(edit.female), text)) new_female = entry(edit.female).msgstr;
+                const bool own = female && !female->empty();
+                if (source_matches(entry(edit.female), own ? from_.female_id : from_.male_id,
+                                   own ? *female : male.value_or(""))) {
+                    new_female = entry(edit.female).msgstr;
+                }
             }
             // With no feminine entry at all, the translation serves both forms
             // that exist.

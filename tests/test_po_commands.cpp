@@ -345,12 +345,13 @@ TEST_F(PoCommands, AMsgidIsTheDecodedTextNotItsBytes) {
     std::vector<F> fields;
     std::string entries;
     for (const std::size_t before : {0u, 14u, 15u, 16u, 30u}) {
-        for (const std::string odd : {"<cABC>", "\t", "\x7F", "\xE9"}) {
-            const std::string text = std::string(before, 'a') + odd + "b";
+        // The bytes, and how the msgid writes them: as they are, or escaped.
+        for (const auto& [odd, written] : {std::pair{"<cABC>", "<cABC>"}, {"\t", "\\t"}, {"\x7F", "\\177"},
+                                           {"\xE9", "\xE9"}}) {
             const std::string k = std::to_string(fields.size());
-            fields.push_back(F::loc_string("T" + k, 1, {{0, text}}));
-            entries.append("msgctxt \"talk.DLG:").append(k).append("\"\nmsgid \"");
-            entries.append(odd == "\t" ? std::string(before, 'a') + "\\tb" : text).append("\"\nmsgstr \"x\"\n\n");
+            fields.push_back(F::loc_string("T" + k, 1, {{0, std::string(before, 'a') + odd + "b"}}));
+            entries.append("msgctxt \"talk.DLG:").append(k).append("\"\nmsgid \"").append(before, 'a');
+            entries.append(written).append("b\"\nmsgstr \"x\"\n\n");
         }
     }
     modtext::testing::write_module(dir / "m.mod", {{"talk", restype::conversation,

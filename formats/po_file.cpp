@@ -83,7 +83,7 @@ struct Copied {
     bool plain;
 };
 bool printable_but_angle(char c) { return c >= 0x20 && c < 0x7F && c != '<'; }
-Copied copy_plain(const char* from, const char* end, char* to, bool apart) {
+Copied copy_plain(const char* from, const char* end, char* to, [[maybe_unused]] bool apart) {
 #if defined(__SSE2__)
     const __m128i quotes = _mm_set1_epi8('"'), backslashes = _mm_set1_epi8('\\'), returns = _mm_set1_epi8('\r'),
                   feeds = _mm_set1_epi8('\n'), zeros = _mm_setzero_si128(), spaces = _mm_set1_epi8(0x20),

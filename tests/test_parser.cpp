@@ -228,6 +228,18 @@ TEST(TranslationParser, EntryLinesAreClassifiedByCommaAndArrow) {
                                      {11, {{-1, "\n"}}}}}}));
     EXPECT_EQ(parsed.problems, invalid_string(1, "no #File: line before it") + invalid_string(3, no_arrow) +
                                    invalid_string(4, "no gender key") + invalid_string(5, "no gender key"));
+    // The same wherever the commas and the arrow fall among the bytes looked
+    // at together: the key's leading zeros move them on.
+    for (std::size_t zeros = 0; zeros < 34; ++zeros) {
+        std::string key(zeros + 1, '0');
+        key[0] = '#';
+        std::string text = "#File:s.NSS,2\n";
+        text.append(key).append("8,french,female->a, b -> c,d\n").append(key).append("5,english->x,male\n");
+        const Parsed moved = parse(text.append(key).append("6->Speak(a, b -> c);\n"));
+        EXPECT_EQ(moved.table, (Table{{"s", 2, {{6, {{-1, "Speak(a, b -> c);\n"}}}, {8, {{3, "a, b -> c,d"}}}}}}))
+            << zeros;
+        EXPECT_EQ(moved.problems, invalid_string(3, "no gender key")) << zeros;
+    }
 }
 
 TEST(TranslationParser, LocalizedTextsLoseTheirLineEnd) {

@@ -115,10 +115,28 @@ struct EntryFields {
     std::string_view gender(std::string_view line) const { return line.substr(second + 1, arrow - second - 1); }
 };
 // One pass up to the arrow, a short way into the line: a comma after the
-// arrow is the text's, and counts as none.
+// arrow is the text's, and counts as none. Sixteen bytes a step where the
+// processor allows, while the step and the byte after it lie in the line.
 EntryFields entry_fields(std::string_view line) {
     std::size_t comma = npos, second = npos;
-    for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i commas = _mm_set1_epi8(','), dashes = _mm_set1_epi8('-'), angles = _mm_set1_epi8('>');
+    for (; i + 17 <= line.size(); i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + i));
+        const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + i + 1));
+        const auto arrows = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(bytes, dashes), _mm_cmpeq_epi8(after, angles))));
+        auto found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, commas)));
+        const unsigned arrow = arrows != 0 ? static_cast<unsigned>(std::countr_zero(arrows)) : 16;
+        found &= (1u << arrow) - 1;  // only those before the arrow
+        for (; found != 0 && second == npos; found &= found - 1) {
+            (comma == npos ? comma : second) = i + static_cast<std::size_t>(std::countr_zero(found));
+        }
+        if (arrows != 0) return {comma, second, i + arrow};
+    }
+#endif
+    for (; i + 1 < line.size(); ++i) {
         const char c = line[i];
         if (c == '-' && line[i + 1] == '>') return {comma, second, i};
         if (c != ',') continue;

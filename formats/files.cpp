@@ -472,7 +472,8 @@ bool StagedOutput::create(const std::string& target_path) {
         if (!name_taken) return false;
     }
     if (!file_) return false;
-    std::setvbuf(file_, nullptr, _IOFBF, io_buffer_size);
+    if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(io_buffer_size);
+    std::setvbuf(file_, buffer_.get(), _IOFBF, io_buffer_size);
     problem_ = FileProblem::none;
     return true;
 }

@@ -166,6 +166,9 @@ public:
     const std::string& temp_path() const { return temp_; }
 
 private:
+    // The stdio buffer, given by the caller: without one, glibc takes only
+    // the buffering mode and writes four kilobytes a call.
+    std::unique_ptr<char[]> buffer_;
     std::FILE* file_ = nullptr;
     bool in_memory_ = false;
     bool discarding_ = false;

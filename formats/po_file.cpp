@@ -1307,9 +1307,22 @@ Unit unit_at(std::string_view text, std::size_t i) {
 }
 
 // The first byte at or after i that may need an escape: a control byte, a
-// quote or a backslash; or the end. Eight bytes at a time: of the flags a
-// word raises, the lowest is never a false one.
+// quote or a backslash; or the end. Sixteen bytes at a time where the
+// processor allows, then eight: of the flags a word raises, the lowest is
+// never a false one.
 std::size_t escape_stop(std::string_view text, std::size_t i) {
+#if defined(__SSE2__)
+    const __m128i controls = _mm_set1_epi8(0x1F), quotes = _mm_set1_epi8('"'), backslashes = _mm_set1_epi8('\\');
+    for (; i + 16 <= text.size(); i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+        // A byte no larger than 0x1F is its minimum with 0x1F.
+        const __m128i stops =
+            _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(bytes, controls), bytes),
+                         _mm_or_si128(_mm_cmpeq_epi8(bytes, quotes), _mm_cmpeq_epi8(bytes, backslashes)));
+        const auto found = static_cast<unsigned>(_mm_movemask_epi8(stops));
+        if (found != 0) return i + static_cast<std::size_t>(std::countr_zero(found));
+    }
+#endif
     constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
     const auto zeros = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
     if constexpr (std::endian::native == std::endian::little) {

@@ -337,6 +337,33 @@ TEST_F(PoCommands, ImportSetsOnlyTheTargetSubstringsByEachRule) {
     }
 }
 
+// A text is written as export decodes it, and escaped as gettext writes
+// it, wherever its odd bytes fall among the bytes looked at together.
+TEST_F(PoCommands, ExportDecodesAndEscapesEachTextWhereverItsBytesFall) {
+    // The module's bytes, and what stands for them in the msgid's line.
+    const std::vector<std::pair<std::string, std::string>> odds = {
+        {"\"", "\\\""}, {"\\", "\\\\"}, {"\xE9", "\xC3\xA9"}, {"\t", "<#09>"}, {"\x7F", "<#7F>"}, {"<cABC>", "<c#414243>"},
+        {"\n", "\\n\"\n\""}};
+    std::vector<F> fields;
+    std::vector<std::string> lines;
+    for (const std::size_t before : {0u, 14u, 15u, 16u, 30u}) {
+        for (const auto& [odd, written] : odds) {
+            std::string label = "T", text(before, 'a');
+            fields.push_back(F::loc_string(label.append(std::to_string(fields.size())), 1, {{0, text.append(odd).append("b")}}));
+            std::string line = odd == "\n" ? "msgid \"\"\n\"" : "msgid \"";
+            lines.push_back(line.append(before, 'a').append(written).append("b\"\n"));
+        }
+    }
+    modtext::testing::write_module(dir / "m.mod", {{"talk", restype::conversation,
+                                                    gff_bytes(GffStruct{0, fields}, "DLG V3.2")}});
+    const std::string po = exported({"--to", "french"});
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        std::string context = "msgctxt \"talk.DLG:";
+        context.append(std::to_string(k)).append("\"\n");
+        EXPECT_NE(po.find(context.append(lines[k])), std::string::npos) << context;
+    }
+}
+
 // A msgid is compared with the module's text as export decodes it: a msgid
 // of the text's own bytes, where a colour tag, a tab, DEL or a byte from
 // 0x80 on decodes to something else, was not made for it, wherever such

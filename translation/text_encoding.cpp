@@ -5,6 +5,9 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace modtext {
 
@@ -396,7 +399,21 @@ void CodePageCodec::decode(std::string_view text, bool bars, std::string& out) {
 
 bool CodePageCodec::decodes_as_itself(std::string_view text) const {
     if (!ascii_identity_) return false;
-    for (std::size_t i = next_special(text, 0); i < text.size(); i = next_special(text, i + 1)) {
+    std::size_t from = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time: a byte below a space (signed, so from 0x80
+    // on too) but a line feed, DEL or a "<".
+    const __m128i spaces = _mm_set1_epi8(0x20), feeds = _mm_set1_epi8('\n'), deletes = _mm_set1_epi8(0x7F),
+                  angles = _mm_set1_epi8('<');
+    for (; from + 16 <= text.size(); from += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + from));
+        const __m128i odd = _mm_or_si128(
+            _mm_andnot_si128(_mm_cmpeq_epi8(bytes, feeds), _mm_cmplt_epi8(bytes, spaces)),
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, deletes), _mm_cmpeq_epi8(bytes, angles)));
+        if (_mm_movemask_epi8(odd) != 0) return false;
+    }
+#endif
+    for (std::size_t i = next_special(text, from); i < text.size(); i = next_special(text, i + 1)) {
         if (text[i] != '\n') return false;
     }
     return true;

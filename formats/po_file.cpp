@@ -1445,7 +1445,8 @@ private:
         at_ += text.size();
     }
     void put(char c) { *at_++ = c; }
-    void put_escaped(std::string_view text);
+    // From `stop`, the first byte at or after which an escape may be needed.
+    void put_escaped(std::string_view text, std::size_t stop);
     void comment_lines(std::string_view marker, std::string_view lines);
     void references(std::string_view words);
     void flags(const PoEntry& entry);
@@ -1498,9 +1499,9 @@ void PlainWriter::entry(const PoEntry& entry, std::string& out) {
     out.append(room_.get(), static_cast<std::size_t>(at_ - room_.get()));
 }
 
-void PlainWriter::put_escaped(std::string_view text) {
+void PlainWriter::put_escaped(std::string_view text, std::size_t stop) {
     std::size_t run = 0;
-    for (std::size_t i = escape_stop(text, 0); i < text.size(); i = escape_stop(text, i + 1)) {
+    for (std::size_t i = stop; i < text.size(); i = escape_stop(text, i + 1)) {
         const char letter = escape_letter(text[i]);
         if (!letter && text[i] != '\0') continue;
         put(text.substr(run, i - run));
@@ -1531,12 +1532,14 @@ void PlainWriter::flags(const PoEntry& entry) {
 // Split only after each line feed; a string of more than one line starts on
 // the next.
 void PlainWriter::string(std::string_view prefix, std::string_view name, std::string_view value) {
-    std::size_t feed = value.find('\n');
+    // A line feed is a byte to escape: none comes before the first of them.
+    const std::size_t stop = escape_stop(value, 0);
+    std::size_t feed = stop == value.size() ? npos : value.find('\n', stop);
     put(prefix);
     put(name);
     if (feed == npos || feed + 1 == value.size()) {
         put(" \"");
-        put_escaped(value);
+        put_escaped(value, stop);
         put("\"\n");
         return;
     }
@@ -1546,7 +1549,8 @@ void PlainWriter::string(std::string_view prefix, std::string_view name, std::st
         const std::size_t end = feed == npos ? value.size() : feed + 1;
         put(prefix);
         put('"');
-        put_escaped(value.substr(start, end - start));
+        const std::string_view line = value.substr(start, end - start);
+        put_escaped(line, escape_stop(line, 0));
         put("\"\n");
         start = end;
         feed = value.find('\n', start);

@@ -18,6 +18,7 @@
 #include "formats/byte_reader.h"
 #include "formats/checksum.h"
 #include "formats/files.h"
+#include "formats/plain_bytes.h"
 
 namespace modtext {
 
@@ -71,8 +72,8 @@ std::size_t string_stop(std::string_view text, std::size_t i) {
 // Copies a string's plain bytes from `from` on to `to`, up to the first
 // byte that is not one (a double quote, a backslash, a NUL, a carriage
 // return or a line feed) or to `end`: where it stopped, in both. Sixteen
-// bytes at a time where the processor allows; and whether all were
-// printable ASCII characters but "<". `to` is never further into
+// bytes at a time where the processor allows; and whether all were plain
+// (plain_byte). `to` is never further into
 // its room than `from` into the bytes read, and may be those bytes, behind
 // `from`: a block is stored only once it is loaded, and whole only when it
 // is all plain, or when `apart`, the room is not the bytes read (the bytes
@@ -82,12 +83,10 @@ struct Copied {
     char* to;
     bool plain;
 };
-bool printable_but_angle(char c) { return c >= 0x20 && c < 0x7F && c != '<'; }
 Copied copy_plain(const char* from, const char* end, char* to, [[maybe_unused]] bool apart) {
 #if defined(__SSE2__)
     const __m128i quotes = _mm_set1_epi8('"'), backslashes = _mm_set1_epi8('\\'), returns = _mm_set1_epi8('\r'),
-                  feeds = _mm_set1_epi8('\n'), zeros = _mm_setzero_si128(), spaces = _mm_set1_epi8(0x20),
-                  angles = _mm_set1_epi8('<'), deletes = _mm_set1_epi8(0x7F);
+                  feeds = _mm_set1_epi8('\n'), zeros = _mm_setzero_si128();
     bool plain = true;
     while (end - from >= 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
@@ -96,10 +95,7 @@ Copied copy_plain(const char* from, const char* end, char* to, [[maybe_unused]] 
             _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, returns), _mm_cmpeq_epi8(bytes, feeds)),
                          _mm_cmpeq_epi8(bytes, zeros)));
         const auto found = static_cast<unsigned>(_mm_movemask_epi8(stops));
-        // A bit for each byte that is not printable ASCII but "<"; bytes
-        // from 0x80 on are below a space, signed.
-        const auto odd = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
-            _mm_cmplt_epi8(bytes, spaces), _mm_or_si128(_mm_cmpeq_epi8(bytes, angles), _mm_cmpeq_epi8(bytes, deletes)))));
+        const unsigned odd = odd_bytes(bytes);
         if (found != 0) {
             const auto copied = static_cast<std::size_t>(std::countr_zero(found));
             if (apart) {
@@ -120,7 +116,7 @@ Copied copy_plain(const char* from, const char* end, char* to, [[maybe_unused]] 
     for (; from != end; ++from, ++to) {
         const char c = *from;
         if (c == '"' || c == '\\' || c == '\r' || c == '\n' || c == '\0') break;
-        plain = plain && printable_but_angle(c);
+        plain = plain && plain_byte(static_cast<unsigned char>(c));
         *to = c;
     }
     return {from, to, plain};

@@ -5,9 +5,8 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+
+#include "formats/plain_bytes.h"
 
 namespace modtext {
 
@@ -135,9 +134,8 @@ std::size_t ascii_prefix(std::string_view text) {
 
 bool all_ascii(std::string_view text) { return ascii_prefix(text) == text.size(); }
 
-// Where a byte at or after from that is no printable ASCII character, or is
-// a "<", is: a byte from 0x80 on, a control byte, DEL or "<". The size
-// when there is none.
+// Where a byte at or after from that is not plain (plain_byte) is: a byte
+// from 0x80 on, a control byte, DEL or "<". The size when there is none.
 std::size_t next_special(std::string_view text, std::size_t from) {
     std::size_t i = from;
     if constexpr (std::endian::native == std::endian::little) {
@@ -152,8 +150,7 @@ std::size_t next_special(std::string_view text, std::size_t from) {
         }
     }
     for (; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte < 0x20 || byte >= 0x7F || byte == '<') return i;
+        if (!plain_byte(static_cast<unsigned char>(text[i]))) return i;
     }
     return i;
 }
@@ -401,16 +398,12 @@ bool CodePageCodec::decodes_as_itself(std::string_view text) const {
     if (!ascii_identity_) return false;
     std::size_t from = 0;
 #if defined(__SSE2__)
-    // Sixteen bytes at a time: a byte below a space (signed, so from 0x80
-    // on too) but a line feed, DEL or a "<".
-    const __m128i spaces = _mm_set1_epi8(0x20), feeds = _mm_set1_epi8('\n'), deletes = _mm_set1_epi8(0x7F),
-                  angles = _mm_set1_epi8('<');
+    // Sixteen bytes at a time: any that is not plain but a line feed.
+    const __m128i feeds = _mm_set1_epi8('\n');
     for (; from + 16 <= text.size(); from += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + from));
-        const __m128i odd = _mm_or_si128(
-            _mm_andnot_si128(_mm_cmpeq_epi8(bytes, feeds), _mm_cmplt_epi8(bytes, spaces)),
-            _mm_or_si128(_mm_cmpeq_epi8(bytes, deletes), _mm_cmpeq_epi8(bytes, angles)));
-        if (_mm_movemask_epi8(odd) != 0) return false;
+        const auto feed = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, feeds)));
+        if ((odd_bytes(bytes) & ~feed) != 0) return false;
     }
 #endif
     for (std::size_t i = next_special(text, from); i < text.size(); i = next_special(text, i + 1)) {

@@ -396,6 +396,10 @@ private:
     // What the state wants next, for errors.
     std::string expected() const;
     bool complete() const { return (field_ == Field::str || field_ == Field::forms) && has_string_; }
+    // Whether the field is a previous string's, of "#|".
+    bool in_previous() const {
+        return field_ == Field::prev_ctxt || field_ == Field::prev_id || field_ == Field::prev_plural;
+    }
     void start_entry(Marks marks, std::size_t line);
     void open(Field field, std::size_t line);
     void close_field();
@@ -467,10 +471,7 @@ const char* Parser::quick_line(const char* from, const char* end, std::size_t nu
         }
         case '"':
             // A string where one may go: as string() would find it.
-            if (field_ == Field::none || field_ == Field::prev_ctxt || field_ == Field::prev_id ||
-                field_ == Field::prev_plural || entry_.obsolete) {
-                return nullptr;
-            }
+            if (field_ == Field::none || in_previous() || entry_.obsolete) return nullptr;
             break;
         case 'm': {
             const auto starts = [&](std::string_view text) {
@@ -655,8 +656,6 @@ bool Parser::keyword(Word word, long index, Marks marks, std::size_t line) {
     if (in_entry_ && !has_string_) return fail(line, "expected " + expected() + ", found " + found());
     if (in_entry_ && !same_marks(marks, line)) return false;
 
-    const bool in_previous =
-        field_ == Field::prev_ctxt || field_ == Field::prev_id || field_ == Field::prev_plural;
     if (marks.previous) {
         if (field_ == Field::none && (word == Word::msgctxt || word == Word::msgid)) {
             start_entry(marks, line);
@@ -668,7 +667,7 @@ bool Parser::keyword(Word word, long index, Marks marks, std::size_t line) {
             open(word == Word::msgid ? Field::prev_id : Field::prev_plural, line);
             return true;
         }
-    } else if ((field_ == Field::none || in_previous) && (word == Word::msgctxt || word == Word::msgid)) {
+    } else if ((field_ == Field::none || in_previous()) && (word == Word::msgctxt || word == Word::msgid)) {
         if (field_ == Field::none) start_entry(marks, line);
         open(word == Word::msgctxt ? Field::ctxt : Field::id, line);
         return true;
@@ -706,9 +705,7 @@ std::string Parser::expected() const {
 }
 
 bool Parser::string(std::string_view text, std::size_t& i, Marks marks, std::size_t line) {
-    const bool in_previous =
-        field_ == Field::prev_ctxt || field_ == Field::prev_id || field_ == Field::prev_plural;
-    if (field_ == Field::none || in_previous != marks.previous) {
+    if (field_ == Field::none || in_previous() != marks.previous) {
         return fail(line, "expected " + expected() + ", found a string" + (marks.previous ? " after \"#|\"" : ""));
     }
     if (!same_marks(marks, line)) return false;

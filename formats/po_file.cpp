@@ -280,36 +280,43 @@ std::string describe(Word word, long index, Marks marks) {
     return text;
 }
 
+// What the parser notes of an entry that keeps no msgid but for an entry
+// without msgctxt: its msgid's digest, and whether its msgid and msgstr are
+// plain, as PoTranslationEntry tells.
+struct EntryFacts {
+    std::uint64_t msgid_digest = 0;
+    bool msgid_plain = false;
+    bool msgstr_plain = false;
+};
+
 // Where the parser puts each entry it ends.
 class EntrySink {
 public:
-    // With the digest of its msgid, when the parser keeps no msgid but for
-    // an entry without msgctxt, and whether the msgid is plain, as
-    // PoTranslationEntry tells.
-    virtual void add(const PoEntry& entry, std::uint64_t msgid_digest, bool msgid_plain) = 0;
+    virtual void add(const PoEntry& entry, const EntryFacts& facts) = 0;
 
 protected:
     ~EntrySink() = default;
 };
 
 template <class Entry>
-Entry kept_of(const PoEntry& entry, std::uint64_t msgid_digest, bool msgid_plain);
+Entry kept_of(const PoEntry& entry, const EntryFacts& facts);
 template <>
-PoEntry kept_of(const PoEntry& entry, std::uint64_t, bool) {
+PoEntry kept_of(const PoEntry& entry, const EntryFacts&) {
     return entry;
 }
 template <>
-PoTranslationEntry kept_of(const PoEntry& entry, std::uint64_t msgid_digest, bool msgid_plain) {
+PoTranslationEntry kept_of(const PoEntry& entry, const EntryFacts& facts) {
     return {entry.msgctxt.value_or(std::string_view{}),
             entry.msgid,
-            msgid_digest,
+            facts.msgid_digest,
             entry.msgstr,
             entry.line,
             entry.msgctxt.has_value(),
             entry.msgid_plural.has_value(),
             entry.obsolete,
             entry.fuzzy(),
-            msgid_plain};
+            facts.msgid_plain,
+            facts.msgstr_plain};
 }
 
 std::optional<std::string_view> context_of(const PoEntry& entry) { return entry.msgctxt; }
@@ -337,8 +344,8 @@ std::uint64_t duplicate_hash(const Entry& entry) {
 // search for duplicates goes by, taken while its texts are at hand.
 template <class Entry>
 struct alignas(64) EntryList final : public EntrySink {
-    void add(const PoEntry& entry, std::uint64_t msgid_digest, bool msgid_plain) override {
-        list.push_back(kept_of<Entry>(entry, msgid_digest, msgid_plain));
+    void add(const PoEntry& entry, const EntryFacts& facts) override {
+        list.push_back(kept_of<Entry>(entry, facts));
         hashes.push_back(duplicate_hash(list.back()));
     }
 
@@ -417,8 +424,7 @@ private:
     bool apart_;
     bool keep_comments_;
     bool fuzzy_ = false;  // without keep_comments: a "fuzzy" flag before the next entry
-    std::uint64_t msgid_digest_ = 0;  // without keep_comments: the entry's
-    bool msgid_plain_ = false;        // and whether its msgid is plain
+    EntryFacts facts_;  // without keep_comments: the entry's
     PoError error_;
     bool marks_error_ = false;  // the error names entry_line_
 
@@ -780,6 +786,7 @@ bool Parser::unescape_rest(std::string_view text, std::size_t& i, std::size_t li
 
 void Parser::start_entry(Marks marks, std::size_t line) {
     entry_ = PoEntry{};
+    facts_ = EntryFacts{};
     entry_.obsolete = marks.obsolete;
     entry_line_ = line;
     in_entry_ = true;
@@ -842,8 +849,8 @@ void Parser::close_field() {
         case Field::id:
             entry_.msgid = text;
             if (!keep_comments_) {
-                msgid_digest_ = po_msgid_digest(text);
-                msgid_plain_ = field_plain_;
+                facts_.msgid_digest = po_msgid_digest(text);
+                facts_.msgid_plain = field_plain_;
                 // The next field is written over it.
                 if (entry_.msgctxt) {
                     entry_.msgid = {};
@@ -853,7 +860,13 @@ void Parser::close_field() {
             break;
         case Field::plural: entry_.msgid_plural = text; break;
         case Field::str:
-        case Field::forms: entry_.msgstr = text; break;
+            entry_.msgstr = text;
+            facts_.msgstr_plain = field_plain_;
+            break;
+        case Field::forms:
+            entry_.msgstr = text;
+            facts_.msgstr_plain = false;
+            break;
         case Field::none: break;
     }
 }
@@ -863,7 +876,7 @@ void Parser::end_entry() {
         *at_++ = '\0';
     }
     close_field();
-    entries_.add(entry_, msgid_digest_, msgid_plain_);
+    entries_.add(entry_, facts_);
     field_ = Field::none;
     field_start_ = nullptr;
     in_entry_ = false;

@@ -119,6 +119,8 @@ struct PoTranslationEntry {
     // "<": the only text of a code page that keeps ASCII that decodes to
     // it is itself.
     bool msgid_plain = false;
+    // Its msgstr holds only those too: a translation stored as it is.
+    bool msgstr_plain = false;
 
     bool is_header() const { return !has_msgctxt && msgid.empty() && !obsolete; }
     bool has_msgid(std::string_view text) const {

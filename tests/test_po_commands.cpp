@@ -393,6 +393,32 @@ TEST_F(PoCommands, AMsgidIsTheDecodedTextNotItsBytes) {
     }
 }
 
+// A translation is stored in its code page wherever its characters fall
+// among the bytes read at once: only a plain one is stored as it is.
+TEST_F(PoCommands, ATranslationIsEncodedWhereverItsCharactersFall) {
+    std::vector<F> fields;
+    std::vector<std::string> stored;
+    std::string entries;
+    for (const std::size_t before : {0u, 14u, 15u, 16u, 30u}) {
+        // How the msgstr types a character, and the bytes that store it.
+        for (const auto& [typed, bytes] : {std::pair{"\xC3\xA9", "\xE9"}, {"<c#FF8010>", "<c\xFF\x80\x10>"}}) {
+            const std::string k = std::to_string(fields.size());
+            fields.push_back(F::loc_string("T" + k, 1, {{0, "s"}}));
+            stored.push_back(std::string(before, 'a') + bytes + "b");
+            entries.append("msgctxt \"talk.DLG:").append(k).append("\"\nmsgid \"s\"\nmsgstr \"").append(before, 'a');
+            entries.append(typed).append("b\"\n\n");
+        }
+    }
+    modtext::testing::write_module(dir / "m.mod", {{"talk", restype::conversation,
+                                                    gff_bytes(GffStruct{0, fields}, "DLG V3.2")}});
+    ASSERT_EQ(import_entries(entries), 0) << errors;
+    const ModuleTexts out = texts_of(dir / "out.mod");
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(out.strings.at("0:" + std::to_string(k)), (Stored{1, {{0, "s"}, {2, stored[k] + std::string(1, '\0')}}}));
+    }
+}
+
 // The catalogue is taken while the resources it is done with are rebuilt:
 // one whose entry comes last, after thousands of another's, was passed by
 // the rebuilding long before, and gets its translation all the same.

@@ -256,7 +256,9 @@ private:
             // A script literal is checked as the module would store it, and
             // escaped again when its line is rebuilt.
             if (script) take_escaped_ = escape_script_literal(entry.msgstr);
-            switch (take_encoder_.encode(script ? std::string_view(take_escaped_) : entry.msgstr, id, take_encoded_, why)) {
+            // A plain translation, escaped or not, is stored as it is.
+            switch (take_encoder_.encode(script ? std::string_view(take_escaped_) : entry.msgstr, id, take_encoded_, why,
+                                         entry.msgstr_plain)) {
             case TextEncoder::Result::refused:
                 refused_.push_back({entry.line, script ? std::string("script") : std::string(to_.key), why});
                 continue;

@@ -393,6 +393,28 @@ TEST_F(PoCommands, AMsgidIsTheDecodedTextNotItsBytes) {
     }
 }
 
+// Contexts read in turn, the parts before their last number remembered,
+// come out as each read alone: whatever repeats, changes or does not parse.
+TEST(PoContexts, ReadInTurnAsEachAlone) {
+    const std::vector<std::string> contexts = {
+        "dlg.DLG:4", "dlg.DLG:4:female", "dlg.DLG:10", "dlg.DLG:10:female", "dlg.DLG:x", "dlg.DLG:",
+        "dlg.DLG:99999999999999999999", "dlg.DLG:-1", "dlg.DLG:+1", "dlg.DLG:04", "dlg.DLG#3:4", "dlg.DLG#3:5",
+        "dlg.DLG#x:5", "say.NSS:12:0", "say.NSS:12:3", "say.NSS:13:0", "say.NSS#2:12:1", "say.NSS:12:1:female",
+        "say.NSS:12", "say.NSS:x:1", "say.NSS:12:0", "a:b.DLG:4", "a:b.DLG:5", ":4", ":5", "4", "", ":female",
+        "x:female", "dlg.DLG:4:female:female", "dlg.DLG:7:female", "dlg.DLG:4"};
+    PoContextReader reader;
+    for (const std::string& context : contexts) {
+        SCOPED_TRACE(context);
+        const std::optional<PoContext> alone = parse_po_context(context);
+        const std::optional<PoContext> read = reader.read(context);
+        ASSERT_EQ(read.has_value(), alone.has_value());
+        if (!read) continue;
+        EXPECT_EQ(std::tie(read->header, read->index, read->key, read->literal, read->female, read->script),
+                  std::tie(alone->header, alone->index, alone->key, alone->literal, alone->female, alone->script));
+        EXPECT_EQ(read->header.data(), context.data());
+    }
+}
+
 // A translation is stored in its code page wherever its characters fall
 // among the bytes read at once: only a plain one is stored as it is.
 TEST_F(PoCommands, ATranslationIsEncodedWhereverItsCharactersFall) {

@@ -226,4 +226,30 @@ std::optional<PoContext> parse_po_context(std::string_view context) {
     return out;
 }
 
+std::optional<PoContext> PoContextReader::read(std::string_view context) {
+    constexpr std::string_view female_suffix = ":female";
+    const bool female = context.ends_with(female_suffix);
+    const std::string_view rest = context.substr(0, context.size() - (female ? female_suffix.size() : 0));
+    const std::size_t colon = rest.rfind(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    const std::optional<std::uint64_t> number = number_of(rest.substr(colon + 1));
+    if (!number) return std::nullopt;
+    const std::string_view stem = rest.substr(0, colon);
+    Known& known = known_[female ? 1 : 0];
+    if (!known.valid || known.stem != stem) {
+        const std::optional<PoContext> parsed = parse_po_context(context);
+        known.valid = parsed.has_value();
+        if (parsed) {
+            known.stem.assign(stem);
+            known.parts = *parsed;
+            known.header_size = parsed->header.size();
+        }
+        return parsed;
+    }
+    PoContext out = known.parts;
+    out.header = context.substr(0, known.header_size);
+    (out.script ? out.literal : out.key) = *number;
+    return out;
+}
+
 }  // namespace modtext

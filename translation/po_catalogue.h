@@ -83,6 +83,24 @@ struct PoContext {
 };
 std::optional<PoContext> parse_po_context(std::string_view context);
 
+// Reads a catalogue's contexts in turn, each as parse_po_context does. A
+// resource's entries follow one another, and their contexts differ in
+// their last number only: what comes before it is worked out once, for
+// the male forms and for the female ones.
+class PoContextReader {
+public:
+    std::optional<PoContext> read(std::string_view context);
+
+private:
+    struct Known {
+        std::string stem;  // the context up to its last number
+        PoContext parts;   // its header the context's first header_size bytes
+        std::size_t header_size = 0;
+        bool valid = false;
+    };
+    Known known_[2];  // male, female
+};
+
 struct PoExportOptions {
     std::size_t from_row = 0;              // the source language: its texts are the msgids
     std::optional<std::size_t> to_row;     // the target language; none for a template

@@ -205,6 +205,7 @@ private:
                       bool use_fuzzy) {
         catalogue_ = &catalogue;
         ContextBinding binding(archive_, places, source);
+        PoContextReader contexts;
         std::optional<PoContext> last;
         std::optional<std::size_t> last_resource;
         ResourceEdits* last_edits = nullptr;
@@ -218,7 +219,7 @@ private:
                 warn_skipped(take_told_, shown, "a plural entry; a module has no plural forms");
                 continue;
             }
-            const std::optional<PoContext> context = entry.has_msgctxt ? parse_po_context(entry.msgctxt) : std::nullopt;
+            const std::optional<PoContext> context = entry.has_msgctxt ? contexts.read(entry.msgctxt) : std::nullopt;
             if (!context) {
                 warn_skipped(take_told_, shown, "its context names no field or script line");
                 continue;

@@ -411,23 +411,17 @@ private:
             // that exist.
             const bool female_follows = !edit.female_entry && new_male;
             if (!new_male && !new_female) continue;
-            starts.push_back(records.size());
-            const std::size_t head = records.size();
-            records.resize(head + locstring_head_size);
-            std::uint32_t count = 0;
+            // The substrings, each kept or replaced in its place, and the new
+            // ones after them; measured first, so that the record is made
+            // room for at once.
+            std::vector<Put>& puts = puts_;
+            puts.clear();
             bool male_done = false, female_done = false;
-            const auto put = [&records, &count](std::int32_t id, std::string_view text, bool terminate) {
-                append_u32(records, static_cast<std::uint32_t>(id));
-                append_u32(records, static_cast<std::uint32_t>(text.size() + (terminate ? 1 : 0)));
-                records.insert(records.end(), text.begin(), text.end());
-                if (terminate) records.push_back(0);
-                ++count;
-            };
             for (const LocSubstring& sub : source.substrings) {
                 if (sub.string_id == to_.male_id && !male_done) {
                     male_done = true;
                     if (new_male) {
-                        put(sub.string_id, *new_male, true);
+                        puts.push_back({sub.string_id, *new_male, true});
                         ++strings;
                         continue;
                     }
@@ -435,19 +429,32 @@ private:
                     female_done = true;
                     const std::optional<std::string_view> text = new_female ? new_female : female_follows ? new_male : std::nullopt;
                     if (text) {
-                        put(sub.string_id, *text, true);
+                        puts.push_back({sub.string_id, *text, true});
                         ++strings;
                         continue;
                     }
                 }
-                put(sub.string_id, std::string_view(reinterpret_cast<const char*>(sub.text.data()), sub.text.size()), false);
+                puts.push_back({sub.string_id, {reinterpret_cast<const char*>(sub.text.data()), sub.text.size()}, false});
             }
-            if (new_male && !male_done) put(to_.male_id, *new_male, true), ++strings;
-            if (new_female && !female_done) put(to_.female_id, *new_female, true), ++strings;
+            if (new_male && !male_done) puts.push_back({to_.male_id, *new_male, true}), ++strings;
+            if (new_female && !female_done) puts.push_back({to_.female_id, *new_female, true}), ++strings;
+            std::size_t size = locstring_head_size;
+            for (const Put& put : puts) size += 8 + put.text.size() + (put.terminate ? 1 : 0);
+            starts.push_back(records.size());
+            const std::size_t head = records.size();
+            records.resize(head + size);
             std::uint8_t* at = records.data() + head;
-            store_u32(at, static_cast<std::uint32_t>(records.size() - head - 4));
+            store_u32(at, static_cast<std::uint32_t>(size - 4));
             store_u32(at + 4, source.string_ref);
-            store_u32(at + 8, count);
+            store_u32(at + 8, static_cast<std::uint32_t>(puts.size()));
+            at += locstring_head_size;
+            for (const Put& put : puts) {
+                store_u32(at, static_cast<std::uint32_t>(put.string_id));
+                store_u32(at + 4, static_cast<std::uint32_t>(put.text.size() + (put.terminate ? 1 : 0)));
+                if (!put.text.empty()) std::memcpy(at + 8, put.text.data(), put.text.size());
+                at += 8 + put.text.size();
+                if (put.terminate) *at++ = 0;
+            }
             splices.push_back({static_cast<std::size_t>(key), field.data, static_cast<std::uint32_t>(old_length), {}});
         }
         starts.push_back(records.size());
@@ -544,6 +551,14 @@ private:
     CodecSet codecs_;
     TextEncoder encoder_;
     std::string decoded_;
+    // A substring of a rebuilt record: its text ended by a NUL when it is
+    // a translation.
+    struct Put {
+        std::int32_t string_id;
+        std::string_view text;
+        bool terminate;
+    };
+    std::vector<Put> puts_;
     ResourceEdits* current_ = nullptr;
     DeferredReporter rebuild_told_;
     Reporter* reporter_ = &rebuild_told_;  // where the rebuilding tells

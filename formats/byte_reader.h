@@ -2,8 +2,10 @@
 // every read is checked against the buffer's end, whatever a file claims.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
@@ -78,10 +80,16 @@ inline std::uint32_t load_u32(const std::uint8_t* at) {
            (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
 }
 inline void store_u32(std::uint8_t* at, std::uint32_t value) {
-    at[0] = static_cast<std::uint8_t>(value);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
-    at[2] = static_cast<std::uint8_t>(value >> 16);
-    at[3] = static_cast<std::uint8_t>(value >> 24);
+    // One store where the host is little-endian: the compiler cannot merge
+    // four byte stores that might overlap what the value was read from.
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(at, &value, sizeof value);
+    } else {
+        at[0] = static_cast<std::uint8_t>(value);
+        at[1] = static_cast<std::uint8_t>(value >> 8);
+        at[2] = static_cast<std::uint8_t>(value >> 16);
+        at[3] = static_cast<std::uint8_t>(value >> 24);
+    }
 }
 void append_u32(Bytes& out, std::uint32_t value);
 

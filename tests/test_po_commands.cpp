@@ -119,6 +119,12 @@ protected:
         return cli(args);
     }
 
+    // A module of one conversation with these fields.
+    void write_conversation(const std::vector<F>& fields) {
+        modtext::testing::write_module(dir / "m.mod", {{"talk", restype::conversation,
+                                                        gff_bytes(GffStruct{0, fields}, "DLG V3.2")}});
+    }
+
     fs::path dir;
     std::string printed, errors;
 };
@@ -354,8 +360,7 @@ TEST_F(PoCommands, ExportDecodesAndEscapesEachTextWhereverItsBytesFall) {
             lines.push_back(line.append(before, 'a').append(written).append("b\"\n"));
         }
     }
-    modtext::testing::write_module(dir / "m.mod", {{"talk", restype::conversation,
-                                                    gff_bytes(GffStruct{0, fields}, "DLG V3.2")}});
+    write_conversation(fields);
     const std::string po = exported({"--to", "french"});
     for (std::size_t k = 0; k < lines.size(); ++k) {
         std::string context = "msgctxt \"talk.DLG:";
@@ -381,8 +386,7 @@ TEST_F(PoCommands, AMsgidIsTheDecodedTextNotItsBytes) {
             entries.append(written).append("b\"\nmsgstr \"x\"\n\n");
         }
     }
-    modtext::testing::write_module(dir / "m.mod", {{"talk", restype::conversation,
-                                                    gff_bytes(GffStruct{0, fields}, "DLG V3.2")}});
+    write_conversation(fields);
     ASSERT_EQ(import_entries(entries), 0) << errors;
     const ModuleTexts out = texts_of(dir / "out.mod");
     for (std::size_t k = 0; k < fields.size(); ++k) {
@@ -431,8 +435,7 @@ TEST_F(PoCommands, ATranslationIsEncodedWhereverItsCharactersFall) {
             entries.append(typed).append("b\"\n\n");
         }
     }
-    modtext::testing::write_module(dir / "m.mod", {{"talk", restype::conversation,
-                                                    gff_bytes(GffStruct{0, fields}, "DLG V3.2")}});
+    write_conversation(fields);
     ASSERT_EQ(import_entries(entries), 0) << errors;
     const ModuleTexts out = texts_of(dir / "out.mod");
     for (std::size_t k = 0; k < fields.size(); ++k) {

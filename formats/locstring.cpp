@@ -65,8 +65,16 @@ template <typename Sequence, typename Value, typename Key>
 std::size_t lower_bound_from(const Sequence& sorted, Value value, std::size_t& hint, Key key) {
     const auto below = [&](std::size_t i) { return key(sorted[i]) < value; };
     if (hint > sorted.size() || (hint > 0 && !below(hint - 1))) hint = 0;
-    // Gallop forward from the hint, then search the last stride.
-    std::size_t low = hint, step = 1;
+    // The next few one by one: the next search's value lies most often a
+    // handful of fields on. Then gallop forward, and search the last stride.
+    std::size_t low = hint;
+    for (const std::size_t near = std::min(sorted.size(), hint + 8); low < near; ++low) {
+        if (!below(low)) {
+            hint = low;
+            return low;
+        }
+    }
+    std::size_t step = 1;
     while (low + step <= sorted.size() && below(low + step - 1)) {
         low += step;
         step *= 2;

@@ -200,11 +200,17 @@ TEST(SpliceFieldData, OnePassEqualsFieldByFieldSplices) {
         std::vector<FieldSplice> splices;
         std::uint32_t at = 0;
         const std::size_t n = lengths.size();
+        image.fields.resize(2 * n);
         for (std::size_t k = 0; k < n; ++k) {
             const std::size_t field = (k * 7 + seed) % n;  // storage order differs from field order
             data.resize(at + 5, static_cast<std::uint8_t>(k));
             at += 5;
-            image.fields.resize(std::max(image.fields.size(), 2 * n));
+            // More fields' data between two records than a search steps over one by one.
+            for (std::uint32_t j = 0; j < seed % 24; ++j) {
+                image.fields.push_back({6, 0, at});
+                data.resize(at + 8, static_cast<std::uint8_t>(0x20 + j));
+                at += 8;
+            }
             image.fields[field] = {12, 0, at};
             image.fields[n + k] = {k % 2 ? 10u : 4u, 0, at + 1000};
             data.resize(at + lengths[k], static_cast<std::uint8_t>(0x40 + k));

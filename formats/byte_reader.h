@@ -8,6 +8,7 @@
 #include <cstring>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace modtext {
@@ -92,6 +93,12 @@ inline void store_u32(std::uint8_t* at, std::uint32_t value) {
     }
 }
 void append_u32(Bytes& out, std::uint32_t value);
+// Appends a text's bytes at once: inserted from char iterators, they would
+// be copied one by one.
+inline void append_text(Bytes& out, std::string_view text) {
+    const auto* const bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    out.insert(out.end(), bytes, bytes + text.size());
+}
 
 inline bool ByteReader::read_u16(std::uint16_t& value) {
     if (remaining() < 2) return false;

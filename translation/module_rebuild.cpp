@@ -166,7 +166,7 @@ Bytes rebuild_script(ByteView bytes, const FileRecord& record, RebuildTally* tal
                 tally->variants_used += entry.size();
             }
             const std::string_view text = entry.front().text;
-            out.insert(out.end(), text.begin(), text.end());
+            append_text(out, text);
             // A replacement without a line end must not join the next line.
             if (text.empty() || text.back() != '\n') out.push_back('\n');
         } else {

@@ -491,7 +491,7 @@ private:
             const bool started_in_comment = in_comment;
             in_comment = block_comment_open_after(line, in_comment);
             if (edit == edits.literals.end() || edit->line != number) {
-                out.insert(out.end(), line.begin(), line.end());
+                append_text(out, line);
             } else {
                 line_text.clear();
                 codecs_.of(std::nullopt).decode(line, false, line_text);
@@ -518,7 +518,7 @@ private:
                 }
                 Refusal why;
                 if (!changed) {
-                    out.insert(out.end(), line.begin(), line.end());
+                    append_text(out, line);
                 } else {
                     switch (encoder_.encode(line_text, std::nullopt, encoded, why)) {
                     case TextEncoder::Result::refused:
@@ -526,10 +526,10 @@ private:
                                static_cast<std::size_t>(number), index, archive_.keys[index].name().c_str(), describe(why).c_str());
                         return false;
                     case TextEncoder::Result::written:
-                        out.insert(out.end(), encoded.begin(), encoded.end());
+                        append_text(out, encoded);
                         break;
                     case TextEncoder::Result::as_is:
-                        out.insert(out.end(), line_text.begin(), line_text.end());
+                        append_text(out, line_text);
                         break;
                     }
                 }

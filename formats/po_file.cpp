@@ -280,9 +280,9 @@ std::string describe(Word word, long index, Marks marks) {
     return text;
 }
 
-// What the parser notes of an entry that keeps no msgid but for an entry
-// without msgctxt: its msgid's digest, and whether its msgid and msgstr are
-// plain, as PoTranslationEntry tells.
+// What a parser that keeps no msgid (but an entry's without msgctxt) notes
+// of each entry: its msgid's digest, and whether its msgid and its msgstr
+// are plain, as PoTranslationEntry tells.
 struct EntryFacts {
     std::uint64_t msgid_digest = 0;
     bool msgid_plain = false;

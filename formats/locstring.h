@@ -2,8 +2,11 @@
 // field data block as a 12-byte head followed by its substrings.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "formats/byte_reader.h"
@@ -26,6 +29,30 @@ struct LocString {
 // Reads the record at offset within the field data block; every substring
 // must lie within the block. Fails with the reason in `why`.
 bool read_locstring(ByteView field_data, std::uint32_t offset, LocString& out, std::string& why);
+
+// A record written into room made for it, `size` bytes in all: its head,
+// then each substring in turn. A substring is its id, its length and its
+// text, and a text written anew is ended by a NUL. Each gives the byte
+// after what it wrote.
+constexpr std::size_t substring_record_size(std::size_t text_size, bool terminated) {
+    return 8 + text_size + (terminated ? 1 : 0);
+}
+inline std::uint8_t* store_locstring_head(std::uint8_t* at, std::size_t size, std::uint32_t string_ref,
+                                          std::uint32_t count) {
+    store_u32(at, static_cast<std::uint32_t>(size - 4));
+    store_u32(at + 4, string_ref);
+    store_u32(at + 8, count);
+    return at + locstring_head_size;
+}
+inline std::uint8_t* store_substring(std::uint8_t* at, std::int32_t string_id, std::string_view text,
+                                     bool terminated) {
+    store_u32(at, static_cast<std::uint32_t>(string_id));
+    store_u32(at + 4, static_cast<std::uint32_t>(text.size() + (terminated ? 1 : 0)));
+    if (!text.empty()) std::memcpy(at + 8, text.data(), text.size());
+    at += 8 + text.size();
+    if (terminated) *at++ = 0;
+    return at;
+}
 
 }  // namespace modtext
 

@@ -115,7 +115,7 @@ std::uint32_t append_rebuilt_locstring(const VariantRun& variants, std::uint16_t
     for (const TextVariant variant : variants) {
         const std::string_view kept = kept_text(variant, fallback);
         if (!id_passes_mask(variant.string_id, from_mask)) continue;
-        size += 8 + kept.size() + 1;
+        size += substring_record_size(kept.size(), true);
         if (count < noted) {
             kept_ones[count] = {variant.string_id, variant.text.data(), variant.text.size(), kept.data(),
                                 kept.size()};
@@ -124,19 +124,11 @@ std::uint32_t append_rebuilt_locstring(const VariantRun& variants, std::uint16_t
     }
     const std::size_t head = out.size();
     out.resize(head + size);
-    std::uint8_t* at = out.data() + head;
-    store_u32(at, static_cast<std::uint32_t>(size - 4));
-    store_u32(at + 4, 0xFFFFFFFFu);
-    store_u32(at + 8, count);
-    at += locstring_head_size;
+    std::uint8_t* at = store_locstring_head(out.data() + head, size, 0xFFFFFFFFu, count);
     const auto write = [&reporter, &at](std::int32_t string_id, std::string_view text,
                                         std::string_view kept) {
         reporter.kept_text(text);
-        store_u32(at, static_cast<std::uint32_t>(string_id));
-        store_u32(at + 4, static_cast<std::uint32_t>(kept.size() + 1));
-        if (!kept.empty()) std::memcpy(at + 8, kept.data(), kept.size());
-        at[8 + kept.size()] = 0;
-        at += 8 + kept.size() + 1;
+        at = store_substring(at, string_id, kept, true);
     };
     if (count <= noted) {
         for (const Kept& k : std::span(kept_ones, count)) {

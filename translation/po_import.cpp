@@ -439,22 +439,13 @@ private:
             if (new_male && !male_done) puts.push_back({to_.male_id, *new_male, true}), ++strings;
             if (new_female && !female_done) puts.push_back({to_.female_id, *new_female, true}), ++strings;
             std::size_t size = locstring_head_size;
-            for (const Put& put : puts) size += 8 + put.text.size() + (put.terminate ? 1 : 0);
+            for (const Put& put : puts) size += substring_record_size(put.text.size(), put.terminate);
             starts.push_back(records.size());
             const std::size_t head = records.size();
             records.resize(head + size);
-            std::uint8_t* at = records.data() + head;
-            store_u32(at, static_cast<std::uint32_t>(size - 4));
-            store_u32(at + 4, source.string_ref);
-            store_u32(at + 8, static_cast<std::uint32_t>(puts.size()));
-            at += locstring_head_size;
-            for (const Put& put : puts) {
-                store_u32(at, static_cast<std::uint32_t>(put.string_id));
-                store_u32(at + 4, static_cast<std::uint32_t>(put.text.size() + (put.terminate ? 1 : 0)));
-                if (!put.text.empty()) std::memcpy(at + 8, put.text.data(), put.text.size());
-                at += 8 + put.text.size();
-                if (put.terminate) *at++ = 0;
-            }
+            std::uint8_t* at = store_locstring_head(records.data() + head, size, source.string_ref,
+                                                    static_cast<std::uint32_t>(puts.size()));
+            for (const Put& put : puts) at = store_substring(at, put.string_id, put.text, put.terminate);
             splices.push_back({static_cast<std::size_t>(key), field.data, static_cast<std::uint32_t>(old_length), {}});
         }
         starts.push_back(records.size());

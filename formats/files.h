@@ -143,6 +143,7 @@ public:
     // neither be read back nor committed.
     void create_discarding();
     bool discarding() const { return discarding_; }
+    bool in_memory() const { return in_memory_; }
     const Bytes& memory() const { return memory_; }
 
     // Writes are buffered; any failure is remembered and makes commit fail.

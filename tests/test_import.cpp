@@ -5,8 +5,10 @@
 #include "translation/exporters.h"
 #include "formats/locstring.h"
 #include "translation/rebuild.h"
+#include "translation/resource_writer.h"
 #include "translation/text_format.h"
 
+#include <cstring>
 #include <sstream>
 
 using namespace modtext;
@@ -287,6 +289,60 @@ TEST(WriteModule, ResourcesOfEverySizeComeOutInOrderWhateverTheWriterHoldsAhead)
         EXPECT_FALSE(verify_written_module(written, changed_file, cursor, why));
         EXPECT_EQ(why, "resource " + std::to_string(i) + " does not hold the bytes written");
     }
+}
+
+// Named resources handed on faster than they are written, copies between
+// them: the rebuilding waits for room and reads back runs meanwhile, the
+// writer the others. Every resource comes out in order, and every one was
+// read back before the end.
+TEST(WriteModule, EveryRunIsReadBackWhicheverThreadTakesIt) {
+    const auto dir = modtext::testing::scratch_dir();
+    constexpr std::size_t count = 48, size = 512 << 10;
+    Bytes copied;  // what the copies read, in turn
+    Bytes expected;
+    std::vector<std::uint64_t> sums;
+    for (std::size_t i = 0; i < count; ++i) {
+        Bytes bytes(size - 7 * i);
+        for (std::size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<std::uint8_t>(k * 31 + i);
+        if (i % 4 == 3) copied.insert(copied.end(), bytes.begin(), bytes.end());
+        expected.insert(expected.end(), bytes.begin(), bytes.end());
+        Checksum sum;
+        sum.update(bytes);
+        sums.push_back(sum.value());
+    }
+    InputFile source;
+    source.open_memory(copied);
+    StagedOutput output;
+    ASSERT_TRUE(output.create((dir / "out.mod").string()));
+    std::vector<std::uint64_t> checksums;
+    std::size_t checked = 0;
+    RecordingReporter reporter;
+    {
+        ResourceWriter writer(output, source, 0);
+        std::uint32_t copy_at = 0;
+        for (std::size_t i = 0, at = 0; i < count; ++i) {
+            const std::size_t length = size - 7 * i;
+            if (i % 4 == 3) {
+                writer.copy(i, {copy_at, static_cast<std::uint32_t>(length)});
+                copy_at += static_cast<std::uint32_t>(length);
+            } else {
+                ResourcePiece* piece = writer.next_piece(length);
+                ASSERT_NE(piece, nullptr);
+                std::memcpy(piece->source.prepare(length), expected.data() + at, length);
+                piece->parts = {piece->source.view()};
+                writer.hand_on();
+            }
+            at += length;
+        }
+        ASSERT_TRUE(writer.finish(ModuleArchive{}, checksums, checked, reporter)) << reporter.problems;
+    }
+    EXPECT_EQ(checksums, sums);
+    EXPECT_EQ(checked, count);
+    InputFile written;
+    ASSERT_TRUE(output.read_back(written));
+    Bytes out;
+    ASSERT_TRUE(written.read_all(out));
+    EXPECT_TRUE(out == expected);
 }
 
 TEST(RebuildResource, GffComesBackIdenticalUnlessItsStringsChange) {

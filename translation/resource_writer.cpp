@@ -21,7 +21,9 @@ std::optional<std::string> written_resource_fault(InputFile& written, std::size_
 }
 
 ResourceWriter::ResourceWriter(StagedOutput& output, InputFile& source, std::uint64_t offset)
-    : output_(output), source_(source), check_from_(offset), thread_([this] { run(); }) {}
+    : output_(output), source_(source), thread_([this] { run(); }) {
+    unchecked_.offset = offset;
+}
 
 ResourceWriter::~ResourceWriter() {
     {
@@ -41,11 +43,21 @@ void ResourceWriter::copy(std::size_t index, ResourceEntry entry) {
 
 ResourcePiece* ResourceWriter::next_piece(std::uint64_t size) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this, size] {
+    const auto ready = [this, size] {
         const bool room = pieces_pending_ < pieces_.size() &&
                           (bytes_pending_ == 0 || bytes_pending_ + size <= ahead_bytes);
         return room || unread_ || failure_ || !fault_.empty();
-    });
+    };
+    for (;;) {
+        changed_.wait(lock, [this, &ready] { return ready() || !runs_.empty(); });
+        if (ready()) break;
+        // Waiting for room, the rebuilding reads back a run instead.
+        CheckRun run = std::move(runs_.front());
+        runs_.pop_front();
+        lock.unlock();
+        (void)check_run(run, rebuild_check_buffer_);
+        lock.lock();
+    }
     if (unread_ || failure_ || !fault_.empty()) return nullptr;
     ResourcePiece& piece = pieces_[pieces_handed_ % pieces_.size()];
     if (piece.source.view().size() > kept_bytes || piece.size() > kept_bytes) piece = ResourcePiece{};
@@ -86,47 +98,100 @@ bool ResourceWriter::finish(const ModuleArchive& archive, std::vector<std::uint6
                fault_.c_str());
         return false;
     }
-    checked = checksums_.size() - unchecked_.size();
+    checked = checked_;
     checksums = std::move(checksums_);
     return true;
 }
 
-bool ResourceWriter::check_written() {
-    if (unchecked_.empty()) return true;
+bool ResourceWriter::close_run() {
     // Nothing to read back from a rehearsal; and an output that cannot be
     // read back has failed, which the end of the writing tells. Neither is
     // tried again.
-    InputFile written;
-    if (output_.discarding() || !output_.read_back(written)) {
+    auto written = std::make_unique<InputFile>();
+    if (output_.discarding() || !output_.read_back(*written)) {
         checking_ = false;
         return true;
     }
-    std::size_t index = checksums_.size() - unchecked_.size();
-    for (const std::uint64_t size : unchecked_) {
-        if (auto fault = written_resource_fault(written, index, check_from_, size, checksums_[index], check_buffer_)) {
-            const std::lock_guard lock(mutex_);
-            fault_ = std::move(*fault);
+    CheckRun run = std::move(unchecked_);
+    run.written = std::move(written);
+    unchecked_ = CheckRun{};
+    unchecked_.offset = run.offset + run.bytes;
+    unchecked_.first = run.first + run.resources.size();
+    if (output_.in_memory()) return check_run(run, check_buffer_);
+    {
+        const std::lock_guard lock(mutex_);
+        runs_.push_back(std::move(run));
+    }
+    changed_.notify_all();
+    return true;
+}
+
+bool ResourceWriter::check_run(const CheckRun& run, ReadBuffer& buffer) {
+    std::uint64_t offset = run.offset;
+    std::size_t index = run.first;
+    for (const auto& [size, checksum] : run.resources) {
+        if (auto fault = written_resource_fault(*run.written, index, offset, size, checksum, buffer)) {
+            {
+                const std::lock_guard lock(mutex_);
+                if (fault_.empty() || index < fault_index_) {
+                    fault_ = std::move(*fault);
+                    fault_index_ = index;
+                }
+            }
             changed_.notify_all();
             return false;
         }
-        check_from_ += size;
+        offset += size;
         ++index;
     }
-    unchecked_.clear();
-    unchecked_bytes_ = 0;
+    {
+        // Only what was read back counts as checked: a run not read back
+        // for any reason is read by the check at the end.
+        const std::lock_guard lock(mutex_);
+        read_back_.emplace_back(run.first, index);
+        for (auto at = read_back_.begin(); at != read_back_.end();) {
+            if (at->first != checked_) {
+                ++at;
+                continue;
+            }
+            checked_ = at->second;
+            read_back_.erase(at);
+            at = read_back_.begin();
+        }
+    }
     return true;
+}
+
+std::optional<ResourceWriter::CheckRun> ResourceWriter::take_run(std::size_t leaving) {
+    const std::lock_guard lock(mutex_);
+    if (runs_.size() <= leaving) return std::nullopt;
+    CheckRun run = std::move(runs_.front());
+    runs_.pop_front();
+    return run;
 }
 
 void ResourceWriter::run() {
     try {
         for (;;) {
             Job job;
+            std::optional<CheckRun> waiting;
             {
                 std::unique_lock lock(mutex_);
-                changed_.wait(lock, [this] { return !jobs_.empty() || closing_; });
-                if (abandoned_) return;
-                if (jobs_.empty()) break;
-                job = jobs_.front();
+                changed_.wait(lock, [this] { return !jobs_.empty() || !runs_.empty() || closing_; });
+                if (abandoned_ || !fault_.empty()) return;
+                if (!jobs_.empty()) {
+                    job = jobs_.front();
+                } else if (!runs_.empty()) {
+                    // Nothing to write: a run waiting is read back meanwhile.
+                    waiting = std::move(runs_.front());
+                    runs_.pop_front();
+                } else {
+                    break;
+                }
+            }
+            if (waiting) {
+                if (!check_run(*waiting, check_buffer_)) return;
+                continue;
             }
             Checksum checksum;
             std::uint64_t size = 0;
@@ -147,8 +212,8 @@ void ResourceWriter::run() {
                 for (ByteView part : pieces_[job.piece].parts) write(part);
             }
             checksums_.push_back(checksum.value());
-            unchecked_.push_back(size);
-            unchecked_bytes_ += size;
+            unchecked_.resources.emplace_back(size, checksum.value());
+            unchecked_.bytes += size;
             {
                 const std::lock_guard lock(mutex_);
                 jobs_.pop_front();
@@ -159,9 +224,16 @@ void ResourceWriter::run() {
                 }
             }
             changed_.notify_all();
-            if (checking_ && unchecked_bytes_ >= check_bytes && !check_written()) return;
+            if (checking_ && unchecked_.bytes >= check_bytes && !close_run()) return;
+            if (auto oldest = take_run(runs_waiting)) {
+                if (!check_run(*oldest, check_buffer_)) return;
+            }
         }
-        if (checking_) (void)check_written();
+        // Everything is written and every run closed before read back.
+        if (checking_ && !unchecked_.resources.empty() && !close_run()) return;
+        while (auto left = take_run(0)) {
+            if (!check_run(*left, check_buffer_)) return;
+        }
     } catch (...) {
         const std::lock_guard lock(mutex_);
         failure_ = std::current_exception();

@@ -1,9 +1,10 @@
 // Writing the output module's resources on a second thread: while one
 // resource is written and its checksum taken, the next is rebuilt. The
 // resources carried over as they are, the writer reads itself, so the
-// rebuilding runs ahead over them. Every few megabytes it reads back what
-// it wrote and checks it against those checksums, while the bytes are
-// fresh and the rebuilding keeps the other core busy.
+// rebuilding runs ahead over them. Every few megabytes what was written is
+// read back and checked against those checksums, while the bytes are fresh:
+// by the writer when it has nothing to write, or by the rebuilding while it
+// waits for room, so that neither thread idles while the other has work.
 #pragma once
 
 #include <array>
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -61,8 +63,9 @@ public:
     // and its place in the source.
     void copy(std::size_t index, ResourceEntry entry);
     // The piece to fill next with a resource of size bytes, once the writer
-    // is done with it and has room for those bytes; none when the writer
-    // stopped on a failed read (finish tells of it).
+    // is done with it and has room for those bytes, reading back what waits
+    // to be meanwhile; none when the writer stopped on a failed read or a
+    // read back found a resource not as written (finish tells of it).
     ResourcePiece* next_piece(std::uint64_t size);
     // Hands on the piece from next_piece to be written.
     void hand_on();
@@ -91,11 +94,31 @@ private:
     // What is written is read back once this much waits to be: little
     // enough that it is still in the processor's cache.
     static constexpr std::uint64_t check_bytes = std::uint64_t{4} << 20;
+    // Resources written one after another, to be read back together: the
+    // output opened for reading once they were flushed, where the first
+    // lies and its index, and the size and checksum of each.
+    struct CheckRun {
+        std::unique_ptr<InputFile> written;
+        std::uint64_t offset = 0;
+        std::size_t first = 0;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> resources;
+        std::uint64_t bytes = 0;
+    };
+    // Runs waiting to be read back: past this many, the writer reads back
+    // the oldest itself before it writes on, so that they stay in the cache.
+    static constexpr std::size_t runs_waiting = 2;
+
     void run();
     void stop();
-    // Reads back the resources written since the last check; false, with
-    // the fault kept, at the first that is not as written.
-    bool check_written();
+    // Hands on the run written since the last one for reading back, or
+    // reads it back at once where the output is in memory, which later
+    // writes move. False, with the fault kept, when it was not as written.
+    bool close_run();
+    // Reads back a run with buffer; false, with the fault kept, at the first
+    // resource that is not as written. Either thread, without the lock.
+    bool check_run(const CheckRun& run, ReadBuffer& buffer);
+    // Takes the oldest run waiting when more than `leaving` wait.
+    std::optional<CheckRun> take_run(std::size_t leaving);
 
     StagedOutput& output_;
     InputFile& source_;  // read here and by the rebuilding, each by offset
@@ -108,13 +131,11 @@ private:
     // it guards are.
     alignas(64) ReadBuffer copy_buffer_;
     std::vector<std::uint64_t> checksums_;  // of each resource written, by index
-    // The sizes of the resources written since the last check, and where
-    // the first of them lies.
-    std::vector<std::uint64_t> unchecked_;
-    std::uint64_t unchecked_bytes_ = 0;
-    std::uint64_t check_from_;
+    CheckRun unchecked_;  // written since the last run was closed
     ReadBuffer check_buffer_;
     bool checking_ = true;
+    // The rebuilding's, for the runs it reads back.
+    alignas(64) ReadBuffer rebuild_check_buffer_;
 
     alignas(64) std::mutex mutex_;  // guards what follows
     std::condition_variable changed_;
@@ -122,7 +143,13 @@ private:
     bool closing_ = false;
     bool abandoned_ = false;
     std::optional<std::size_t> unread_;  // the copy whose read came back short
+    std::deque<CheckRun> runs_;  // closed, oldest first, not yet taken to be read back
     std::string fault_;  // what a read back found, when it found a resource not as written
+    std::size_t fault_index_ = 0;  // of that resource: of two found at once, the earlier is told
+    // How many resources, from the first, were read back and found as
+    // written; and the runs read back beyond them, as [first, end).
+    std::size_t checked_ = 0;
+    std::vector<std::pair<std::size_t, std::size_t>> read_back_;
     std::exception_ptr failure_;
     std::thread thread_;
 };

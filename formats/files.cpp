@@ -28,6 +28,26 @@ namespace {
 
 // A large stdio buffer for output: a module is written once, in big pieces.
 constexpr std::size_t io_buffer_size = 1 << 20;
+#ifndef _WIN32
+// Bytes this many or more go to the file at once, after what is buffered,
+// rather than through the buffer: copying them there first would cost more
+// than the calls saved.
+constexpr std::size_t direct_write_size = std::size_t{64} << 10;
+
+// Writes all of bytes through the descriptor; false on an error.
+bool write_fully(int descriptor, ByteView bytes) {
+    const std::uint8_t* at = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t put = ::write(descriptor, at, std::min<std::size_t>(left, std::size_t{1} << 30));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        at += put;
+        left -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+#endif
 
 bool seek_file(std::FILE* file, std::uint64_t offset) {
 #ifdef _WIN32
@@ -506,6 +526,18 @@ void StagedOutput::write(ByteView bytes) {
         return;
     }
     if (!file_ || failed_ || bytes.empty()) return;
+#ifndef _WIN32
+    if (bytes.size() >= direct_write_size) {
+        // The stream is flushed before the descriptor is written and told
+        // where it stands after, as mixing the two requires.
+        if (std::fflush(file_) != 0 || !write_fully(fileno(file_), bytes) ||
+            !seek_file(file_, position_ + bytes.size())) {
+            failed_ = true;
+        }
+        position_ += bytes.size();
+        return;
+    }
+#endif
     if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) failed_ = true;
     position_ += bytes.size();
 }

@@ -121,6 +121,62 @@ TEST(Faults, AWriteThatFailsFailsBothActionsAndLeavesNothing) {
 #endif
 }
 
+// Large writes go past the output's buffer: between small ones, and under
+// overwrites of both, every byte lands where it was written; on a full
+// device a large write fails the output as a small one does.
+TEST(Faults, LargeWritesLandInPlaceAndFailLikeSmallOnes) {
+    Scene s;
+    Bytes expected;
+    StagedOutput output;
+    ASSERT_TRUE(output.create(s.output));
+    const auto pattern = [](std::size_t size, std::size_t seed) {
+        Bytes bytes(size);
+        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + seed);
+        return bytes;
+    };
+    std::size_t seed = 0;
+    constexpr std::size_t sizes[] = {10, 70'000, 3, 65'536, 65'535, 200'000, 1, 1'100'000, 7};
+    for (const std::size_t size : sizes) {
+        const Bytes part = pattern(size, ++seed);
+        output.write(part);
+        expected.insert(expected.end(), part.begin(), part.end());
+    }
+    for (const auto& [at, size] : std::vector<std::pair<std::size_t, std::size_t>>{
+             {2, 5}, {60'000, 20'000}, {100, 70'000}, {1'400'000, 66'000}}) {
+        const Bytes part = pattern(size, ++seed);
+        output.write_at(at, part);
+        std::copy(part.begin(), part.end(), expected.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    const Bytes last = pattern(80'000, ++seed);
+    output.write(last);
+    expected.insert(expected.end(), last.begin(), last.end());
+    EXPECT_EQ(output.position(), expected.size());
+    ASSERT_TRUE(output.commit());
+    EXPECT_TRUE(read_text(s.output) == std::string(expected.begin(), expected.end()));
+#ifndef _WIN32
+    write_text(s.output, "existing output");
+    struct rlimit before {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = before;
+    small.rlim_cur = 100'000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool committed = true;
+    {
+        StagedOutput full;
+        if (full.create(s.output)) {
+            full.write(pattern(10, 0));
+            full.write(pattern(128'000, 0));
+            committed = full.commit();
+        }
+    }
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, old_handler);
+    EXPECT_FALSE(committed);
+    s.untouched({"m.mod", "out.mod", "t.txt"});
+#endif
+}
+
 TEST(Faults, APlaceThatCannotBeWrittenFailsBeforeAnythingIsRead) {
     Scene s;
     // A path whose directory is a file can never be created.

@@ -229,7 +229,8 @@ void ResourceWriter::run() {
                 if (!check_run(*oldest, check_buffer_)) return;
             }
         }
-        // Everything is written and every run closed before read back.
+        // Everything is written: the last run is closed, and every run
+        // still waiting is read back here.
         if (checking_ && !unchecked_.resources.empty() && !close_run()) return;
         while (auto left = take_run(0)) {
             if (!check_run(*left, check_buffer_)) return;

@@ -146,7 +146,8 @@ public:
     bool in_memory() const { return in_memory_; }
     const Bytes& memory() const { return memory_; }
 
-    // Writes are buffered; any failure is remembered and makes commit fail.
+    // Writes are buffered, but for large ones, which go to the file at once;
+    // any failure is remembered and makes commit fail.
     void write(ByteView bytes);
     void write(std::string_view text);
     // Overwrites bytes already written, at an absolute position.

@@ -28,6 +28,9 @@ namespace {
 
 // A large stdio buffer for output: a module is written once, in big pieces.
 constexpr std::size_t io_buffer_size = 1 << 20;
+// Reads and writes go in pieces of at most 1 GB, which every system takes in
+// one call.
+constexpr std::size_t most_in_one_call = std::size_t{1} << 30;
 #ifndef _WIN32
 // Bytes this many or more go to the file at once, after what is buffered,
 // rather than through the buffer: copying them there first would cost more
@@ -39,7 +42,7 @@ bool write_fully(int descriptor, ByteView bytes) {
     const std::uint8_t* at = bytes.data();
     std::size_t left = bytes.size();
     while (left > 0) {
-        const ssize_t put = ::write(descriptor, at, std::min<std::size_t>(left, std::size_t{1} << 30));
+        const ssize_t put = ::write(descriptor, at, std::min(left, most_in_one_call));
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) return false;
         at += put;
@@ -69,8 +72,6 @@ std::int64_t tell_file(std::FILE* file) {
 // so that two threads may read one file, each at its own offsets. Fails on
 // a short read.
 bool read_file_at(std::FILE* file, std::uint64_t offset, std::uint8_t* out, std::size_t count) {
-    // Pieces of at most 1 GB, which every system takes in one call.
-    constexpr std::size_t most = std::size_t{1} << 30;
 #ifdef _WIN32
     const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
     while (count > 0) {
@@ -78,7 +79,7 @@ bool read_file_at(std::FILE* file, std::uint64_t offset, std::uint8_t* out, std:
         place.Offset = static_cast<DWORD>(offset);
         place.OffsetHigh = static_cast<DWORD>(offset >> 32);
         DWORD got = 0;
-        if (!ReadFile(handle, out, static_cast<DWORD>(std::min(count, most)), &got, &place) ||
+        if (!ReadFile(handle, out, static_cast<DWORD>(std::min(count, most_in_one_call)), &got, &place) ||
             got == 0) {
             return false;
         }
@@ -89,7 +90,7 @@ bool read_file_at(std::FILE* file, std::uint64_t offset, std::uint8_t* out, std:
 #else
     const int descriptor = fileno(file);
     while (count > 0) {
-        const ssize_t got = pread(descriptor, out, std::min(count, most), static_cast<off_t>(offset));
+        const ssize_t got = pread(descriptor, out, std::min(count, most_in_one_call), static_cast<off_t>(offset));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return false;
         const auto taken = static_cast<std::size_t>(got);

@@ -52,8 +52,7 @@ ResourcePiece* ResourceWriter::next_piece(std::uint64_t size) {
         changed_.wait(lock, [this, &ready] { return ready() || !runs_.empty(); });
         if (ready()) break;
         // Waiting for room, the rebuilding reads back a run instead.
-        CheckRun run = std::move(runs_.front());
-        runs_.pop_front();
+        CheckRun run = pop_run();
         lock.unlock();
         (void)check_run(run, rebuild_check_buffer_);
         lock.lock();
@@ -162,12 +161,16 @@ bool ResourceWriter::check_run(const CheckRun& run, ReadBuffer& buffer) {
     return true;
 }
 
-std::optional<ResourceWriter::CheckRun> ResourceWriter::take_run(std::size_t leaving) {
-    const std::lock_guard lock(mutex_);
-    if (runs_.size() <= leaving) return std::nullopt;
+ResourceWriter::CheckRun ResourceWriter::pop_run() {
     CheckRun run = std::move(runs_.front());
     runs_.pop_front();
     return run;
+}
+
+std::optional<ResourceWriter::CheckRun> ResourceWriter::take_run(std::size_t leaving) {
+    const std::lock_guard lock(mutex_);
+    if (runs_.size() <= leaving) return std::nullopt;
+    return pop_run();
 }
 
 void ResourceWriter::run() {
@@ -183,8 +186,7 @@ void ResourceWriter::run() {
                     job = jobs_.front();
                 } else if (!runs_.empty()) {
                     // Nothing to write: a run waiting is read back meanwhile.
-                    waiting = std::move(runs_.front());
-                    runs_.pop_front();
+                    waiting = pop_run();
                 } else {
                     break;
                 }

@@ -117,6 +117,8 @@ private:
     // Reads back a run with buffer; false, with the fault kept, at the first
     // resource that is not as written. Either thread, without the lock.
     bool check_run(const CheckRun& run, ReadBuffer& buffer);
+    // The oldest run waiting, taken off; under the lock, with one waiting.
+    CheckRun pop_run();
     // Takes the oldest run waiting when more than `leaving` wait.
     std::optional<CheckRun> take_run(std::size_t leaving);
 
